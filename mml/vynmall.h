@@ -15,7 +15,9 @@
 
 extern "C" {
 
-typedef uint32_t MmlSession;  // 0 means no session
+// A session handle; 0 means no session. (The agent keeps its one open session in a
+// process-wide value named MmlSession.)
+typedef uint32_t MmlSessionHandle;
 
 // Filled by MMLStrToMMLOid; callers only copy it.
 typedef struct MmlOid {
@@ -64,8 +66,8 @@ typedef struct MmlVarBindList {
 // 1, 0, 0, 0, 0). Returns 0 on success; non-zero when the store cannot be opened (missing,
 // unreadable, not a database).
 int32_t MMLInitialize(int32_t version, int32_t reserved1, int32_t reserved2, int32_t reserved3,
-                      int32_t reserved4, MmlSession *session);
-int32_t MMLTerminate(MmlSession session);
+                      int32_t reserved4, MmlSessionHandle *session);
+int32_t MMLTerminate(MmlSessionHandle session);
 
 void *MMLAlloc(uint32_t bytes);
 void MMLFree(void *memory);
@@ -82,12 +84,12 @@ enum {
                                       // on a module-wide object
 };
 
-int32_t MMLRequestLocal(MmlSession session, int32_t requestType, MmlVarBindList *list,
+int32_t MMLRequestLocal(MmlSessionHandle session, int32_t requestType, MmlVarBindList *list,
                         int32_t *errorStatus, int32_t *errorIndex);
 
 // Error1: the store's (SQLite's) result code of the last failure of the session; Error2: the
 // library's own code (MML_FAILURE_*). Returns 0, or non-zero for an unknown session.
-int32_t MMLGetErrors(MmlSession session, int32_t *error1, int32_t *error2);
+int32_t MMLGetErrors(MmlSessionHandle session, int32_t *error1, int32_t *error2);
 
 enum {
     MML_FAILURE_NONE = 0,
