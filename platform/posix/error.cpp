@@ -84,6 +84,7 @@ constexpr MessageText kMessageTable[] = {
     {ERROR_BUSY, "The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_DIRECTORY, "The directory name is invalid."},
+    {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
     {ERROR_TOO_MANY_POSTS, "Too many posts were made to a semaphore."},
     {ERROR_OPERATION_ABORTED,
      "The I/O operation has been aborted because of either a thread exit or an application "
