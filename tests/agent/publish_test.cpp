@@ -1,0 +1,105 @@
+// Publishing a port's results: the list built once per test, nine or ten bindings, failures.
+#include "tests/agent/agent_fixture.h"
+
+namespace {
+
+class PublishTest : public AgentTest {
+  protected:
+    void SetUp() override {
+        AgentTest::SetUp();
+        ProvisionPort();
+    }
+    void TearDown() override {
+        if (entry->resultListBuilt) {
+            MMLFreeVarBindList(&entry->resultList);
+            entry->resultListBuilt = 0;
+        } else if (entry->resultBindings != nullptr) {
+            MMLFree(entry->resultBindings);
+        }
+        entry->resultBindings = nullptr;
+        EXPECT_EQ(fake_mml::LiveAllocations(), 0);
+    }
+};
+
+TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
+    snprintf(entry->msgText, sizeof entry->msgText, "running");
+    entry->txTotal = 960;
+    entry->rxTotal = 950;
+    entry->inErrs = 2;
+    entry->rate = 9600;
+    entry->avgRate = 9500;
+    entry->timeRemain = 8;
+    entry->locErr = 23;
+    snprintf(entry->errData, sizeof entry->errData, "abc");
+    PublishLoopResults(7, entry, 3);
+    auto requests = fake_mml::Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto &sent = requests[0].bindings;
+    ASSERT_EQ(sent.size(), 10u);
+    EXPECT_EQ(requests[0].type, MML_REQUEST_SET);
+    EXPECT_EQ(sent[0].name, "portLoopStopErr.abc.3");
+    EXPECT_EQ(sent[0].text, "running");
+    EXPECT_EQ(sent[1].integer, 960);
+    EXPECT_EQ(sent[4].name, "portLoopRate.abc.3");
+    EXPECT_EQ(sent[6].integer, 8);
+    EXPECT_EQ(sent[7].integer, 23);
+    EXPECT_EQ(sent[8].text, "abc");
+    EXPECT_EQ(sent[9].name, "portLoopState.abc.3");
+    EXPECT_EQ(sent[9].integer, 3);
+    EXPECT_EQ(entry->loopState, 3);
+
+    entry->msgText[0] = 0;
+    entry->errData[0] = 0;
+    int conversions = fake_mml::Conversions();
+    PublishLoopResults(7, entry, 0);
+    requests = fake_mml::Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    ASSERT_EQ(requests[1].bindings.size(), 9u);
+    EXPECT_EQ(requests[1].bindings[0].type, MML_TYPE_OCTETS);
+    EXPECT_EQ(requests[1].bindings[0].text, "");
+    EXPECT_EQ(requests[1].bindings[8].text, "");
+    EXPECT_EQ(fake_mml::Conversions(), conversions) << "names are converted once per test";
+    EXPECT_EQ(fake_mml::Object("portLoopState.abc.3")->integer, 3);
+}
+
+TEST_F(PublishTest, WithoutASessionTheListIsBuiltAndNothingSent) {
+    snprintf(entry->msgText, sizeof entry->msgText, "kept");
+    PublishLoopResults(0, entry, 3);
+    EXPECT_EQ(entry->resultListBuilt, 1u);
+    EXPECT_TRUE(fake_mml::Requests().empty());
+    EXPECT_EQ(Message(), "kept");
+}
+
+TEST_F(PublishTest, ARefusedNameLeavesNoListAndTheNextPublicationStartsAgain) {
+    fake_mml::GetScript().refusedNames["portLoopRate.abc.3"] = 2;
+    PublishLoopResults(7, entry, 3);
+    EXPECT_EQ(entry->resultListBuilt, 0u);
+    EXPECT_EQ(entry->resultBindings, nullptr);
+    EXPECT_EQ(Message(), "Internal Error MMLStrToMMLOid failed for portLoopRate.abc.3, Error 2");
+    EXPECT_TRUE(fake_mml::Requests().empty());
+    EXPECT_EQ(fake_mml::Conversions(), 4);
+
+    fake_mml::GetScript().refusedNames.clear();
+    PublishLoopResults(7, entry, 3);
+    EXPECT_EQ(entry->resultListBuilt, 1u);
+    EXPECT_EQ(fake_mml::Conversions(), 14);
+
+    MMLFreeVarBindList(&entry->resultList);
+    entry->resultListBuilt = 0;
+    fake_mml::GetScript().refusedNames["portLoopState.abc.3"] = 5;
+    PublishLoopResults(7, entry, 3);
+    EXPECT_EQ(Message(),
+              "Internal Error MMLStrToMMLOid(b) failed for portLoopState.abc.3, Error 5");
+}
+
+TEST_F(PublishTest, AFailedRequestReplacesTheMessageAndKeepsTheList) {
+    fake_mml::GetScript().failedRequests[1] = {1, 0, 0, 14, 5};
+    PublishLoopResults(7, entry, 0);
+    EXPECT_EQ(Message(),
+              "Internal Error MMLRequestLocal(a) failed, errorStatus = 0, errorIndex = 0, "
+              "Error1 = 14, Error2 = 5");
+    EXPECT_EQ(entry->resultListBuilt, 1u);
+    EXPECT_EQ(entry->engineState, Idle);
+}
+
+}  // namespace
