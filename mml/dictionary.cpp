@@ -1,0 +1,115 @@
+#include "mml/dictionary.h"
+
+#include <array>
+
+namespace vyn::mml {
+
+namespace {
+
+constexpr ObjectDef Int(std::string_view name, int32_t value) {
+    return {name, ValueType::Integer, Scope::PerPort, value, {}};
+}
+constexpr ObjectDef Text(std::string_view name) {
+    return {name, ValueType::Octets, Scope::PerPort, 0, {}};
+}
+
+// Defaults: internal loopback, barber-pole pattern, 9600 baud 8N1 without flow control, data
+// check on, 10 seconds, no stop on error, 4 KiB input buffer; results empty and zero.
+constexpr std::array kObjects = {
+    Text("portName"),
+    Int("portLoopMode", 1),
+    Int("portLoopState", 0),
+    Int("portLoopPattern", 1),
+    Text("portLoopUData"),
+    Int("portLoopSpeed", 9600),
+    Int("portLoopParity", 1),
+    Int("portLoopDataSize", 8),
+    Int("portLoopFlow", 1),
+    Int("portLoopDataCheck", 1),
+    Int("portLoopTime", 10),
+    Int("portLoopStopOnErr", 0),
+    Int("portErrStatRxTotal", 0),
+    Int("portStopBits", 1),
+    Int("portInBuffSize", 4096),
+    Int("portRasStatus", 0),
+    Text("portLoopStopErr"),
+    Int("portLoopTxTotal", 0),
+    Int("portLoopRxTotal", 0),
+    Int("portLoopInErrs", 0),
+    Int("portLoopRate", 0),
+    Int("portLoopAvgRate", 0),
+    Int("portLoopTimeRemain", 0),
+    Int("portLoopLocErr", 0),
+    Text("portLoopErrData"),
+    ObjectDef{"portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, 1, {}},
+};
+
+constexpr std::size_t kPortName = 0;
+constexpr std::size_t kLoopOperating = kObjects.size() - 1;
+static_assert(kObjects[kPortName].name == "portName");
+static_assert(kObjects[kLoopOperating].name == "portmodLoopOperating");
+
+bool IsPrintable(char c) {
+    return c >= 0x21 && c <= 0x7E;
+}
+
+bool IsDecimal(std::string_view text) {
+    if (text.empty()) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::span<const ObjectDef> Dictionary() {
+    return kObjects;
+}
+
+std::optional<std::size_t> FindObject(std::string_view name) {
+    for (std::size_t i = 0; i < kObjects.size(); ++i) {
+        if (kObjects[i].name == name) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t PortNameObject() {
+    return kPortName;
+}
+std::size_t LoopOperatingObject() {
+    return kLoopOperating;
+}
+
+bool IsValidInstance(std::string_view instance) {
+    if (instance.empty() || instance.size() > kMaxInstanceLength) {
+        return false;
+    }
+    for (char c : instance) {
+        if (!IsPrintable(c) || c == ',') {
+            return false;
+        }
+    }
+    std::size_t dot = instance.rfind('.');
+    return dot == std::string_view::npos || !IsDecimal(instance.substr(dot + 1));
+}
+
+bool IsValidDeviceName(std::string_view device) {
+    if (device.empty() || device.size() > kMaxPortNameLength || device == "." || device == "..") {
+        return false;
+    }
+    for (char c : device) {
+        if (!IsPrintable(c) || c == '/') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace vyn::mml

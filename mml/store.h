@@ -1,0 +1,125 @@
+// The management store: one SQLite database holding every management object of every instance.
+//
+// A Store is one connection. It is not safe to share between threads without a lock (the C
+// interface gives each session its own Store behind a mutex); several processes may use the
+// same database at once (WAL, a busy time-out, writers take the write lock up front).
+//
+// Every call is one transaction and reports failure by returning false with `Error` filled in.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mml/dictionary.h"
+#include "mml/errors.h"
+#include "mml/object_name.h"
+#include "mml/sqlite_handles.h"
+
+namespace vyn::mml {
+
+// A typed value. Gets are sent with null values (MML_TYPE_NULL) and come back typed by the
+// dictionary; a set of a null value is a bad value.
+struct Value {
+    uint8_t type = MML_TYPE_NULL;  // MML_TYPE_INTEGER, MML_TYPE_OCTETS or MML_TYPE_NULL
+    int32_t integer = 0;
+    std::string text;  // binary-safe
+
+    static Value Integer(int32_t v) { return {MML_TYPE_INTEGER, v, {}}; }
+    static Value Octets(std::string_view v) { return {MML_TYPE_OCTETS, 0, std::string(v)}; }
+    static Value Null() { return {}; }
+    bool operator==(const Value &) const = default;
+};
+
+struct Binding {
+    ObjectKey key;
+    Value value;
+};
+
+// How a request that the store served ended, as SNMPv1 says: errorStatus 0, 2 (noSuchName) or
+// 3 (badValue), and the 1-based index of the offending record.
+struct Answer {
+    int status = MML_ERROR_STATUS_NO_ERROR;
+    int index = 0;
+};
+
+struct PortDevice {
+    int port = 0;
+    std::string device;
+};
+
+class Store {
+  public:
+    struct Options {
+        int busyTimeoutMs = 5000;  // how long a request waits for another writer
+    };
+
+    // Opens an existing store. Fails for a missing or unreadable file, a file that is not a
+    // database, and a database without the store's tables.
+    static std::unique_ptr<Store> Open(const std::string &path, Error &error, Options options);
+    static std::unique_ptr<Store> Open(const std::string &path, Error &error) {
+        return Open(path, error, Options{});
+    }
+    // Opens the store, creating it (mode 0600) when the file does not exist. The parent
+    // directory must exist. An existing file that is not a store is refused, not overwritten.
+    static std::unique_ptr<Store> Create(const std::string &path, Error &error, Options options);
+    static std::unique_ptr<Store> Create(const std::string &path, Error &error) {
+        return Create(path, error, Options{});
+    }
+
+    // The requests of the management library. Get fills each binding's value with the object's
+    // type and value; Set writes every binding or none. Both return false only when the store
+    // failed; noSuchName and badValue come back in `answer`, with nothing changed. Set stores 1
+    // for portmodLoopOperating = 3 of a resident instance and puts the 1 into the binding.
+    bool Get(std::span<Binding> bindings, Answer &answer, Error &error);
+    bool Set(std::span<Binding> bindings, Answer &answer, Error &error);
+
+    // The same, with noSuchName and badValue turned into errors that name the object.
+    bool Read(std::span<Binding> bindings, Error &error);
+    bool Write(std::span<Binding> bindings, Error &error);
+
+    // One object by its full name.
+    bool GetValue(std::string_view name, Value &value, Error &error);
+    bool SetValue(std::string_view name, const Value &value, Error &error);
+
+    // Creates every per-port object of the listed ports with its default (portName: the
+    // device) and the instance's portmodLoopOperating (1). Objects that exist keep their
+    // values, except portName, which takes the new device. With `markResident` the instance
+    // is marked resident. One transaction; invalid arguments change nothing.
+    bool Provision(std::string_view instance, std::span<const PortDevice> ports, bool markResident,
+                   Error &error);
+    // The provisioned ports of an instance, ascending (none: an empty list).
+    bool ListPorts(std::string_view instance, std::vector<int> &ports, Error &error);
+    bool SetResident(std::string_view instance, bool resident, Error &error);
+    bool IsResident(std::string_view instance, bool &resident, Error &error);
+
+    const std::string &Path() const { return path_; }
+
+  private:
+    Store(std::string path, Connection db) : path_(std::move(path)), db_(std::move(db)) {}
+
+    static std::unique_ptr<Store> Connect(const std::string &path, Error &error, Options options,
+                                          bool allowEmpty);
+    bool PrepareStatements(Error &error);
+    bool ReadObject(const ObjectKey &key, Value &value, bool &found, Error &error);
+    bool ObjectExists(const ObjectKey &key, bool &found, Error &error);
+    bool UpdateObject(const ObjectKey &key, const Value &value, bool &found, Error &error);
+    bool InsertObject(const ObjectKey &key, const Value &value, Error &error);
+    bool ReadResident(std::string_view instance, bool &resident, Error &error);
+    bool WriteResident(std::string_view instance, bool resident, Error &error);
+    bool Explain(const Answer &answer, std::span<const Binding> bindings, Error &error) const;
+
+    std::string path_;
+    Connection db_;
+    Statement select_;
+    Statement update_;
+    Statement insert_;
+    Statement listPorts_;
+    Statement selectResident_;
+    Statement upsertResident_;
+};
+
+}  // namespace vyn::mml

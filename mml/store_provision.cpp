@@ -1,0 +1,142 @@
+// Provisioning: creating an instance's objects, listing its ports, and its resident mark.
+#include <set>
+
+#include "mml/sqlite_support.h"
+#include "mml/store.h"
+
+namespace vyn::mml {
+
+namespace {
+
+Value DefaultValue(const ObjectDef &def) {
+    return def.type == ValueType::Integer ? Value::Integer(def.defaultInteger)
+                                          : Value::Octets(def.defaultText);
+}
+
+bool CheckProvisionArguments(std::string_view instance, std::span<const PortDevice> ports,
+                             Error &error) {
+    if (!IsValidInstance(instance)) {
+        return Fail(error, MML_FAILURE_BAD_VALUE,
+                    "bad instance name '" + std::string(instance) +
+                        "': " + std::string(DescribeNameError(MML_OID_ERROR_BAD_INSTANCE)));
+    }
+    std::set<int> seen;
+    for (const PortDevice &entry : ports) {
+        if (entry.port < kFirstPort || entry.port > kLastPort) {
+            return Fail(error, MML_FAILURE_BAD_VALUE,
+                        "bad port " + std::to_string(entry.port) + ": ports are 1 to 16");
+        }
+        if (!seen.insert(entry.port).second) {
+            return Fail(error, MML_FAILURE_BAD_VALUE,
+                        "port " + std::to_string(entry.port) + " is given twice");
+        }
+        if (!IsValidDeviceName(entry.device)) {
+            return Fail(error, MML_FAILURE_BAD_VALUE,
+                        "bad device name '" + entry.device +
+                            "': a plain name of 1 to 19 printable characters without '/'");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Store::Provision(std::string_view instance, std::span<const PortDevice> ports,
+                      bool markResident, Error &error) {
+    error.Clear();
+    if (!CheckProvisionArguments(instance, ports, error)) {
+        return false;
+    }
+    Transaction transaction(db_.get(), Transaction::Kind::Write);
+    if (!transaction.Begin(error)) {
+        return false;
+    }
+    ObjectKey key;
+    key.instance.assign(instance);
+    for (const PortDevice &entry : ports) {
+        key.port = entry.port;
+        for (std::size_t object = 0; object < Dictionary().size(); ++object) {
+            const ObjectDef &def = Dictionary()[object];
+            if (def.scope != Scope::PerPort) {
+                continue;
+            }
+            key.object = object;
+            Value value =
+                object == PortNameObject() ? Value::Octets(entry.device) : DefaultValue(def);
+            bool found = false;
+            if (!InsertObject(key, value, error) ||
+                (object == PortNameObject() && !UpdateObject(key, value, found, error))) {
+                return false;
+            }
+        }
+    }
+    key.object = LoopOperatingObject();
+    key.port = 0;
+    if (!InsertObject(key, DefaultValue(Dictionary()[key.object]), error)) {
+        return false;
+    }
+    if (markResident && !WriteResident(instance, true, error)) {
+        return false;
+    }
+    return transaction.Commit(error);
+}
+
+bool Store::ListPorts(std::string_view instance, std::vector<int> &ports, Error &error) {
+    error.Clear();
+    ports.clear();
+    StatementUse use(listPorts_.get());
+    if (!BindText(use.Get(), 1, instance) ||
+        !BindText(use.Get(), 2, Dictionary()[PortNameObject()].name)) {
+        return FailFromSqlite(error, db_.get(), "cannot list ports");
+    }
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(use.Get())) == SQLITE_ROW) {
+        ports.push_back(sqlite3_column_int(use.Get(), 0));
+    }
+    if (rc != SQLITE_DONE) {
+        ports.clear();
+        return FailFromSqlite(error, db_.get(), "cannot list ports");
+    }
+    return true;
+}
+
+bool Store::ReadResident(std::string_view instance, bool &resident, Error &error) {
+    StatementUse use(selectResident_.get());
+    if (!BindText(use.Get(), 1, instance)) {
+        return FailFromSqlite(error, db_.get(), "cannot read the resident mark");
+    }
+    int rc = sqlite3_step(use.Get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        return FailFromSqlite(error, db_.get(), "cannot read the resident mark");
+    }
+    resident = rc == SQLITE_ROW && sqlite3_column_int(use.Get(), 0) != 0;
+    return true;
+}
+
+bool Store::WriteResident(std::string_view instance, bool resident, Error &error) {
+    StatementUse use(upsertResident_.get());
+    if (!BindText(use.Get(), 1, instance) ||
+        sqlite3_bind_int(use.Get(), 2, resident ? 1 : 0) != SQLITE_OK ||
+        sqlite3_step(use.Get()) != SQLITE_DONE) {
+        return FailFromSqlite(error, db_.get(), "cannot write the resident mark");
+    }
+    return true;
+}
+
+bool Store::SetResident(std::string_view instance, bool resident, Error &error) {
+    error.Clear();
+    if (!IsValidInstance(instance)) {
+        return Fail(error, MML_FAILURE_BAD_VALUE,
+                    "bad instance name '" + std::string(instance) + "'");
+    }
+    Transaction transaction(db_.get(), Transaction::Kind::Write);
+    return transaction.Begin(error) && WriteResident(instance, resident, error) &&
+           transaction.Commit(error);
+}
+
+bool Store::IsResident(std::string_view instance, bool &resident, Error &error) {
+    error.Clear();
+    return ReadResident(instance, resident, error);
+}
+
+}  // namespace vyn::mml
