@@ -21,3 +21,19 @@ extern std::atomic<HANDLE> writerWake;
 extern std::atomic<int> quitFlag;         // tells the writer, the reader and every monitor to end
 extern std::atomic<int> topologyExiting;  // 1 once "WM_KYR_TOPOLOGY_EXITING" arrived
 extern std::atomic<uint32_t> idlePasses;  // consecutive control passes without activity
+
+// The engine's threads. Each is started once by the shell, except the monitor, which the writer
+// starts for every test with the test's entry as its argument.
+DWORD WINAPI TestControlThread(LPVOID parameter);
+DWORD WINAPI LoopWriterThread(LPVOID parameter);
+DWORD WINAPI LoopReaderThread(LPVOID parameter);
+DWORD WINAPI TestMonitorThread(LPVOID parameter);
+
+// Runs on the writer thread when the entry's write completed, or for a held test on a time-out.
+void ContinueWriting(PortTestEntry *entry);
+// Ends the reading of one test: frees the read buffers and waits for the test's monitor.
+void EndTestReading(PortTestEntry *entry);
+
+// Opens the board's control device "\\.\Kyrx1" (up to 5 attempts, 100 ms apart). 1 when open.
+int OpenControlDevice(HANDLE *device);
+void CloseIfOpen(HANDLE handle);

@@ -46,6 +46,16 @@ inline int FailTest(PortTestEntry *entry, const char *text) {
     return 1;
 }
 
+// Moves engineState from one state to another under the text guard. 1 when it did.
+inline int MoveState(PortTestEntry *entry, int32_t from, int32_t to) {
+    std::lock_guard<std::mutex> guard(entry->textGuard);
+    if (entry->engineState.load() != from) {
+        return 0;
+    }
+    entry->engineState.store(to);
+    return 1;
+}
+
 // Ends a test that is still being started or running (engineState 1, 3 or 4) with a new state,
 // and a message when one is given. Returns 1 when this call ended the test, 0 when it had already
 // ended (or was never started): then nothing is changed.

@@ -8,7 +8,8 @@
 // another reads it is atomic. The two texts that several threads touch (`msgText`, and `errData`
 // with `locErr`) are changed only under the entry's `textGuard`, so that a publication always
 // sends a consistent message and a matching error pair. The write buffer is released under
-// `writeGuard`, so that it is never freed while a write on it is outstanding.
+// `writeGuard`, so that it is never freed while a write on it is outstanding. Publications and
+// reports of one port are made under `controlGuard`, so that they never overlap.
 #pragma once
 
 #include <atomic>
@@ -123,6 +124,12 @@ struct PortTestEntry {
     uint32_t startTick;                 // tick of the test's first write, for elapsed time
     std::mutex textGuard;
     std::mutex writeGuard;
+    // Held by whoever acts on the port's management objects: a visit of the control thread, or
+    // the final report at shutdown. Publications of one port never overlap.
+    std::mutex controlGuard;
+    // The pattern repeated, so that a whole read is checked with one comparison (reader only).
+    char *expectedStream;
+    uint32_t expectedLength;
     // What the result list sends: copies taken under textGuard just before each publication.
     char publishedMsgText[MSG_TEXT_SIZE];
     char publishedErrData[ERR_DATA_SIZE];
