@@ -155,7 +155,6 @@ HANDLE WINAPI CreateThread(LPVOID /*attributes*/, SIZE_T stackSize, LPTHREAD_STA
     if (threadId != nullptr) {
         *threadId = static_cast<DWORD>(thread->Tid());
     }
-    SetLastError(ERROR_SUCCESS);
     return HandleTable::Instance().Insert(std::move(thread));
 }
 

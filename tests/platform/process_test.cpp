@@ -1,0 +1,130 @@
+// What another process sees: the named mutex and the tick count's wrap; and the version query,
+// whose platform id tests override through the environment.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/platform/test_support.h"
+
+namespace {
+
+// Each test gets its own run directory, where the mutex's lock file lives.
+class NamedMutex : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vynloop-platform-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ::setenv("VYNLOOP_RUNDIR", (dir_ + "/run").c_str(), 1);
+        mutex_ = CreateMutexA(nullptr, FALSE, "VYNLOOP");
+        ASSERT_NE(mutex_, nullptr);
+    }
+    void TearDown() override {
+        CloseHandle(mutex_);
+        ::unsetenv("VYNLOOP_RUNDIR");
+        std::filesystem::remove_all(dir_);
+    }
+    std::string dir_;
+    HANDLE mutex_ = nullptr;
+};
+
+TEST_F(NamedMutex, ExcludesAnotherProcessUntilReleased) {
+    ASSERT_EQ(WaitForSingleObject(mutex_, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitExit(SpawnHelper({"mutex-try", "VYNLOOP", "100"})), 1);
+    Child blocked = SpawnHelper({"mutex-try", "VYNLOOP", "inf"});
+    Sleep(200);  // time enough to get past a lock that does not hold it
+    EXPECT_EQ(::waitpid(blocked.pid, nullptr, WNOHANG), 0) << "the second process got through";
+    ASSERT_TRUE(ReleaseMutex(mutex_));
+    EXPECT_EQ(WaitExit(blocked), 0);
+}
+
+TEST_F(NamedMutex, AKilledHolderGivesItBack) {
+    Child holder = SpawnHelper({"mutex-hold", "VYNLOOP"});
+    char line[8] = {};
+    ASSERT_EQ(::read(holder.output, line, 5), 5);
+    EXPECT_EQ(WaitForSingleObject(mutex_, 50), WAIT_TIMEOUT);
+    ::kill(holder.pid, SIGKILL);
+    WaitExit(holder);
+    EXPECT_EQ(WaitForSingleObject(mutex_, kGenerous), WAIT_OBJECT_0);
+}
+
+TEST_F(NamedMutex, TenRacingProcessesTakeTurns) {
+    std::vector<Child> racers;
+    for (int i = 0; i < 10; ++i) {
+        racers.push_back(SpawnHelper({"mutex-race", "VYNLOOP", dir_}));
+    }
+    for (auto &racer : racers) {
+        EXPECT_EQ(WaitExit(racer), 0) << "3: two processes held the mutex at once";
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir_ + "/log"), 10u * 5);
+}
+
+TEST_F(NamedMutex, NamesOwnershipAndClosing) {
+    for (std::string bad : {std::string(), std::string("a/b"), std::string(65, 'm')}) {
+        EXPECT_EQ(CreateMutexA(nullptr, FALSE, bad.c_str()), nullptr);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+    }
+    HANDLE first = CreateMutexA(nullptr, TRUE, std::string(64, 'm').c_str());
+    HANDLE second = CreateMutexA(nullptr, FALSE, std::string(64, 'm').c_str());
+    // The owner may take it again; every take needs its release.
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(first));
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+    EXPECT_FALSE(ReleaseMutex(second));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    EXPECT_TRUE(CloseHandle(first));  // gives it back
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(second) && CloseHandle(second));
+
+    // A run directory that cannot be made: the system's reason comes back as a Win32 code.
+    ::setenv("VYNLOOP_RUNDIR", "/proc/self/status/run", 1);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, "VYNLOOP"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(TickCount, WrapsWhenTheOffsetBringsTheWrapCloseAndIgnoresMalformedOffsets) {
+    // Put the child's wrap 150 ms ahead: the monotonic clock is the same in every process.
+    uint64_t now =
+        std::chrono::duration_cast<milliseconds>(Clock::now().time_since_epoch()).count();
+    uint64_t offset = (uint64_t{1} << 32) - (now + 150) % (uint64_t{1} << 32);
+    for (std::string value : {std::to_string(offset), std::string("-5")}) {
+        ::setenv("VYNLOOP_TEST_TICK_OFFSET", value.c_str(), 1);
+        Child child = SpawnHelper({"tick", value == "-5" ? "once" : "wrap"});
+        ::unsetenv("VYNLOOP_TEST_TICK_OFFSET");
+        std::string output;
+        EXPECT_EQ(WaitExit(child, &output), 0);
+        unsigned before = 0, after = 0;
+        ASSERT_EQ(std::sscanf(output.c_str(), "%u %u", &before, &after), 2) << output;
+        if (value == "-5") {  // ignored: the child's count is ours
+            EXPECT_LT(GetTickCount() - before, kGenerous);
+        } else {
+            EXPECT_GT(before, 0xFFFF0000u);
+            EXPECT_LT(after, 0x10000u);
+            EXPECT_LT(DWORD(after - before), kGenerous);
+        }
+    }
+}
+
+TEST(Version, SizeRuleAndPlatformOverride) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info - 1;
+    EXPECT_FALSE(GetVersionExA(&info));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    info.dwOSVersionInfoSize = 148;
+    info.szCSDVersion[0] = 'x';
+    for (auto [value, expected] : {std::pair{"", 2u}, {"1", 1u}, {"0", 0u}, {"7", 2u}}) {
+        ::setenv("VYNLOOP_TEST_PLATFORM_ID", value, 1);
+        ASSERT_TRUE(GetVersionExA(&info));
+        EXPECT_EQ(info.dwPlatformId, expected) << value;
+    }
+    ::unsetenv("VYNLOOP_TEST_PLATFORM_ID");
+    EXPECT_GT(info.dwMajorVersion, 0u);
+    EXPECT_STREQ(info.szCSDVersion, "");
+}
+
+}  // namespace
