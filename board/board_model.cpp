@@ -1,0 +1,97 @@
+#include "board/board_model.h"
+
+namespace vyn::board {
+
+bool BoardModel::Open(int count, std::string &error) {
+    for (int number = 1; number <= count; ++number) {
+        std::unique_ptr<Port> port = Port::Open(number, error);
+        if (!port) {
+            return false;
+        }
+        ports_.push_back(std::move(port));
+    }
+    return true;
+}
+
+Port *BoardModel::Find(std::string_view name) {
+    if (!name.starts_with("COM")) {
+        return nullptr;
+    }
+    int number = 0;
+    if (!ParseNumber(name.substr(3), number, kMaxPorts) || number < 1 || number > portCount() ||
+        name[3] == '0') {
+        return nullptr;
+    }
+    return &At(number - 1);
+}
+
+Port *BoardModel::Destination(Port &port) {
+    if (port.loopback) {
+        return &port;
+    }
+    switch (port.plug.kind) {
+        case Plug::Kind::kLoop:
+            return &port;
+        case Plug::Kind::kCross:
+            if (port.plug.target >= 1 && port.plug.target <= portCount()) {
+                return &At(port.plug.target - 1);
+            }
+            return nullptr;
+        case Plug::Kind::kNone:
+            break;
+    }
+    return nullptr;
+}
+
+bool BoardModel::Transmit(Clock::time_point now) {
+    bool busy = false;
+    for (auto &port : ports_) {
+        sent_.clear();
+        if (port->TakeSent(now, sent_) > 0) {
+            if (Port *receiver = Destination(*port)) {
+                receiver->Receive(sent_);
+            }
+        }
+        busy = busy || port->Transmitting();
+    }
+    return busy;
+}
+
+void BoardModel::Housekeeping(Clock::time_point now) {
+    for (auto &port : ports_) {
+        port->FollowTermios(now);
+        port->RetryLock();
+    }
+}
+
+std::uint32_t BoardModel::Reserve(Port &port, std::uint32_t &error) {
+    if (!serviceRunning_) {
+        error = win32::kServiceNotActive;
+        return 0;
+    }
+    if (port.ras() != RasState::kHeld) {
+        error = win32::kInvalidParameter;
+        return 0;
+    }
+    std::uint32_t handle = nextHandle_++;
+    if (nextHandle_ == 0) {
+        nextHandle_ = 1;
+    }
+    port.Lend(handle);
+    return handle;
+}
+
+bool BoardModel::Free(std::uint32_t handle) {
+    if (handle == 0) {
+        return false;
+    }
+    for (auto &port : ports_) {
+        if (port->ras() == RasState::kReserved && port->reservation() == handle) {
+            port->Hold();
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vyn::board

@@ -1,0 +1,40 @@
+// vynboard: the virtual multi-port serial board.
+//   vynboard serve --dir DIR --ports N [--mib PATH --instance NAME]
+//   vynboard ctl --dir DIR [COMn] key=value ...
+//   vynboard ctl --dir DIR [COMn] show
+#include <CLI/CLI.hpp>
+
+#include "board/commands.h"
+
+int main(int argc, char **argv) {
+    CLI::App app{"vynboard: a virtual multi-port serial board on pseudo-terminals"};
+    app.require_subcommand(1);
+
+    vyn::board::ServeArguments serve;
+    CLI::App *serveCommand = app.add_subcommand(
+        "serve", "Create the ports and the control socket in DIR and run until SIGTERM");
+    serveCommand->add_option("--dir", serve.dir, "Directory for the ports and Kyrx1")->required();
+    serveCommand->add_option("--ports", serve.ports, "Number of ports, COM1 ... COMN")->required();
+    serveCommand->add_option("--mib", serve.mib, "Store to publish receive-error totals to");
+    serveCommand->add_option("--instance", serve.instance, "Instance whose objects to set");
+
+    vyn::board::CtlArguments ctl;
+    CLI::App *ctlCommand = app.add_subcommand("ctl", "Change or show a running board's state");
+    ctlCommand->add_option("--dir", ctl.dir, "Directory the board serves")->required();
+    ctlCommand->add_option("words", ctl.words,
+                           "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N "
+                           "stray=HEX ras=hold|free service=running|stopped, or [COMn] show");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError &error) {
+        return vyn::board::Fail(error.what());
+    }
+    if (serveCommand->parsed()) {
+        return vyn::board::Serve(serve);
+    }
+    return vyn::board::Ctl(ctl);
+}

@@ -1,0 +1,172 @@
+#include "board/port.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vyn::board {
+
+std::unique_ptr<Port> Port::Open(int number, std::string &error) {
+    std::unique_ptr<Port> port(new Port(number));
+    if (!OpenPtyDevice(port->pty_, error)) {
+        return nullptr;
+    }
+    ReadTermiosLine(port->pty_.slave.Get(), port->lastTermios_);
+    port->pacer_.Start(port->line_, Clock::now());
+    return port;
+}
+
+void Port::SetLine(const LineSetting &line, Clock::time_point now) {
+    line_ = line;
+    pacer_.Start(line_, now);
+}
+
+void Port::FollowTermios(Clock::time_point now) {
+    TermiosLine current;
+    if (!ReadTermiosLine(pty_.slave.Get(), current) || current == lastTermios_) {
+        return;
+    }
+    lastTermios_ = current;
+    if (current.baud == 0 || current.baud > kMaxBaud) {
+        return;
+    }
+    bool stopAgrees = current.twoStopBits == (line_.stop != StopBits::kOne);
+    if (current.baud == line_.baud && stopAgrees) {
+        return;  // the program that set termios also sent the whole setting
+    }
+    LineSetting line;
+    line.baud = current.baud;
+    line.stop = current.twoStopBits ? StopBits::kTwo : StopBits::kOne;
+    line.flow = line_.flow;
+    SetLine(line, now);
+}
+
+bool Port::ReadFromWriters(Clock::time_point now) {
+    bool wasIdle = queue_.empty();
+    bool alive = true;
+    while (queue_.room() > 0) {
+        auto space = queue_.FreeSpace();
+        ssize_t count = ::read(pty_.master.Get(), space.data(), space.size());
+        if (count > 0) {
+            queue_.Commit(static_cast<std::size_t>(count));
+            continue;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        // EAGAIN: nothing more for now. EIO (or end of file): no slave left, which the board's
+        // own descriptor normally prevents.
+        alive = count < 0 && errno == EAGAIN;
+        break;
+    }
+    if (wasIdle && !queue_.empty() && pacer_.CaughtUp(now)) {
+        pacer_.Start(line_, now);
+    }
+    if (!writersHeld_ && queue_.size() >= kQueueLimit) {
+        HoldWriters(pty_.slave.Get(), true);
+        writersHeld_ = true;
+    }
+    return alive;
+}
+
+std::size_t Port::TakeSent(Clock::time_point now, std::vector<std::uint8_t> &out) {
+    if (queue_.empty()) {
+        return 0;
+    }
+    std::uint64_t due = pacer_.Due(now);
+    std::size_t first = out.size();
+    std::size_t count =
+        queue_.Take(due < queue_.size() ? static_cast<std::size_t>(due) : queue_.size(), out);
+    pacer_.Take(count);
+    if (line_.data < 8) {
+        auto mask = static_cast<std::uint8_t>((1u << line_.data) - 1);
+        for (std::size_t i = first; i < out.size(); ++i) {
+            out[i] &= mask;
+        }
+    }
+    counters.sent.fetch_add(count, std::memory_order_relaxed);
+    if (writersHeld_ && queue_.size() <= kResumeLevel) {
+        HoldWriters(pty_.slave.Get(), false);
+        writersHeld_ = false;
+    }
+    return count;
+}
+
+std::uint32_t Port::QueueBytes() const {
+    return static_cast<std::uint32_t>(queue_.size()) + BytesReadable(pty_.master.Get());
+}
+
+void Port::PurgeTransmit() {
+    queue_.Clear();
+    FlushSlaveOutput(pty_.master.Get());
+    if (writersHeld_) {
+        HoldWriters(pty_.slave.Get(), false);
+        writersHeld_ = false;
+    }
+}
+
+void Port::PurgeReceive() {
+    FlushSlaveInput(pty_.slave.Get());
+}
+
+void Port::Receive(std::span<const std::uint8_t> characters) {
+    if (characters.empty()) {
+        return;
+    }
+    arriving_.clear();
+    FaultOutcome outcome = faults.Apply(characters, arriving_);
+    counters.received.fetch_add(characters.size(), std::memory_order_relaxed);
+    counters.corrupted.fetch_add(outcome.corrupted, std::memory_order_relaxed);
+    counters.framingErrors.fetch_add(outcome.framingErrors, std::memory_order_relaxed);
+    WriteToReader(arriving_);
+}
+
+void Port::WriteToReader(std::span<const std::uint8_t> bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t count = ::write(pty_.master.Get(), bytes.data() + written, bytes.size() - written);
+        if (count > 0) {
+            written += static_cast<std::size_t>(count);
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // the reader's input is full: what is left is lost
+        }
+    }
+    counters.delivered.fetch_add(written, std::memory_order_relaxed);
+    counters.overruns.fetch_add(bytes.size() - written, std::memory_order_relaxed);
+}
+
+void Port::Hold() {
+    ras_ = RasState::kHeld;
+    reservation_ = 0;
+    if (!locked_) {
+        locked_ = TryLockExclusive(pty_.slave.Get());
+    }
+}
+
+void Port::Release() {
+    ras_ = RasState::kFree;
+    reservation_ = 0;
+    if (locked_) {
+        Unlock(pty_.slave.Get());
+        locked_ = false;
+    }
+}
+
+void Port::Lend(std::uint32_t handle) {
+    ras_ = RasState::kReserved;
+    reservation_ = handle;
+    if (locked_) {
+        Unlock(pty_.slave.Get());
+        locked_ = false;
+    }
+}
+
+void Port::RetryLock() {
+    if (ras_ == RasState::kHeld && !locked_) {
+        locked_ = TryLockExclusive(pty_.slave.Get());
+    }
+}
+
+}  // namespace vyn::board

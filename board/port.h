@@ -1,0 +1,116 @@
+// One port of the board: a pseudo-terminal that behaves like a UART.
+//
+// Its transmitter reads what the slave's writers write (from the pty master) eagerly into a
+// queue and sends it at the line rate; while the queue holds kQueueLimit bytes or more, the
+// slave's writers are held. Its receiver hands what arrives to the slave's reader (by writing to
+// the pty master), after the port's receive faults; what does not fit is an overrun.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "board/byte_queue.h"
+#include "board/fault_injector.h"
+#include "board/line_pacer.h"
+#include "board/protocol.h"
+#include "board/pty_device.h"
+
+namespace vyn::board {
+
+// Where a port's characters go while its internal loopback is off.
+struct Plug {
+    enum class Kind { kNone, kLoop, kCross };
+    Kind kind = Kind::kNone;
+    int target = 0;  // port number, for kCross
+};
+
+// Who may open the port: anyone (free), nobody but the remote access service (held), or the
+// one caller the service lent it to (reserved).
+enum class RasState { kFree, kHeld, kReserved };
+
+// Counters are read by the store publisher's thread as well.
+struct PortCounters {
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> received{0};
+    std::atomic<std::uint64_t> delivered{0};
+    std::atomic<std::uint64_t> corrupted{0};
+    std::atomic<std::uint64_t> framingErrors{0};
+    std::atomic<std::uint64_t> overruns{0};
+
+    std::uint64_t RxErrors() const {
+        return framingErrors.load(std::memory_order_relaxed) +
+               overruns.load(std::memory_order_relaxed);
+    }
+};
+
+class Port {
+  public:
+    // Writers are held from kQueueLimit queued bytes on and let go again at kResumeLevel. The
+    // queue itself is larger, so that what a writer slipped in before the hold took effect
+    // moves out of the pty (where nobody could see it) into the queue.
+    static constexpr std::size_t kQueueLimit = 4096;
+    static constexpr std::size_t kResumeLevel = kQueueLimit - 512;
+    static constexpr std::size_t kQueueCapacity = 32 * 1024;
+
+    // Creates COM<number> on a new pseudo-terminal; null with a reason on failure.
+    static std::unique_ptr<Port> Open(int number, std::string &error);
+
+    int number() const { return number_; }
+    const std::string &name() const { return name_; }
+    const std::string &device() const { return pty_.slavePath; }
+    int masterFd() const { return pty_.master.Get(); }
+
+    const LineSetting &line() const { return line_; }
+    void SetLine(const LineSetting &line, Clock::time_point now);
+    // Takes over a speed or stop-bit change that a program applied with termios.
+    void FollowTermios(Clock::time_point now);
+
+    // Reads what the writers wrote into the queue. False when the pty reported a hang-up.
+    bool ReadFromWriters(Clock::time_point now);
+    bool HasRoom() const { return queue_.room() > 0; }
+    bool Transmitting() const { return !queue_.empty(); }
+    // Moves the characters that finished on the line since the last call to `out`.
+    std::size_t TakeSent(Clock::time_point now, std::vector<std::uint8_t> &out);
+    std::uint32_t QueueBytes() const;
+    void PurgeTransmit();
+    void PurgeReceive();
+
+    void Receive(std::span<const std::uint8_t> characters);
+
+    bool loopback = false;
+    Plug plug;
+    FaultInjector faults;
+    PortCounters counters;
+
+    RasState ras() const { return ras_; }
+    std::uint32_t reservation() const { return reservation_; }
+    bool locked() const { return locked_; }
+    void Hold();
+    void Release();
+    void Lend(std::uint32_t handle);
+    // A held port whose lock someone else still has tries again.
+    void RetryLock();
+
+  private:
+    explicit Port(int number) : number_(number), name_("COM" + std::to_string(number)) {}
+    void WriteToReader(std::span<const std::uint8_t> bytes);
+
+    int number_;
+    std::string name_;
+    PtyDevice pty_;
+    LineSetting line_;
+    TermiosLine lastTermios_;
+    LinePacer pacer_;
+    ByteQueue<kQueueCapacity> queue_;
+    bool writersHeld_ = false;
+    std::vector<std::uint8_t> arriving_;
+    RasState ras_ = RasState::kFree;
+    std::uint32_t reservation_ = 0;
+    bool locked_ = false;
+};
+
+}  // namespace vyn::board

@@ -1,0 +1,76 @@
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "board/board_model.h"
+#include "board/board_server.h"
+#include "board/commands.h"
+
+namespace vyn::board {
+
+namespace {
+
+// An instance name as the store's object names take it: 1 to 31 printable characters, no comma.
+bool ValidInstance(const std::string &instance) {
+    if (instance.empty() || instance.size() > 31) {
+        return false;
+    }
+    for (char c : instance) {
+        if (c < 0x21 || c > 0x7e || c == ',') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int Fail(const std::string &message) {
+    std::fprintf(stderr, "vynboard: %s\n", message.c_str());
+    return 2;
+}
+
+int Serve(const ServeArguments &arguments) {
+    if (arguments.ports < 1 || arguments.ports > BoardModel::kMaxPorts) {
+        return Fail("--ports must be 1 to " + std::to_string(BoardModel::kMaxPorts));
+    }
+    if (arguments.mib.empty() != arguments.instance.empty()) {
+        return Fail("--mib and --instance go together");
+    }
+    if (!arguments.instance.empty() && !ValidInstance(arguments.instance)) {
+        return Fail("bad instance name: " + arguments.instance);
+    }
+    struct stat status {};
+    if (stat(arguments.dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return Fail("no directory " + arguments.dir);
+    }
+    if (!arguments.mib.empty()) {
+        setenv("VYNLOOP_MIB", arguments.mib.c_str(), 1);  // read when the publisher opens it
+    }
+    // The loop takes SIGTERM and SIGINT from a descriptor; every thread must leave them alone.
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGTERM);
+    sigaddset(&mask, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string error;
+    {
+        BoardServer server;
+        ServeOptions options{arguments.dir, arguments.ports, arguments.instance};
+        if (!server.Start(options, error)) {
+            return Fail(error);
+        }
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        server.Run();
+    }
+    return 0;
+}
+
+}  // namespace vyn::board
