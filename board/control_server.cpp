@@ -127,7 +127,8 @@ void ControlServer::Service(int fd, std::uint32_t events, Clock::time_point now)
 
 void ControlServer::ReadRequests(Connection &connection, Clock::time_point now) {
     char buffer[4096];
-    while (!connection.closing) {
+    // A client that sends faster than it reads the answers is read no further until they left.
+    while (!connection.closing && connection.output.size() < kMaxPendingOutput) {
         ssize_t count = recv(connection.fd.Get(), buffer, sizeof buffer, 0);
         if (count < 0 && errno == EINTR) {
             continue;
@@ -178,7 +179,7 @@ bool ControlServer::Flush(Connection &connection) {
         }
         if (count <= 0) {
             if (errno != EAGAIN || connection.closing ||
-                connection.output.size() > kMaxPendingOutput) {
+                connection.output.size() >= kMaxPendingOutput) {
                 return false;
             }
             break;

@@ -170,6 +170,20 @@ TEST_F(LinesTest, FullQueueHoldsWritersAndDrainsAtTheLineRate) {
     EXPECT_EQ(write(fds_[3], piece.data(), piece.size()), 64);
 }
 
+TEST_F(LinesTest, AReceiverThatNobodyReadsOverrunsWithoutStoppingTheBoard) {
+    ASSERT_TRUE(client().Set("COM1", "plug=cross:COM2").ok());
+    const std::string data = Pattern(60000);
+    ASSERT_TRUE(WriteAll(fds_[1], data, 20s));
+    ASSERT_TRUE(SentAll(1, data.size()));
+    ErrorCounters two = Counters(2);
+    EXPECT_GT(two.overruns, 0u);
+    EXPECT_EQ(two.delivered + two.overruns, data.size());
+    EXPECT_EQ(two.rxErrors, two.overruns);
+    // What did fit is there to read, in order.
+    std::string got = ReadFor(fds_[2], two.delivered, 5s);
+    EXPECT_EQ(got, data.substr(0, got.size()));
+}
+
 TEST_F(LinesTest, PurgeDiscardsWhatWaitsForTheReader) {
     ASSERT_TRUE(client().SetLoopback("COM1", true).ok());
     ASSERT_TRUE(WriteAll(fds_[1], "stale", 2s));
