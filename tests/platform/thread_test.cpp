@@ -38,7 +38,9 @@ DWORD RunToEnd(HANDLE thread) {
 }
 
 TEST(Threads, RoutineRunsWithItsArgumentAndTheHandleIsSignalledAtItsEnd) {
-    DWORD result = 42, id = 0, code = 0;
+    ResetEvent(go);
+    static DWORD result = 42;  // read by a thread that may outlive the test
+    DWORD id = 0, code = 0;
     HANDLE thread = CreateThread(nullptr, 4096, WaitForGo, &result, 0, &id);
     HANDLE closedEarly = CreateThread(nullptr, 0, WaitForGo, &result, 0, nullptr);
     ASSERT_TRUE(thread && closedEarly);
