@@ -1,0 +1,28 @@
+#include "console/command_set.h"
+
+#include "console/output.h"
+
+namespace vyn::console {
+
+CLI::App *CommandSet::Add(const std::string &name, const std::string &description,
+                          const std::string &example, std::function<int()> run) {
+    CLI::App *command = app_.add_subcommand(name, description);
+    // Not by fall-through to the top level: an argument that happens to be a command's name
+    // (an instance called "status") stays an argument.
+    command->add_option("--mib", globals_.mib, "The store (as before the command)")
+        ->type_name("PATH");
+    command->footer("Example:\n  " + example);
+    commands_.emplace_back(command, std::move(run));
+    return command;
+}
+
+int CommandSet::RunChosen() const {
+    for (const auto &[command, run] : commands_) {
+        if (command->parsed()) {
+            return run();
+        }
+    }
+    return Fail("no command given (see --help)");
+}
+
+}  // namespace vyn::console

@@ -1,0 +1,43 @@
+// The console's commands: each one registers itself with its options and what it runs.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vyn::console {
+
+// Options that every command takes.
+struct GlobalOptions {
+    std::string mib;  // --mib PATH; empty: VYNLOOP_MIB, else the default store
+};
+
+class CommandSet {
+  public:
+    CommandSet(CLI::App &app, GlobalOptions &globals) : app_(app), globals_(globals) {}
+
+    // Adds a command whose help ends with `example`; `run` gives its exit status when chosen.
+    // Every command also takes the global options (before or after its name).
+    CLI::App *Add(const std::string &name, const std::string &description,
+                  const std::string &example, std::function<int()> run);
+
+    // Runs the command that the command line chose.
+    int RunChosen() const;
+
+    const GlobalOptions &Globals() const { return globals_; }
+
+  private:
+    CLI::App &app_;
+    GlobalOptions &globals_;
+    std::vector<std::pair<CLI::App *, std::function<int()>>> commands_;
+};
+
+void AddInitCommand(CommandSet &commands);
+void AddGetSetCommands(CommandSet &commands);
+void AddStatusCommand(CommandSet &commands);
+void AddAgentCommands(CommandSet &commands);
+
+}  // namespace vyn::console

@@ -1,0 +1,38 @@
+#include "console/output.h"
+
+#include <iostream>
+
+namespace vyn::console {
+
+namespace {
+
+void PrintError(std::string_view message) {
+    std::cerr << "vynloopctl: " << OneLine(message) << '\n' << std::flush;
+}
+
+}  // namespace
+
+int Fail(std::string_view message) {
+    PrintError(message);
+    return kExitFailure;
+}
+
+int Negative(std::string_view message) {
+    PrintError(message);
+    return kExitNegative;
+}
+
+std::string OneLine(std::string_view text) {
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    for (char &c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = ' ';
+        }
+    }
+    return line;
+}
+
+}  // namespace vyn::console

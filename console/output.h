@@ -1,0 +1,24 @@
+// What the console prints and the exit status it ends with. Every error is one line on standard
+// error, starting with "vynloopctl: ".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vyn::console {
+
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitNegative = 1,  // a negative answer: no agent, a test that did not pass
+    kExitFailure = 2,   // a usage error or a store failure
+};
+
+// Prints the one-line error and returns kExitFailure.
+int Fail(std::string_view message);
+// Prints the one-line reason and returns kExitNegative.
+int Negative(std::string_view message);
+
+// `text` with line breaks and other control characters shown as blanks, so that it fits one line.
+std::string OneLine(std::string_view text);
+
+}  // namespace vyn::console

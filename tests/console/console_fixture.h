@@ -1,0 +1,51 @@
+// Every console test gets its own store path and run directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/console/child_process.h"
+
+namespace vyn::console::test {
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vynctl.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        mib_ = dir_ + "/mib.db";
+        ::setenv("VYNLOOP_MIB", mib_.c_str(), 1);
+        ::setenv("VYNLOOP_RUNDIR", (dir_ + "/run").c_str(), 1);
+        const char *bin = std::getenv("VYNLOOP_BIN_DIR");
+        ASSERT_NE(bin, nullptr) << "VYNLOOP_BIN_DIR names the programs under test";
+        ctl_ = std::string(bin) + "/vynloopctl";
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    Finished Ctl(std::vector<std::string> args) {
+        args.insert(args.begin(), ctl_);
+        return RunProgram(args, dir_);
+    }
+
+    // Runs a command that must fail: exit `status`, nothing on standard output, one line on
+    // standard error starting with the program's name.
+    void ExpectError(const std::vector<std::string> &args, int status = 2) {
+        Finished run = Ctl(args);
+        std::string shown = ::testing::PrintToString(args);
+        EXPECT_EQ(run.status, status) << shown;
+        EXPECT_EQ(run.out, "") << shown;
+        EXPECT_EQ(run.err.rfind("vynloopctl: ", 0), 0u) << shown << ": " << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << shown << ": " << run.err;
+    }
+
+    std::string dir_;
+    std::string mib_;
+    std::string ctl_;
+};
+
+}  // namespace vyn::console::test
