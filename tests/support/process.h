@@ -1,0 +1,69 @@
+// Running the project's programs from tests: temporary directories, child processes with their
+// output captured, and waiting for a state with a generous limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vyn::test {
+
+// The path of a program of this build (VYNLOOP_BIN_DIR).
+std::string Program(const std::string &name);
+
+// A fresh directory, removed with everything in it at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+struct Finished {
+    int status = -1;  // exit status; -1 when it did not end within the limit (it was killed)
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end, with nothing on its standard input.
+Finished Run(const std::vector<std::string> &argv, int limitMs = 60000);
+
+// A program left running. Killed (SIGKILL) and reaped at the end unless it has ended.
+class Child {
+  public:
+    explicit Child(const std::vector<std::string> &argv);
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Reads standard output up to the next line (false at its end or after the limit).
+    bool ReadLine(std::string &line, int limitMs = 30000);
+    void Signal(int signal);
+    // Waits for the end: the exit status, 128 + signal when killed, -1 after the limit.
+    int Wait(int limitMs = 30000);
+    bool Running();
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int status_ = -1;
+    bool reaped_ = false;
+    std::string pending_;
+};
+
+// Polls `condition` every 20 ms until it holds or `limitMs` passed.
+bool WaitFor(const std::function<bool()> &condition, int limitMs = 30000);
+
+// True in builds with sanitizers, where timing figures are not asserted.
+bool SanitizedBuild();
+
+}  // namespace vyn::test
