@@ -67,12 +67,11 @@ DWORD WaitForAny(const ObjectList &objects, size_t count, DWORD milliseconds) {
 using vyn::platform::HandleTable;
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    auto &table = HandleTable::Instance();
-    if (auto mutex = table.FindAs<vyn::platform::MutexObject>(object)) {
+    vyn::platform::ObjectList objects;
+    objects[0] = HandleTable::Instance().Find(object);
+    if (auto mutex = std::dynamic_pointer_cast<vyn::platform::MutexObject>(objects[0])) {
         return mutex->Wait(milliseconds);
     }
-    vyn::platform::ObjectList objects;
-    objects[0] = table.Find(object);
     if (!objects[0] || objects[0]->WaitDescriptor() < 0) {
         return vyn::platform::FailWait(ERROR_INVALID_HANDLE);
     }
@@ -98,7 +97,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL wai
         }
         if (objects[i]->WaitDescriptor() < 0) {
             // A mutex's lock file cannot be polled together with other objects.
-            bool isMutex = table.FindAs<vyn::platform::MutexObject>(handles[i]) != nullptr;
+            bool isMutex =
+                std::dynamic_pointer_cast<vyn::platform::MutexObject>(objects[i]) != nullptr;
             return FailWait(isMutex ? ERROR_NOT_SUPPORTED : ERROR_INVALID_HANDLE);
         }
     }
