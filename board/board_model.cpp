@@ -57,6 +57,15 @@ bool BoardModel::Transmit(Clock::time_point now) {
     return busy;
 }
 
+bool BoardModel::Transmitting() const {
+    for (const auto &port : ports_) {
+        if (port->Transmitting()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void BoardModel::Housekeeping(Clock::time_point now) {
     for (auto &port : ports_) {
         port->FollowTermios(now);

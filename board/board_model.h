@@ -27,6 +27,7 @@ class BoardModel {
     // Hands every character that finished on its line to the receiver it goes to. Returns
     // whether any port still has characters to send.
     bool Transmit(Clock::time_point now);
+    bool Transmitting() const;
 
     // The slow duties: following termios changes and getting back the locks of held ports.
     void Housekeeping(Clock::time_point now);

@@ -100,7 +100,9 @@ bool BoardServer::CreateLinks(const std::string &dir, std::string &error) {
 void BoardServer::Run() {
     std::array<epoll_event, 64> events;
     bool running = true;
+    bool busy = false;
     while (running) {
+        bool ticked = false;
         int count = poller_.Wait(events, -1);
         Clock::time_point now = Clock::now();
         for (int i = 0; i < count; ++i) {
@@ -112,6 +114,7 @@ void BoardServer::Run() {
                     break;
                 case kTimerTag:
                     timer_.Acknowledge();
+                    ticked = true;
                     break;
                 case kListenerTag:
                     control_->Accept();
@@ -128,7 +131,13 @@ void BoardServer::Run() {
                     break;
             }
         }
-        bool busy = model_.Transmit(now);
+        // Characters move on timer ticks only, so that a burst of other events does not turn
+        // into a burst of tiny deliveries; a line that just got characters speeds the timer up.
+        if (ticked) {
+            busy = model_.Transmit(now);
+        } else if (!busy) {
+            busy = model_.Transmitting();
+        }
         for (int index = 0; index < model_.portCount(); ++index) {
             UpdatePortInput(index);
         }
