@@ -56,6 +56,7 @@ typedef intptr_t(WINAPI *FARPROC)();
 #define FALSE 0
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INFINITE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
 
 // ---------------------------------------------------------------------------------------------
 // Error codes (GetLastError)

@@ -1,0 +1,148 @@
+#include "platform/posix/board_port.h"
+
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "platform/posix/error.h"
+#include "platform/posix/termios_line.h"
+
+namespace vyn::platform {
+
+namespace {
+
+// A board answers at once; a board that does not within this time is taken as unreachable.
+constexpr std::chrono::milliseconds kBoardTimeout{2000};
+
+board::LineSetting ToBoard(const SerialLine &line) {
+    board::LineSetting setting;
+    setting.baud = line.baud;
+    setting.data = line.dataBits;
+    setting.parity = static_cast<board::Parity>(line.parity);
+    setting.stop = static_cast<board::StopBits>(line.stopBits);
+    setting.flow = line.xonXoff  ? board::Flow::kXonXoff
+                   : line.rtsCts ? board::Flow::kRtsCts
+                   : line.dtrDsr ? board::Flow::kDtrDsr
+                                 : board::Flow::kNone;
+    return setting;
+}
+
+}  // namespace
+
+std::chrono::nanoseconds PieceGapFor(const SerialLine &line) {
+    using std::chrono::nanoseconds;
+    // Bits per character, in halves: start bit, data bits, parity bit, 1, 1.5 or 2 stop bits.
+    std::uint64_t halfBits = 2 * (1 + line.dataBits) + (line.parity != NOPARITY ? 2 : 0) +
+                             (line.stopBits == ONESTOPBIT     ? 2
+                              : line.stopBits == ONE5STOPBITS ? 3
+                                                              : 4);
+    std::uint64_t baud = line.baud == 0 ? 1 : line.baud;
+    nanoseconds pieceTime(BoardPort::kPiece * halfBits * 1000000000ull / 2 / baud);
+    return std::clamp<nanoseconds>(pieceTime / 8, std::chrono::microseconds(50),
+                                   std::chrono::milliseconds(2));
+}
+
+BoardPort::BoardPort(int fd, std::string name, const std::string &socketPath)
+    : gapNs_(PieceGapFor(SerialLine{}).count()),
+      fd_(fd),
+      name_(std::move(name)),
+      client_(socketPath, kBoardTimeout) {}
+
+DWORD BoardPort::SetLine(const SerialLine &line) {
+    // The board runs one handshake at a time.
+    if (int(line.xonXoff) + int(line.rtsCts) + int(line.dtrDsr) > 1) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    termios2 before{};
+    if (::ioctl(fd_, TCGETS2, &before) != 0) {
+        return Win32ErrorFromErrno(errno);
+    }
+    // The pty first: the board follows a termios change of speed or stop bits on its own, and
+    // takes the whole setting below.
+    termios2 after = before;
+    ApplyLineToTermios(line, after);
+    if (::ioctl(fd_, TCSETS2, &after) != 0) {
+        return Win32ErrorFromErrno(errno);
+    }
+    board::Status status = client_.SetLine(name_, ToBoard(line));
+    if (!status.ok()) {
+        ::ioctl(fd_, TCSETS2, &before);
+        return status.error;
+    }
+    gapNs_.store(PieceGapFor(line).count(), std::memory_order_relaxed);
+    return ERROR_SUCCESS;
+}
+
+DWORD BoardPort::GetLine(SerialLine &line) {
+    board::Result<board::LineSetting> held = client_.GetLine(name_);
+    if (!held.ok()) {
+        return held.error;
+    }
+    line.baud = held.value.baud;
+    line.dataBits = held.value.data;
+    line.parity = static_cast<BYTE>(held.value.parity);
+    line.stopBits = static_cast<BYTE>(held.value.stop);
+    line.xonXoff = held.value.flow == board::Flow::kXonXoff;
+    line.rtsCts = held.value.flow == board::Flow::kRtsCts;
+    line.dtrDsr = held.value.flow == board::Flow::kDtrDsr;
+    return ERROR_SUCCESS;
+}
+
+DWORD BoardPort::SetLoopback(bool on) {
+    return client_.SetLoopback(name_, on).error;
+}
+
+DWORD BoardPort::OutputQueue(DWORD &bytes) {
+    board::Result<std::uint32_t> queued = client_.Queue(name_);
+    if (queued.ok()) {
+        bytes = queued.value;
+    }
+    return queued.error;
+}
+
+DWORD BoardPort::InputQueue(DWORD &bytes) {
+    int count = 0;
+    if (::ioctl(fd_, FIONREAD, &count) != 0) {
+        return Win32ErrorFromErrno(errno);
+    }
+    bytes = count > 0 ? static_cast<DWORD>(count) : 0;
+    return ERROR_SUCCESS;
+}
+
+DWORD BoardPort::Purge(bool receive, bool transmit) {
+    if (receive) {
+        ::ioctl(fd_, TCFLSH, TCIFLUSH);
+    }
+    if (!receive && !transmit) {
+        return ERROR_SUCCESS;
+    }
+    board::PurgeWhat what = receive && transmit ? board::PurgeWhat::kBoth
+                            : receive           ? board::PurgeWhat::kReceive
+                                                : board::PurgeWhat::kTransmit;
+    return client_.Purge(name_, what).error;
+}
+
+DWORD BoardPort::TakeErrors(DWORD &flags) {
+    flags = 0;
+    board::Result<board::ErrorCounters> now = client_.Errors(name_);
+    if (!now.ok()) {
+        return now.error;
+    }
+    std::lock_guard lock(mutex_);
+    if (countersKnown_) {
+        flags |= now.value.framingErrors != seen_.framingErrors ? CE_FRAME : 0;
+        flags |= now.value.overruns != seen_.overruns ? CE_RXOVER : 0;
+    }
+    seen_ = now.value;
+    countersKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+bool BoardPort::HeldByService() {
+    board::Result<bool> held = client_.Held(name_);
+    return held.ok() && held.value;
+}
+
+}  // namespace vyn::platform

@@ -1,0 +1,36 @@
+// The board's control device "\\.\Kyrx1": the board's control socket in the device directory,
+// through which the internal loopback of a port is switched by the port's index.
+#pragma once
+
+#include <string>
+
+#include "board/client/client.h"
+#include "platform/posix/handles.h"
+#include "platform/win32.h"
+
+namespace vyn::platform {
+
+// Control codes of the control device: internal loopback on and off for the port whose 0-based
+// index is the 4-byte input; the 4-byte output stays 0 when it is done.
+inline constexpr DWORD kControlLoopbackOn = 130;
+inline constexpr DWORD kControlLoopbackOff = 131;
+
+class ControlDevice final : public KernelObject {
+  public:
+    explicit ControlDevice(const std::string &socketPath);
+
+    // Checks that a board answers behind the socket.
+    DWORD Probe();
+
+    DWORD Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
+                  DWORD *returned);
+
+  private:
+    board::Client client_;
+};
+
+// Opens the control device of the device directory's board. Null with the Win32 error when no
+// board answers there.
+HANDLE OpenControlDevice(DWORD &error);
+
+}  // namespace vyn::platform

@@ -1,0 +1,524 @@
+#include "platform/posix/overlapped.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+#include <thread>
+
+#include "platform/posix/error.h"
+
+namespace vyn::platform {
+
+namespace {
+
+constexpr std::uint64_t kWakeTag = 0;
+// Completed results of closed handles are forgotten once this many results are kept.
+constexpr std::size_t kKeptResults = 4096;
+constexpr auto kLongestSleep = std::chrono::hours(1);
+// The reactor's sleeps end within this much of their deadline: write pieces are paced in tens of
+// microseconds.
+constexpr unsigned long kTimerSlackNs = 10000;
+
+}  // namespace
+
+struct Reactor::Operation {
+    HANDLE handle = nullptr;
+    std::uint64_t channel = 0;
+    IoKind kind = IoKind::kRead;
+    std::byte *buffer = nullptr;
+    DWORD size = 0;
+    DWORD done = 0;
+    ReadRule rule;
+    IoClock::time_point issued;
+    IoClock::time_point lastByte;
+    std::shared_ptr<EventObject> event;
+    bool complete = false;
+    DWORD error = ERROR_SUCCESS;
+};
+
+struct Reactor::Channel {
+    std::uint64_t id = 0;
+    int fd = -1;
+    std::size_t piece = 1;
+    std::chrono::nanoseconds gap{0};
+    IoClock::time_point nextPiece;
+    bool writeBlocked = false;  // the device took no more: wait for EPOLLOUT
+    Queue reads;
+    Queue writes;
+    std::uint32_t interest = 0;
+    std::uint64_t handed = 0;
+    DWORD broken = ERROR_SUCCESS;  // the device failed: every operation ends with this error
+};
+
+ReadRule ReadRuleFor(const COMMTIMEOUTS &timeouts, DWORD bytes) {
+    using std::chrono::milliseconds;
+    ReadRule rule;
+    DWORD interval = timeouts.ReadIntervalTimeout;
+    DWORD multiplier = timeouts.ReadTotalTimeoutMultiplier;
+    DWORD constant = timeouts.ReadTotalTimeoutConstant;
+    if (interval == MAXDWORD && multiplier == 0 && constant == 0) {
+        rule.immediate = true;
+        return rule;
+    }
+    if (interval == MAXDWORD && multiplier == MAXDWORD && constant != 0 && constant != MAXDWORD) {
+        rule.anyByte = true;
+        rule.total = milliseconds(constant);
+        return rule;
+    }
+    std::uint64_t total = std::uint64_t{multiplier} * bytes + constant;
+    if (total != 0) {
+        rule.total = milliseconds(total);
+    }
+    if (interval != 0 && interval != MAXDWORD) {
+        rule.interval = milliseconds(interval);
+    }
+    return rule;
+}
+
+Reactor &Reactor::Instance() {
+    // Never destroyed: ports may be closed by threads that outlive main().
+    static Reactor *reactor = new Reactor;
+    return *reactor;
+}
+
+Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(OpenEventFd(0, false)) {
+    if (!epoll_.Valid() || !wake_.Valid()) {
+        return;  // Attach reports it
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kWakeTag;
+    ::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, wake_.Get(), &event);
+    std::thread([this] { Run(); }).detach();
+}
+
+std::uint64_t Reactor::Attach(int fd, std::size_t writePiece, std::chrono::nanoseconds pieceGap,
+                              DWORD &error) {
+    std::lock_guard lock(mutex_);
+    if (!epoll_.Valid() || !wake_.Valid()) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return 0;
+    }
+    auto channel = std::make_unique<Channel>();
+    channel->id = nextChannel_++;
+    channel->fd = fd;
+    channel->piece = std::max<std::size_t>(writePiece, 1);
+    channel->gap = pieceGap;
+    // No interest yet; a hang-up is reported all the same.
+    epoll_event event{};
+    event.data.u64 = channel->id;
+    if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, fd, &event) != 0) {
+        error = Win32ErrorFromErrno(errno);
+        return 0;
+    }
+    std::uint64_t id = channel->id;
+    channels_.emplace(id, std::move(channel));
+    return id;
+}
+
+void Reactor::Detach(std::uint64_t id) {
+    std::lock_guard lock(mutex_);
+    auto found = channels_.find(id);
+    if (found == channels_.end()) {
+        return;
+    }
+    Channel &channel = *found->second;
+    while (!channel.reads.empty()) {
+        CompleteFront(channel.reads, ERROR_OPERATION_ABORTED);
+    }
+    while (!channel.writes.empty()) {
+        CompleteFront(channel.writes, ERROR_OPERATION_ABORTED);
+    }
+    if (channel.broken == ERROR_SUCCESS) {
+        ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, channel.fd, nullptr);
+    }
+    channels_.erase(found);
+    if (results_.size() > kKeptResults) {
+        ForgetClosedResults();
+    }
+}
+
+void Reactor::SetPieceGap(std::uint64_t id, std::chrono::nanoseconds pieceGap) {
+    std::lock_guard lock(mutex_);
+    auto found = channels_.find(id);
+    if (found != channels_.end()) {
+        found->second->gap = pieceGap;
+    }
+}
+
+void Reactor::Abort(std::uint64_t id, bool reads, bool writes) {
+    std::lock_guard lock(mutex_);
+    auto found = channels_.find(id);
+    if (found == channels_.end()) {
+        return;
+    }
+    Channel &channel = *found->second;
+    while (reads && !channel.reads.empty()) {
+        CompleteFront(channel.reads, ERROR_OPERATION_ABORTED);
+    }
+    while (writes && !channel.writes.empty()) {
+        CompleteFront(channel.writes, ERROR_OPERATION_ABORTED);
+    }
+    UpdateInterest(channel);
+}
+
+IoStatus Reactor::Start(const IoRequest &request) {
+    IoStatus status;
+    std::unique_lock lock(mutex_);
+    auto found = channels_.find(request.channel);
+    if (found == channels_.end()) {
+        status.error = ERROR_INVALID_HANDLE;
+        return status;
+    }
+    Channel &channel = *found->second;
+    if (channel.broken != ERROR_SUCCESS) {
+        status.error = channel.broken;
+        return status;
+    }
+    if (request.key != nullptr) {
+        auto previous = results_.find(request.key);
+        if (previous != results_.end() && !previous->second->complete) {
+            status.error = ERROR_INVALID_PARAMETER;  // that OVERLAPPED is still in use
+            return status;
+        }
+    }
+    auto op = std::make_shared<Operation>();
+    op->handle = request.handle;
+    op->channel = request.channel;
+    op->kind = request.kind;
+    op->buffer = request.buffer;
+    op->size = request.size;
+    op->rule = request.rule;
+    op->issued = IoClock::now();
+    op->event = request.event;
+    if (op->event) {
+        op->event->Reset();
+    }
+    Queue &queue = request.kind == IoKind::kRead ? channel.reads : channel.writes;
+    queue.push_back(op);
+    if (queue.size() == 1) {
+        if (request.kind == IoKind::kRead) {
+            ServiceReads(channel, op->issued);
+        } else {
+            ServiceWrites(channel, op->issued);
+        }
+    }
+    UpdateInterest(channel);
+    if (request.key != nullptr) {
+        results_[request.key] = op;
+    }
+    if (!op->complete) {
+        SignalEventFd(wake_.Get());  // the reactor's next sleep may have to be shorter
+    }
+    if (request.key == nullptr) {
+        completed_.wait(lock, [&] { return op->complete; });
+    }
+    if (!op->complete) {
+        status.state = IoStatus::State::kPending;
+        return status;
+    }
+    status.state = IoStatus::State::kComplete;
+    status.count = op->done;
+    status.error = op->error;
+    return status;
+}
+
+IoStatus Reactor::Result(HANDLE handle, const OVERLAPPED *key, bool wait) {
+    IoStatus status;
+    std::unique_lock lock(mutex_);
+    auto found = results_.find(key);
+    if (found == results_.end() || found->second->handle != handle) {
+        status.error = ERROR_INVALID_PARAMETER;
+        return status;
+    }
+    std::shared_ptr<Operation> op = found->second;
+    if (!op->complete) {
+        if (!wait) {
+            status.state = IoStatus::State::kPending;
+            return status;
+        }
+        completed_.wait(lock, [&] { return op->complete; });
+    }
+    status.state = IoStatus::State::kComplete;
+    status.count = op->done;
+    status.error = op->error;
+    return status;
+}
+
+Reactor::WriteBacklog Reactor::Backlog(std::uint64_t id) {
+    WriteBacklog backlog;
+    std::lock_guard lock(mutex_);
+    auto found = channels_.find(id);
+    if (found == channels_.end()) {
+        return backlog;
+    }
+    for (const auto &op : found->second->writes) {
+        backlog.unsent += op->size - op->done;
+    }
+    backlog.handed = found->second->handed;
+    return backlog;
+}
+
+void Reactor::Run() {
+    // Signals are for the threads that expect them.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    ::prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
+    for (;;) {
+        std::optional<IoClock::time_point> until;
+        {
+            std::lock_guard lock(mutex_);
+            until = NextDeadline();
+        }
+        int count = Sleep(until);
+        if (count < 0) {
+            if (errno != EINTR) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            continue;
+        }
+        std::lock_guard lock(mutex_);
+        IoClock::time_point now = IoClock::now();
+        for (int i = 0; i < count; ++i) {
+            const epoll_event &event = events_[static_cast<std::size_t>(i)];
+            if (event.data.u64 == kWakeTag) {
+                ConsumeEventFd(wake_.Get());
+                continue;
+            }
+            auto found = channels_.find(event.data.u64);
+            if (found != channels_.end()) {
+                Service(*found->second, event.events, now);
+            }
+        }
+        for (auto &[id, channel] : channels_) {
+            ExpireReads(*channel, now);
+            if (!channel->writes.empty() && !channel->writeBlocked && channel->nextPiece <= now) {
+                ServiceWrites(*channel, now);
+                UpdateInterest(*channel);
+            }
+        }
+    }
+}
+
+// Waits for events until `until` (for ever without one); the number of events, or -1.
+int Reactor::Sleep(std::optional<IoClock::time_point> until) {
+    int capacity = static_cast<int>(events_.size());
+    if (!until) {
+        return ::epoll_wait(epoll_.Get(), events_.data(), capacity, -1);
+    }
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*until - IoClock::now());
+    left =
+        std::clamp<std::chrono::nanoseconds>(left, std::chrono::nanoseconds::zero(), kLongestSleep);
+    timespec timeout{static_cast<time_t>(left.count() / 1000000000),
+                     static_cast<long>(left.count() % 1000000000)};
+    int count = ::epoll_pwait2(epoll_.Get(), events_.data(), capacity, &timeout, nullptr);
+    if (count < 0 && errno == ENOSYS) {
+        // An older kernel: whole milliseconds, rounded up so that no wake-up comes early.
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        count = ::epoll_wait(epoll_.Get(), events_.data(), capacity, static_cast<int>(ms));
+    }
+    return count;
+}
+
+// The earliest moment the reactor has something to do without an event: a read's time-out or
+// the next piece of a paced write.
+std::optional<IoClock::time_point> Reactor::NextDeadline() const {
+    std::optional<IoClock::time_point> next;
+    auto consider = [&](IoClock::time_point when) {
+        if (!next || when < *next) {
+            next = when;
+        }
+    };
+    for (const auto &[id, channel] : channels_) {
+        for (const auto &op : channel->reads) {
+            if (op->rule.total) {
+                consider(op->issued + *op->rule.total);
+            }
+            if (op->rule.interval && op->done > 0) {
+                consider(op->lastByte + *op->rule.interval);
+            }
+        }
+        if (!channel->writes.empty() && !channel->writeBlocked) {
+            consider(channel->nextPiece);
+        }
+    }
+    return next;
+}
+
+void Reactor::Service(Channel &channel, std::uint32_t events, IoClock::time_point now) {
+    if (channel.broken != ERROR_SUCCESS) {
+        return;
+    }
+    bool hangUp = (events & (EPOLLHUP | EPOLLERR)) != 0;
+    if ((events & EPOLLIN) != 0 || hangUp) {
+        ServiceReads(channel, now);
+    }
+    if ((events & EPOLLOUT) != 0 || hangUp) {
+        channel.writeBlocked = false;
+        ServiceWrites(channel, now);
+    }
+    if (hangUp && channel.broken == ERROR_SUCCESS) {
+        // Reported whatever the interest: keeping the descriptor would spin this loop.
+        Break(channel, ERROR_DEVICE_NOT_CONNECTED);
+    }
+    UpdateInterest(channel);
+}
+
+// Reads what is there into the operation. False when the device failed (the channel is broken).
+bool Reactor::ReadInto(Channel &channel, Operation &op, IoClock::time_point now) {
+    while (op.done < op.size) {
+        ssize_t got = ::read(channel.fd, op.buffer + op.done, op.size - op.done);
+        if (got > 0) {
+            op.done += static_cast<DWORD>(got);
+            op.lastByte = now;
+            if (op.rule.anyByte) {
+                break;
+            }
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && errno != EAGAIN) {
+            Break(channel, Win32ErrorFromErrno(errno));
+            return false;
+        }
+        break;  // nothing more for now (a raw terminal reads 0 then)
+    }
+    return true;
+}
+
+void Reactor::ServiceReads(Channel &channel, IoClock::time_point now) {
+    while (!channel.reads.empty()) {
+        Operation &op = *channel.reads.front();
+        if (!ReadInto(channel, op, now)) {
+            return;
+        }
+        bool finished = op.done == op.size || op.rule.immediate || (op.rule.anyByte && op.done > 0);
+        if (!finished) {
+            return;
+        }
+        CompleteFront(channel.reads, ERROR_SUCCESS);
+    }
+}
+
+void Reactor::ServiceWrites(Channel &channel, IoClock::time_point now) {
+    while (!channel.writes.empty()) {
+        Operation &op = *channel.writes.front();
+        while (op.done < op.size) {
+            if (now < channel.nextPiece) {
+                return;  // paced: the reactor comes back for the next piece
+            }
+            std::size_t piece = std::min<std::size_t>(channel.piece, op.size - op.done);
+            ssize_t put = ::write(channel.fd, op.buffer + op.done, piece);
+            if (put > 0) {
+                op.done += static_cast<DWORD>(put);
+                channel.handed += static_cast<std::uint64_t>(put);
+                channel.writeBlocked = false;
+                if (channel.gap.count() > 0) {
+                    channel.nextPiece = now + channel.gap;
+                }
+                continue;
+            }
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put == 0 || errno == EAGAIN) {
+                channel.writeBlocked = true;  // full, or its writers are held: wait for EPOLLOUT
+                return;
+            }
+            Break(channel, Win32ErrorFromErrno(errno));
+            return;
+        }
+        CompleteFront(channel.writes, ERROR_SUCCESS);
+    }
+}
+
+void Reactor::ExpireReads(Channel &channel, IoClock::time_point now) {
+    bool changed = false;
+    for (auto it = channel.reads.begin(); it != channel.reads.end();) {
+        Operation &op = **it;
+        bool expired = (op.rule.total && now >= op.issued + *op.rule.total) ||
+                       (op.rule.interval && op.done > 0 && now >= op.lastByte + *op.rule.interval);
+        if (!expired) {
+            ++it;
+            continue;
+        }
+        // Whatever arrived up to this moment belongs to the read.
+        if (it == channel.reads.begin() && channel.broken == ERROR_SUCCESS &&
+            !ReadInto(channel, op, now)) {
+            return;  // the channel broke and completed every read
+        }
+        std::shared_ptr<Operation> keep = *it;
+        it = channel.reads.erase(it);
+        Complete(*keep, ERROR_SUCCESS);
+        changed = true;
+    }
+    if (changed) {
+        ServiceReads(channel, now);
+        UpdateInterest(channel);
+    }
+}
+
+void Reactor::UpdateInterest(Channel &channel) {
+    if (channel.broken != ERROR_SUCCESS) {
+        return;
+    }
+    // EPOLLOUT only while the device refuses more: a writable terminal is nearly always writable,
+    // and paced pieces are timed by the reactor's own sleep.
+    bool waitOut = !channel.writes.empty() && channel.writeBlocked;
+    std::uint32_t wanted = (channel.reads.empty() ? 0u : static_cast<std::uint32_t>(EPOLLIN)) |
+                           (waitOut ? static_cast<std::uint32_t>(EPOLLOUT) : 0u);
+    if (wanted == channel.interest) {
+        return;
+    }
+    epoll_event event{};
+    event.events = wanted;
+    event.data.u64 = channel.id;
+    if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_MOD, channel.fd, &event) == 0) {
+        channel.interest = wanted;
+    }
+}
+
+void Reactor::Break(Channel &channel, DWORD error) {
+    channel.broken = error;
+    ::epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, channel.fd, nullptr);
+    while (!channel.reads.empty()) {
+        CompleteFront(channel.reads, error);
+    }
+    while (!channel.writes.empty()) {
+        CompleteFront(channel.writes, error);
+    }
+}
+
+void Reactor::CompleteFront(Queue &queue, DWORD error) {
+    std::shared_ptr<Operation> op = std::move(queue.front());
+    queue.pop_front();
+    Complete(*op, error);
+}
+
+void Reactor::Complete(Operation &op, DWORD error) {
+    op.complete = true;
+    op.error = error;
+    op.buffer = nullptr;  // never touched again
+    if (op.event) {
+        op.event->Set();
+        op.event.reset();
+    }
+    completed_.notify_all();
+}
+
+void Reactor::ForgetClosedResults() {
+    std::erase_if(results_, [&](const auto &entry) {
+        return entry.second->complete && !channels_.contains(entry.second->channel);
+    });
+}
+
+}  // namespace vyn::platform

@@ -1,0 +1,131 @@
+// Overlapped reads and writes on serial ports: one reactor thread per process (epoll) moves the
+// data of every pending operation and signals the operation's event when it completes.
+//
+// An operation's state lives here, keyed by the caller's OVERLAPPED, and the caller's own
+// memory (its count, its OVERLAPPED) is never written from the reactor thread: the result is
+// copied out by GetOverlappedResult on the caller's thread. A completed result can be read again
+// until the OVERLAPPED starts another operation, also after its handle was closed. The caller's
+// buffer is touched, under the reactor's lock, only until the operation completes.
+#pragma once
+
+#include <sys/epoll.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/posix/sync.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/win32.h"
+
+namespace vyn::platform {
+
+using IoClock = std::chrono::steady_clock;
+
+// When a read completes other than with a full buffer; settled from the handle's time-outs when
+// the read is issued.
+struct ReadRule {
+    bool immediate = false;                             // at once, with whatever is there
+    bool anyByte = false;                               // as soon as at least one byte has arrived
+    std::optional<std::chrono::milliseconds> total;     // this long after it was issued
+    std::optional<std::chrono::milliseconds> interval;  // this long after the last byte
+    bool operator==(const ReadRule &) const = default;
+};
+
+// The serial time-out rules: all 0 waits for a full buffer; a total of constant + multiplier x
+// bytes completes with what arrived by then; ReadIntervalTimeout MAXDWORD with both totals 0
+// completes at once; MAXDWORD interval and multiplier with a constant below MAXDWORD completes
+// at the first byte or after the constant.
+ReadRule ReadRuleFor(const COMMTIMEOUTS &timeouts, DWORD bytes);
+
+enum class IoKind { kRead, kWrite };
+
+struct IoRequest {
+    HANDLE handle = nullptr;
+    std::uint64_t channel = 0;
+    const OVERLAPPED *key = nullptr;  // null: the call waits until the operation completes
+    IoKind kind = IoKind::kRead;
+    std::byte *buffer = nullptr;  // only read from, for a write
+    DWORD size = 0;
+    ReadRule rule;
+    std::shared_ptr<EventObject> event;  // reset when the operation starts, set when it ends
+};
+
+struct IoStatus {
+    enum class State { kRefused, kPending, kComplete };
+    State state = State::kRefused;
+    DWORD count = 0;
+    DWORD error = ERROR_SUCCESS;  // of a completed operation, or why it was refused
+};
+
+class Reactor {
+  public:
+    static Reactor &Instance();
+
+    // Takes a port's non-blocking descriptor in: writes hand it at most `writePiece` bytes at a
+    // time, and no sooner than `pieceGap` after the previous piece. Returns the channel that
+    // names it from now on, or 0 (with the Win32 error in `error`) when it cannot.
+    std::uint64_t Attach(int fd, std::size_t writePiece, std::chrono::nanoseconds pieceGap,
+                         DWORD &error);
+
+    // Changes the pause between write pieces (the line setting changed).
+    void SetPieceGap(std::uint64_t channel, std::chrono::nanoseconds pieceGap);
+
+    // Ends the channel's pending operations with ERROR_OPERATION_ABORTED and the bytes moved so
+    // far, and never touches its descriptor again.
+    void Detach(std::uint64_t channel);
+
+    // Ends pending reads and/or writes with ERROR_OPERATION_ABORTED.
+    void Abort(std::uint64_t channel, bool reads, bool writes);
+
+    IoStatus Start(const IoRequest &request);
+
+    // The result of the operation that `key` started on `handle`; with `wait`, after it ended.
+    IoStatus Result(HANDLE handle, const OVERLAPPED *key, bool wait);
+
+    // Bytes of pending writes not yet handed to the device, and the bytes handed so far: a
+    // caller that reads the device's queue in between can tell whether anything moved.
+    struct WriteBacklog {
+        DWORD unsent = 0;
+        std::uint64_t handed = 0;
+    };
+    WriteBacklog Backlog(std::uint64_t channel);
+
+  private:
+    struct Operation;
+    struct Channel;
+    using Queue = std::deque<std::shared_ptr<Operation>>;
+
+    Reactor();
+    void Run();
+    std::optional<IoClock::time_point> NextDeadline() const;
+    int Sleep(std::optional<IoClock::time_point> until);
+    void Service(Channel &channel, std::uint32_t events, IoClock::time_point now);
+    bool ReadInto(Channel &channel, Operation &op, IoClock::time_point now);
+    void ServiceReads(Channel &channel, IoClock::time_point now);
+    void ServiceWrites(Channel &channel, IoClock::time_point now);
+    void ExpireReads(Channel &channel, IoClock::time_point now);
+    void UpdateInterest(Channel &channel);
+    void Break(Channel &channel, DWORD error);
+    void CompleteFront(Queue &queue, DWORD error);
+    void Complete(Operation &op, DWORD error);
+    void ForgetClosedResults();
+
+    UniqueFd epoll_;
+    UniqueFd wake_;
+    std::array<epoll_event, 32> events_{};  // the reactor thread's own
+    mutable std::mutex mutex_;
+    std::condition_variable completed_;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Channel>> channels_;
+    std::unordered_map<const OVERLAPPED *, std::shared_ptr<Operation>> results_;
+    std::uint64_t nextChannel_ = 1;
+};
+
+}  // namespace vyn::platform

@@ -1,0 +1,144 @@
+#include "platform/posix/uart_port.h"
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+#include "platform/posix/error.h"
+#include "platform/posix/termios_line.h"
+
+namespace vyn::platform {
+
+namespace {
+
+int Call(int result) {
+    return result == 0 ? 0 : errno;
+}
+
+class Kernel final : public UartSystem {
+  public:
+    int GetTermios(int fd, termios2 &settings) override {
+        return Call(::ioctl(fd, TCGETS2, &settings));
+    }
+    int SetTermios(int fd, const termios2 &settings) override {
+        return Call(::ioctl(fd, TCSETS2, &settings));
+    }
+    int SetModemBits(int fd, int bits) override { return Call(::ioctl(fd, TIOCMBIS, &bits)); }
+    int ClearModemBits(int fd, int bits) override { return Call(::ioctl(fd, TIOCMBIC, &bits)); }
+    int OutputQueue(int fd, int &bytes) override { return Call(::ioctl(fd, TIOCOUTQ, &bytes)); }
+    int InputQueue(int fd, int &bytes) override { return Call(::ioctl(fd, FIONREAD, &bytes)); }
+    int Flush(int fd, int queue) override { return Call(::ioctl(fd, TCFLSH, queue)); }
+    int Counters(int fd, UartCounters &counters) override {
+        serial_icounter_struct kernel{};
+        if (::ioctl(fd, TIOCGICOUNT, &kernel) != 0) {
+            return errno;
+        }
+        counters = {kernel.frame, kernel.overrun, kernel.parity, kernel.brk, kernel.buf_overrun};
+        return 0;
+    }
+};
+
+DWORD FromErrno(int error) {
+    return error == 0 ? ERROR_SUCCESS : Win32ErrorFromErrno(error);
+}
+
+DWORD QueueBytes(int error, int count, DWORD &bytes) {
+    if (error != 0) {
+        return FromErrno(error);
+    }
+    bytes = count > 0 ? static_cast<DWORD>(count) : 0;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+UartSystem &KernelUartSystem() {
+    static Kernel kernel;
+    return kernel;
+}
+
+UartPort::UartPort(int fd, UartSystem &system) : fd_(fd), system_(system) {
+    // Errors counted before the port was opened are not this user's.
+    countersKnown_ = system_.Counters(fd_, seen_) == 0;
+}
+
+DWORD UartPort::SetLine(const SerialLine &line) {
+    if (line.dtrDsr) {
+        return ERROR_NOT_SUPPORTED;  // termios has no DTR/DSR handshake
+    }
+    // A UART sends one and a half stop bits with 5-bit characters and two otherwise.
+    if ((line.stopBits == ONE5STOPBITS && line.dataBits != 5) ||
+        (line.stopBits == TWOSTOPBITS && line.dataBits == 5)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    termios2 settings{};
+    if (int error = system_.GetTermios(fd_, settings); error != 0) {
+        return FromErrno(error);
+    }
+    ApplyLineToTermios(line, settings);
+    if (int error = system_.SetTermios(fd_, settings); error != 0) {
+        return FromErrno(error);
+    }
+    // Modem outputs are best effort: not every adapter has them.
+    if (!line.rtsCts) {
+        line.rtsOn ? system_.SetModemBits(fd_, TIOCM_RTS) : system_.ClearModemBits(fd_, TIOCM_RTS);
+    }
+    line.dtrOn ? system_.SetModemBits(fd_, TIOCM_DTR) : system_.ClearModemBits(fd_, TIOCM_DTR);
+    return ERROR_SUCCESS;
+}
+
+DWORD UartPort::GetLine(SerialLine &line) {
+    termios2 settings{};
+    if (int error = system_.GetTermios(fd_, settings); error != 0) {
+        return FromErrno(error);
+    }
+    LineFromTermios(settings, line);
+    return ERROR_SUCCESS;
+}
+
+DWORD UartPort::SetLoopback(bool on) {
+    return FromErrno(on ? system_.SetModemBits(fd_, kModemLoopBit)
+                        : system_.ClearModemBits(fd_, kModemLoopBit));
+}
+
+DWORD UartPort::OutputQueue(DWORD &bytes) {
+    int count = 0;
+    int error = system_.OutputQueue(fd_, count);
+    return QueueBytes(error, count, bytes);
+}
+
+DWORD UartPort::InputQueue(DWORD &bytes) {
+    int count = 0;
+    int error = system_.InputQueue(fd_, count);
+    return QueueBytes(error, count, bytes);
+}
+
+DWORD UartPort::Purge(bool receive, bool transmit) {
+    if (!receive && !transmit) {
+        return ERROR_SUCCESS;
+    }
+    int queue = receive && transmit ? TCIOFLUSH : receive ? TCIFLUSH : TCOFLUSH;
+    return FromErrno(system_.Flush(fd_, queue));
+}
+
+DWORD UartPort::TakeErrors(DWORD &flags) {
+    flags = 0;
+    UartCounters now;
+    if (system_.Counters(fd_, now) != 0) {
+        return ERROR_SUCCESS;  // a driver without counters reports no errors
+    }
+    std::lock_guard lock(mutex_);
+    if (countersKnown_) {
+        flags |= now.frame != seen_.frame ? CE_FRAME : 0;
+        flags |= now.overrun != seen_.overrun ? CE_OVERRUN : 0;
+        flags |= now.parity != seen_.parity ? CE_RXPARITY : 0;
+        flags |= now.brk != seen_.brk ? CE_BREAK : 0;
+        flags |= now.bufferOverrun != seen_.bufferOverrun ? CE_RXOVER : 0;
+    }
+    seen_ = now;
+    countersKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace vyn::platform

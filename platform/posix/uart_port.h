@@ -1,0 +1,64 @@
+// The driver of a real serial port (a UART of this machine): line settings through termios2,
+// internal loopback through the modem-control bit TIOCM_LOOP, the output queue through TIOCOUTQ
+// and receive errors through the interrupt counters. Every system call goes through UartSystem,
+// so that the driver can be exercised against a stand-in.
+#pragma once
+
+#include <asm/termbits.h>
+
+#include <mutex>
+
+#include "platform/posix/port_driver.h"
+
+namespace vyn::platform {
+
+// The modem-control bit that switches a UART's internal loopback.
+inline constexpr int kModemLoopBit = 0x8000;
+
+struct UartCounters {
+    int frame = 0;
+    int overrun = 0;
+    int parity = 0;
+    int brk = 0;
+    int bufferOverrun = 0;
+};
+
+// The terminal system calls the driver makes. Each returns 0 or an errno value.
+class UartSystem {
+  public:
+    virtual ~UartSystem() = default;
+    virtual int GetTermios(int fd, termios2 &settings) = 0;        // TCGETS2
+    virtual int SetTermios(int fd, const termios2 &settings) = 0;  // TCSETS2
+    virtual int SetModemBits(int fd, int bits) = 0;                // TIOCMBIS
+    virtual int ClearModemBits(int fd, int bits) = 0;              // TIOCMBIC
+    virtual int OutputQueue(int fd, int &bytes) = 0;               // TIOCOUTQ
+    virtual int InputQueue(int fd, int &bytes) = 0;                // FIONREAD
+    virtual int Flush(int fd, int queue) = 0;                      // TCFLSH
+    virtual int Counters(int fd, UartCounters &counters) = 0;      // TIOCGICOUNT
+};
+
+// The calls themselves.
+UartSystem &KernelUartSystem();
+
+class UartPort final : public PortDriver {
+  public:
+    UartPort(int fd, UartSystem &system);
+
+    std::size_t WritePiece() const override { return 4096; }
+    DWORD SetLine(const SerialLine &line) override;
+    DWORD GetLine(SerialLine &line) override;
+    DWORD SetLoopback(bool on) override;
+    DWORD OutputQueue(DWORD &bytes) override;
+    DWORD InputQueue(DWORD &bytes) override;
+    DWORD Purge(bool receive, bool transmit) override;
+    DWORD TakeErrors(DWORD &flags) override;
+
+  private:
+    int fd_;
+    UartSystem &system_;
+    std::mutex mutex_;  // guards the counters seen last
+    bool countersKnown_ = false;
+    UartCounters seen_;
+};
+
+}  // namespace vyn::platform
