@@ -1,5 +1,6 @@
 #include "board/port.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,7 +24,11 @@ void Port::SetLine(const LineSetting &line, Clock::time_point now) {
 
 void Port::FollowTermios(Clock::time_point now) {
     TermiosLine current;
-    if (!ReadTermiosLine(pty_.slave.Get(), current) || current == lastTermios_) {
+    if (!ReadTermiosLine(pty_.slave.Get(), current)) {
+        ReopenSlave();
+        return;
+    }
+    if (current == lastTermios_) {
         return;
     }
     lastTermios_ = current;
@@ -39,6 +44,27 @@ void Port::FollowTermios(Clock::time_point now) {
     line.stop = current.twoStopBits ? StopBits::kTwo : StopBits::kOne;
     line.flow = line_.flow;
     SetLine(line, now);
+}
+
+void Port::ReopenSlave() {
+    // A program hung the port up: the board's descriptor no longer takes terminal requests and
+    // the pty is back to a cooked, echoing terminal. A new descriptor puts it back in raw mode,
+    // keeping whatever speed it has now, which the line then follows like any termios change;
+    // the lock and the hold on the writers move over to it.
+    UniqueFd fresh(::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    std::string ignored;
+    if (!fresh.Valid() || !MakeRaw(fresh.Get(), true, ignored)) {
+        return;  // tried again at the next round
+    }
+    pty_.slave = std::move(fresh);
+    lastTermios_ = {};
+    if (locked_) {
+        locked_ = false;
+        RetryLock();
+    }
+    if (writersHeld_) {
+        HoldWriters(pty_.slave.Get(), true);
+    }
 }
 
 bool Port::ReadFromWriters(Clock::time_point now) {

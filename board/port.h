@@ -98,6 +98,7 @@ class Port {
   private:
     explicit Port(int number) : number_(number), name_("COM" + std::to_string(number)) {}
     void WriteToReader(std::span<const std::uint8_t> bytes);
+    void ReopenSlave();
 
     int number_;
     std::string name_;

@@ -19,7 +19,9 @@ std::string Reason(const char *what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-bool MakeRaw(int slaveFd, std::string &error) {
+}  // namespace
+
+bool MakeRaw(int slaveFd, bool keepSpeed, std::string &error) {
     struct termios2 settings {};
     if (ioctl(slaveFd, TCGETS2, &settings) != 0) {
         error = Reason("cannot read the terminal settings");
@@ -29,10 +31,14 @@ bool MakeRaw(int slaveFd, std::string &error) {
                                                ICRNL | IXON | IXOFF);
     settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CBAUD | CIBAUD);
-    settings.c_cflag |= CS8 | CREAD | CLOCAL | B9600;
-    settings.c_ispeed = 9600;
-    settings.c_ospeed = 9600;
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (!keepSpeed) {
+        settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CBAUD | CIBAUD);
+        settings.c_cflag |= B9600;
+        settings.c_ispeed = 9600;
+        settings.c_ospeed = 9600;
+    }
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     if (ioctl(slaveFd, TCSETS2, &settings) != 0) {
@@ -41,8 +47,6 @@ bool MakeRaw(int slaveFd, std::string &error) {
     }
     return true;
 }
-
-}  // namespace
 
 bool OpenPtyDevice(PtyDevice &device, std::string &error) {
     device.master.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -62,7 +66,7 @@ bool OpenPtyDevice(PtyDevice &device, std::string &error) {
         error = Reason("cannot open the pseudo-terminal's slave");
         return false;
     }
-    return MakeRaw(device.slave.Get(), error);
+    return MakeRaw(device.slave.Get(), false, error);
 }
 
 bool ReadTermiosLine(int slaveFd, TermiosLine &line) {

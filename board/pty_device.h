@@ -23,6 +23,9 @@ struct PtyDevice {
 // bits. On failure returns false with a reason.
 bool OpenPtyDevice(PtyDevice &device, std::string &error);
 
+// Puts a slave in raw mode with 8 data bits, at 9600 baud and 1 stop bit unless `keepSpeed`.
+bool MakeRaw(int slaveFd, bool keepSpeed, std::string &error);
+
 // The speed and stop bits a program last applied to the slave with termios.
 struct TermiosLine {
     std::uint32_t baud = 0;

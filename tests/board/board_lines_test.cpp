@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -226,6 +228,28 @@ TEST_F(LinesTest, PortSurvivesManyOpensAndCloses) {
     ASSERT_TRUE(client().Purge("COM3", PurgeWhat::kBoth).ok());
     ASSERT_TRUE(WriteAll(fds_[3], "still here", 2s));
     EXPECT_EQ(ReadFor(fds_[3], 10, 5s), "still here");
+
+    // A program that hangs the port up (as a login program does with its terminal) leaves
+    // every descriptor of it dead, the board's own included.
+    pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        signal(SIGHUP, SIG_IGN);  // the hang-up signals the session
+        int fd = open(board_.PortPath(3).c_str(), O_RDWR);
+        _exit(fd < 0 ? 1 : tcgetsid(fd) != getpid() ? 2 : vhangup() != 0 ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    close(fds_[3]);
+    fds_[3] = OpenPort(board_.PortPath(3));
+    termios settings{};
+    ASSERT_EQ(tcgetattr(fds_[3], &settings), 0);
+    cfsetspeed(&settings, B57600);
+    ASSERT_EQ(tcsetattr(fds_[3], TCSANOW, &settings), 0);
+    EXPECT_TRUE(WaitUntil([&] { return client().GetLine("COM3").value.baud == 57600; }, 5s));
+    ASSERT_TRUE(WriteAll(fds_[3], "and here", 2s));
+    EXPECT_EQ(ReadFor(fds_[3], 8, 5s), "and here");
 }
 
 TEST(BoardLifecycle, EndsCleanlyWhileEveryPortStreams) {
