@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -166,6 +167,36 @@ TEST(BoardProgram, GarbageOnTheSocketIsAnsweredAndDropped) {
     }
     EXPECT_EQ(board.client().Ports().value, 1);
     EXPECT_EQ(ReadUntilClosed(silent.Get(), 10s).find("ERR 121 "), 0u);  // dropped after a while
+}
+
+TEST(BoardProgram, OnlyRootAndItsOwnUserMayConnect) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to connect as another user";
+    }
+    BoardProcess board(1);
+    ASSERT_TRUE(board.ready());
+    const std::string socketPath = board.dir() + "/Kyrx1";
+    // Let the file system pass anyone, so that only the board's own check stands in the way.
+    ASSERT_EQ(chmod(board.dir().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(socketPath.c_str(), 0666), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(3);
+        }
+        UniqueFd fd = Connect(socketPath);
+        if (!fd.Valid()) {
+            _exit(4);
+        }
+        std::string request = FormatRequest("PORTS");
+        [[maybe_unused]] ssize_t sent =
+            send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL);
+        _exit(ReadUntilClosed(fd.Get()) == "ERR 5 access denied\n" ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(board.client().Ports().value, 1);
 }
 
 TEST(BoardClient, ReconnectsToARestartedBoardAndTimesOut) {
