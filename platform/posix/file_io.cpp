@@ -39,7 +39,6 @@ BOOL Transfer(HANDLE file, IoKind kind, std::byte *buffer, DWORD size, LPDWORD c
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     IoRequest request;
-    request.handle = file;
     request.channel = port->channel();
     request.key = overlapped;
     request.kind = kind;
@@ -103,7 +102,8 @@ BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD by
     if (overlapped == nullptr || bytesTransferred == nullptr) {
         return FailWith(ERROR_INVALID_PARAMETER);
     }
-    IoStatus status = vyn::platform::Reactor::Instance().Result(file, overlapped, wait != FALSE);
+    IoStatus status =
+        vyn::platform::Reactor::Instance().Result(overlapped, overlapped->Internal, wait != FALSE);
     switch (status.state) {
         case IoStatus::State::kRefused:
             // A handle that is gone and left no result is simply invalid.

@@ -28,7 +28,7 @@ constexpr unsigned long kTimerSlackNs = 10000;
 }  // namespace
 
 struct Reactor::Operation {
-    HANDLE handle = nullptr;
+    ULONG_PTR serial = 0;
     std::uint64_t channel = 0;
     IoKind kind = IoKind::kRead;
     std::byte *buffer = nullptr;
@@ -189,7 +189,7 @@ IoStatus Reactor::Start(const IoRequest &request) {
         }
     }
     auto op = std::make_shared<Operation>();
-    op->handle = request.handle;
+    op->serial = nextSerial_++;
     op->channel = request.channel;
     op->kind = request.kind;
     op->buffer = request.buffer;
@@ -199,6 +199,9 @@ IoStatus Reactor::Start(const IoRequest &request) {
     op->event = request.event;
     if (op->event) {
         op->event->Reset();
+    }
+    if (request.key != nullptr) {
+        request.key->Internal = op->serial;
     }
     Queue &queue = request.kind == IoKind::kRead ? channel.reads : channel.writes;
     queue.push_back(op);
@@ -229,11 +232,11 @@ IoStatus Reactor::Start(const IoRequest &request) {
     return status;
 }
 
-IoStatus Reactor::Result(HANDLE handle, const OVERLAPPED *key, bool wait) {
+IoStatus Reactor::Result(const OVERLAPPED *key, ULONG_PTR serial, bool wait) {
     IoStatus status;
     std::unique_lock lock(mutex_);
     auto found = results_.find(key);
-    if (found == results_.end() || found->second->handle != handle) {
+    if (found == results_.end() || found->second->serial != serial) {
         status.error = ERROR_INVALID_PARAMETER;
         return status;
     }

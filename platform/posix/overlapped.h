@@ -3,9 +3,10 @@
 //
 // An operation's state lives here, keyed by the caller's OVERLAPPED, and the caller's own
 // memory (its count, its OVERLAPPED) is never written from the reactor thread: the result is
-// copied out by GetOverlappedResult on the caller's thread. A completed result can be read again
-// until the OVERLAPPED starts another operation, also after its handle was closed. The caller's
-// buffer is touched, under the reactor's lock, only until the operation completes.
+// copied out by GetOverlappedResult on the caller's thread, and the OVERLAPPED's Internal member
+// is written only when the operation starts, on the thread that starts it. A completed result can
+// be read again until the OVERLAPPED starts another operation, also after its handle was closed.
+// The caller's buffer is touched, under the reactor's lock, only until the operation completes.
 #pragma once
 
 #include <sys/epoll.h>
@@ -48,9 +49,11 @@ ReadRule ReadRuleFor(const COMMTIMEOUTS &timeouts, DWORD bytes);
 enum class IoKind { kRead, kWrite };
 
 struct IoRequest {
-    HANDLE handle = nullptr;
     std::uint64_t channel = 0;
-    const OVERLAPPED *key = nullptr;  // null: the call waits until the operation completes
+    // Null: the call waits until the operation completes. Otherwise its Internal member gets
+    // the operation's serial number, written on the calling thread before the operation can
+    // complete, so that an OVERLAPPED that merely sits where an earlier one was names nothing.
+    OVERLAPPED *key = nullptr;
     IoKind kind = IoKind::kRead;
     std::byte *buffer = nullptr;  // only read from, for a write
     DWORD size = 0;
@@ -87,8 +90,10 @@ class Reactor {
 
     IoStatus Start(const IoRequest &request);
 
-    // The result of the operation that `key` started on `handle`; with `wait`, after it ended.
-    IoStatus Result(HANDLE handle, const OVERLAPPED *key, bool wait);
+    // The result of the operation that `key` started last, whose serial number is `serial`;
+    // with `wait`, once it has ended. As with Win32 the OVERLAPPED alone names the operation:
+    // its handle may be gone by now.
+    IoStatus Result(const OVERLAPPED *key, ULONG_PTR serial, bool wait);
 
     // Bytes of pending writes not yet handed to the device, and the bytes handed so far: a
     // caller that reads the device's queue in between can tell whether anything moved.
@@ -126,6 +131,7 @@ class Reactor {
     std::unordered_map<std::uint64_t, std::unique_ptr<Channel>> channels_;
     std::unordered_map<const OVERLAPPED *, std::shared_ptr<Operation>> results_;
     std::uint64_t nextChannel_ = 1;
+    ULONG_PTR nextSerial_ = 1;
 };
 
 }  // namespace vyn::platform

@@ -139,6 +139,10 @@ TEST_F(OverlappedIoTest, AWriteCompletesWhenAcceptedAndItsResultCanBeReadAgain) 
     DWORD late = 0;
     ASSERT_TRUE(GetOverlappedResult(raw, &write.ov, &late, FALSE));
     EXPECT_EQ(late, 200u);
+    late = 0;
+    ASSERT_TRUE(GetOverlappedResult(INVALID_HANDLE_VALUE, &write.ov, &late, FALSE))
+        << "the OVERLAPPED alone names the operation";
+    EXPECT_EQ(late, 200u);
 
     // An OVERLAPPED that names nothing on a handle that is gone.
     Overlapped unused;
@@ -255,6 +259,27 @@ TEST_F(OverlappedIoTest, PurgeAbortsPendingOperationsAndClearsTheQueues) {
     EXPECT_LT(status.cbInQue, 4u) << "at most what was on its way in";
     EXPECT_FALSE(PurgeComm(port.get(), 0x10));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(OverlappedIoTest, APortWhoseBoardIsGoneFailsItsOperationsInsteadOfHanging) {
+    Handle port(OpenPort(1));
+    ASSERT_TRUE(SetReadTimeout(port.get(), 0));
+    char buffer[16];
+    Overlapped read;
+    DWORD count = 0;
+    ASSERT_FALSE(ReadFile(port.get(), buffer, sizeof buffer, &count, &read.ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_EQ(process().Stop(), 0);
+
+    ASSERT_TRUE(read.Wait()) << "the hang-up ends the read";
+    EXPECT_FALSE(GetOverlappedResult(port.get(), &read.ov, &count, FALSE));
+    EXPECT_NE(GetLastError(), ERROR_IO_INCOMPLETE);
+    Overlapped write;
+    EXPECT_FALSE(WriteFile(port.get(), "x", 1, &count, &write.ov));
+    EXPECT_NE(GetLastError(), ERROR_IO_PENDING);
+    COMSTAT status{};
+    EXPECT_FALSE(ClearCommError(port.get(), nullptr, &status)) << "no board to ask";
+    EXPECT_TRUE(port.Close());
 }
 
 TEST(ReadRules, TimeoutsBecomeTheirCompletionRule) {
