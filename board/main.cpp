@@ -17,13 +17,21 @@ int main(int argc, char **argv) {
     serveCommand->add_option("--ports", serve.ports, "Number of ports, COM1 ... COMN")->required();
     serveCommand->add_option("--mib", serve.mib, "Store to publish receive-error totals to");
     serveCommand->add_option("--instance", serve.instance, "Instance whose objects to set");
+    serveCommand->footer(
+        "Prints \"ready\" once COM1 ... COMN and Kyrx1 exist.\n"
+        "Example: vynboard serve --dir /tmp/board --ports 4 --mib /tmp/mib.db --instance demo");
 
     vyn::board::CtlArguments ctl;
     CLI::App *ctlCommand = app.add_subcommand("ctl", "Change or show a running board's state");
     ctlCommand->add_option("--dir", ctl.dir, "Directory the board serves")->required();
-    ctlCommand->add_option("words", ctl.words,
+    ctlCommand->add_option("settings", ctl.words,
                            "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N "
                            "stray=HEX ras=hold|free service=running|stopped, or [COMn] show");
+    ctlCommand->footer(
+        "Examples:\n"
+        "  vynboard ctl --dir /tmp/board COM1 plug=cross:COM2 corrupt=1000\n"
+        "  vynboard ctl --dir /tmp/board COM2 ras=hold service=running\n"
+        "  vynboard ctl --dir /tmp/board COM1 show");
 
     try {
         app.parse(argc, argv);

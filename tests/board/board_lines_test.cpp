@@ -158,7 +158,7 @@ TEST_F(LinesTest, FullQueueHoldsWritersAndDrainsAtTheLineRate) {
 #ifndef VYNLOOP_SANITIZE
     std::uint32_t before = client().Queue("COM3").value;
     auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(2s);
+    std::this_thread::sleep_for(3s);
     std::uint32_t after = client().Queue("COM3").value;
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
