@@ -7,36 +7,18 @@
 namespace vyn::serial_test {
 
 BOOL Handle::Close() {
-    if (!valid()) {
-        return FALSE;
-    }
-    BOOL closed = CloseHandle(handle_);
+    BOOL closed = valid() ? CloseHandle(handle_) : FALSE;
     handle_ = INVALID_HANDLE_VALUE;
     return closed;
 }
 
-Overlapped::Overlapped() {
-    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-}
-
-Overlapped::~Overlapped() {
-    CloseHandle(ov.hEvent);
-}
-
-bool Overlapped::Wait(DWORD milliseconds) const {
-    return WaitForSingleObject(ov.hEvent, milliseconds) == WAIT_OBJECT_0;
-}
-
 HANDLE OpenDevice(const std::string &name, DWORD share) {
-    std::string path = "\\\\.\\" + name;
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 bool SetReadTimeout(HANDLE port, DWORD constant, DWORD interval) {
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = interval;
-    timeouts.ReadTotalTimeoutConstant = constant;
+    COMMTIMEOUTS timeouts{interval, 0, constant, 0, 0};
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
@@ -48,11 +30,10 @@ std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit) {
         Overlapped read;
         DWORD got = 0;
         if (!ReadFile(port, buffer.data(), static_cast<DWORD>(count - data.size()), &got,
-                      &read.ov)) {
-            if (GetLastError() != ERROR_IO_PENDING || !read.Wait()) {
-                break;
-            }
-            GetOverlappedResult(port, &read.ov, &got, FALSE);
+                      &read.ov) &&
+            (GetLastError() != ERROR_IO_PENDING || !read.Wait() ||
+             !GetOverlappedResult(port, &read.ov, &got, FALSE))) {
+            break;
         }
         data.append(buffer.data(), got);
     }
@@ -62,17 +43,21 @@ std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit) {
 bool WriteAll(HANDLE port, const std::string &data) {
     Overlapped write;
     DWORD put = 0;
-    if (!WriteFile(port, data.data(), static_cast<DWORD>(data.size()), &put, &write.ov)) {
-        if (GetLastError() != ERROR_IO_PENDING || !write.Wait() ||
-            !GetOverlappedResult(port, &write.ov, &put, FALSE)) {
-            return false;
-        }
+    if (!WriteFile(port, data.data(), static_cast<DWORD>(data.size()), &put, &write.ov) &&
+        (GetLastError() != ERROR_IO_PENDING || !write.Wait() ||
+         !GetOverlappedResult(port, &write.ov, &put, FALSE))) {
+        return false;
     }
     return put == data.size();
 }
 
+bool Loopback(HANDLE port, bool on) {
+    return DeviceIoControl(port, on ? 0x001B0104 : 0x001B0100, nullptr, 0, nullptr, 0, nullptr,
+                           nullptr) != FALSE;
+}
+
 void BoardTest::SetUp() {
-    board_ = std::make_unique<board::testing::BoardProcess>(ports_);
+    board_ = std::make_unique<board::testing::BoardProcess>(3);
     ASSERT_TRUE(board_->ready()) << "vynboard did not start";
     ::setenv("VYNLOOP_DEVDIR", board_->dir().c_str(), 1);
 }
@@ -87,9 +72,6 @@ HANDLE BoardTest::OpenPort(int number, DWORD baud, const char *plug) {
     EXPECT_TRUE(board().Set(name, std::string("plug=") + plug).ok());
     HANDLE port = OpenDevice(name);
     EXPECT_NE(port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-    if (port == INVALID_HANDLE_VALUE) {
-        return port;
-    }
     DCB dcb{};
     EXPECT_TRUE(GetCommState(port, &dcb));
     dcb.BaudRate = baud;
@@ -97,6 +79,7 @@ HANDLE BoardTest::OpenPort(int number, DWORD baud, const char *plug) {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     EXPECT_TRUE(SetCommState(port, &dcb)) << "error " << GetLastError();
+    EXPECT_TRUE(SetReadTimeout(port, 50));
     return port;
 }
 

@@ -1,5 +1,5 @@
 // What the serial tests share: a virtual board in a temporary directory that is the device
-// directory for the test, handles that close themselves, and waits with generous limits.
+// directory of the test, handles that close themselves, and overlapped helpers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,79 +15,66 @@ namespace vyn::serial_test {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 
 #ifdef VYNLOOP_SANITIZE
 inline constexpr bool kTimingAsserted = false;
 #else
 inline constexpr bool kTimingAsserted = true;
 #endif
-
-// How long a test waits for something that must happen.
-inline constexpr DWORD kGenerous = 10000;
-// The most a prompt completion may take (asserted only when kTimingAsserted).
-inline constexpr milliseconds kPrompt{300};
+inline constexpr DWORD kGenerous = 10000;    // ms to wait for what must happen
+inline constexpr milliseconds kPrompt{300};  // the most a prompt completion may take
 
 inline milliseconds Since(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
 
-// A handle that closes itself.
 class Handle {
   public:
-    Handle() = default;
-    explicit Handle(HANDLE handle) : handle_(handle) {}
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
     Handle(const Handle &) = delete;
     Handle &operator=(const Handle &) = delete;
     ~Handle() { Close(); }
-
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     BOOL Close();
 
   private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE handle_;
 };
 
 // An OVERLAPPED with its own manual-reset event.
 struct Overlapped {
-    Overlapped();
-    ~Overlapped();
-    Overlapped(const Overlapped &) = delete;
-    Overlapped &operator=(const Overlapped &) = delete;
-
-    bool Wait(DWORD milliseconds = kGenerous) const;
-    bool Signalled() const { return Wait(0); }
-
+    Overlapped() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~Overlapped() { CloseHandle(ov.hEvent); }
+    bool Wait(DWORD ms = kGenerous) const {
+        return WaitForSingleObject(ov.hEvent, ms) == WAIT_OBJECT_0;
+    }
     OVERLAPPED ov{};
 };
 
-// Opens "\\.\NAME" as the agent opens a port; INVALID_HANDLE_VALUE with the last error on
-// failure.
+// "\\.\NAME" opened as the agent opens a port.
 HANDLE OpenDevice(const std::string &name, DWORD share = 0);
-
-// Sets every read time-out to 0 but the total constant.
+// Every read time-out 0 but these two.
 bool SetReadTimeout(HANDLE port, DWORD constant, DWORD interval = 0);
-
-// Reads what arrives on the port for up to `limit`, until `count` bytes came.
-std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit);
-
+// What arrives within `limit`, until `count` bytes came (the port's read time-out must be set).
+std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit = milliseconds(kGenerous));
 // Writes all of `data` and waits for the write to complete.
 bool WriteAll(HANDLE port, const std::string &data);
+// Switches the port's internal loopback through the port itself.
+bool Loopback(HANDLE port, bool on);
 
-// A board with `ports` ports whose directory is the device directory of the test.
+// A board with three ports, whose directory is the device directory of the test.
 class BoardTest : public ::testing::Test {
   protected:
-    explicit BoardTest(int ports = 3) : ports_(ports) {}
     void SetUp() override;
     void TearDown() override;
-
     board::Client &board() { return board_->client(); }
     board::testing::BoardProcess &process() { return *board_; }
-    // Opens COM<number> and sets it to `baud`, 8N1 with the given plug.
+    // COM<number> open at `baud`, 8N1, with a 50 ms read time-out and the given plug.
     HANDLE OpenPort(int number, DWORD baud = 115200, const char *plug = "none");
 
   private:
-    int ports_;
     std::unique_ptr<board::testing::BoardProcess> board_;
 };
 
