@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <limits>
 #include <thread>
 
 #include "platform/posix/error.h"
