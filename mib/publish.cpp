@@ -52,6 +52,8 @@ int BuildResultList(PortTestEntry *entry) {
     entry->resultBindings[BIND_STOP_ERR].owned = 0;
     entry->resultBindings[BIND_ERR_DATA].value.text = entry->publishedErrData;
     entry->resultBindings[BIND_ERR_DATA].owned = 0;
+    entry->resultList.list = entry->resultBindings;
+    entry->resultList.len = 0;
     entry->resultListBuilt = 1;
     return 1;
 }

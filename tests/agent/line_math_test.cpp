@@ -41,7 +41,7 @@ TEST(LineMathTest, BitTimesAndRates) {
     EXPECT_EQ(BitTime10(8, 1, 1), 100u);
     EXPECT_EQ(BitTime10(7, 3, 3), 110u);
     EXPECT_EQ(BitTime10(8, 2, 1), 105u);  // one and a half stop bits
-    EXPECT_EQ(BitTime10(5, 9, 2), 70u);   // an unknown stop value counts as one
+    EXPECT_EQ(BitTime10(5, 9, 2), 80u);   // an unknown stop value counts as one
     EXPECT_EQ(RateInBaud(960, 1000, 100), 9600u);
     EXPECT_EQ(RateInBaud(1745, 1000, 110), 19195u);
     EXPECT_EQ(RateInBaud(961, 1001, 100), 9600u);  // truncated

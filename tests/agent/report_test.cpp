@@ -94,10 +94,10 @@ TEST(CompletionTextTest, AFailureMessageIsKeptAndTheNoteAddedOnlyWhole) {
         "COM3 failed. Access is denied.";
     EXPECT_EQ(Compose(facts, 4, nullptr, failure),
               std::string(failure) + " Barber pole pattern used due to 6 bit data size.");
-    // The note is 50 characters: with 205 before it the result stays below 256, with 206 not.
-    std::string fits(205, 'x');
+    // The note is 49 characters: with 206 before it the result stays below 256, with 207 not.
+    std::string fits(206, 'x');
     EXPECT_EQ(Compose(facts, 4, nullptr, fits.c_str()).size(), 255u);
-    std::string full(206, 'x');
+    std::string full(207, 'x');
     EXPECT_EQ(Compose(facts, 4, nullptr, full.c_str()), full);
 }
 

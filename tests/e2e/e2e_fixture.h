@@ -28,7 +28,7 @@ class EndToEndTest : public ::testing::Test {
     Finished Ctl(const std::vector<std::string> &words, int limitMs = 60000) {
         std::vector<std::string> argv{Program("vynloopctl")};
         argv.insert(argv.end(), words.begin(), words.end());
-        return Run(argv, limitMs);
+        return vyn::test::Run(argv, limitMs);
     }
 
     // The bare value of one object.
@@ -73,7 +73,7 @@ class EndToEndTest : public ::testing::Test {
     Finished Board(const std::vector<std::string> &words) {
         std::vector<std::string> argv{Program("vynboard"), "ctl", "--dir", dev_};
         argv.insert(argv.end(), words.begin(), words.end());
-        return Run(argv);
+        return vyn::test::Run(argv);
     }
 
     TempDir dir_;
