@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ class EndToEndTest : public ::testing::Test {
         mib_ = dir_ / "mib.db";
         run_ = dir_ / "run";
         dev_ = dir_ / "dev";
+        std::filesystem::create_directories(dev_);
         setenv("VYNLOOP_MIB", mib_.c_str(), 1);
         setenv("VYNLOOP_RUNDIR", run_.c_str(), 1);
         setenv("VYNLOOP_DEVDIR", dev_.c_str(), 1);
