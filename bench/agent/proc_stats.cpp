@@ -1,0 +1,48 @@
+#include "bench/agent/proc_stats.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+namespace vyn::bench {
+
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The command name (field 2) may hold blanks and parentheses: count from its last ')'.
+    std::size_t end = text.rfind(')');
+    if (end == std::string::npos || end + 2 >= text.size()) {
+        return -1;
+    }
+    std::istringstream fields(text.substr(end + 2));
+    std::string skip;
+    for (int field = 3; field < 14; ++field) {
+        fields >> skip;
+    }
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    if (!(fields >> user >> system)) {
+        return -1;
+    }
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long ProcessMemoryKib(pid_t pid, const char *field) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+    std::string wanted = std::string(field) + ":";
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.compare(0, wanted.size(), wanted) == 0) {
+            std::istringstream value(line.substr(wanted.size()));
+            long kib = -1;
+            value >> kib;
+            return kib;
+        }
+    }
+    return -1;
+}
+
+}  // namespace vyn::bench

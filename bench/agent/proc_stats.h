@@ -1,0 +1,14 @@
+// What the kernel says about a running process: its processor time and its resident memory.
+#pragma once
+
+#include <sys/types.h>
+
+namespace vyn::bench {
+
+// User plus system time of all the process's threads so far, in seconds; -1 when unreadable.
+double ProcessCpuSeconds(pid_t pid);
+
+// A "Vm..." line of /proc/PID/status (e.g. "VmRSS", "VmHWM") in KiB; -1 when unreadable.
+long ProcessMemoryKib(pid_t pid, const char *field);
+
+}  // namespace vyn::bench

@@ -1,0 +1,62 @@
+// One line per measured figure, compared with its target, in a form that people read and
+// scripts/bench collects:
+//   result <name> measured=<value><unit> target=<bound><value><unit> ratio=<r> PASS|FAIL
+// The ratio is measured / target: at least 1 passes a floor, at most 1 (below 1 for "under")
+// passes a ceiling.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace vyn::bench {
+
+enum class Bound {
+    kAtLeast,  // measured >= target
+    kAtMost,   // measured <= target
+    kUnder,    // measured < target
+};
+
+inline const char *BoundText(Bound bound) {
+    switch (bound) {
+        case Bound::kAtLeast:
+            return ">=";
+        case Bound::kAtMost:
+            return "<=";
+        case Bound::kUnder:
+            return "<";
+    }
+    return "?";
+}
+
+inline bool Meets(double measured, Bound bound, double target) {
+    switch (bound) {
+        case Bound::kAtLeast:
+            return measured >= target;
+        case Bound::kAtMost:
+            return measured <= target;
+        case Bound::kUnder:
+            return measured < target;
+    }
+    return false;
+}
+
+// Prints the result line and returns whether the target is met. `digits` is the number of
+// decimals of the value and the target.
+inline bool Verdict(const std::string &name, double measured, Bound bound, double target,
+                    const char *unit, int digits) {
+    bool pass = Meets(measured, bound, target);
+    std::printf("result %s measured=%.*f%s target=%s%.*f%s ratio=%.3f %s\n", name.c_str(), digits,
+                measured, unit, BoundText(bound), digits, target, unit,
+                target != 0 ? measured / target : 0.0, pass ? "PASS" : "FAIL");
+    std::fflush(stdout);
+    return pass;
+}
+
+// A figure that could not be measured at all counts as a failure.
+inline bool NotMeasured(const std::string &name, const std::string &why) {
+    std::printf("result %s measured=none target=- ratio=- FAIL (%s)\n", name.c_str(), why.c_str());
+    std::fflush(stdout);
+    return false;
+}
+
+}  // namespace vyn::bench
