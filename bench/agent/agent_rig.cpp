@@ -73,7 +73,7 @@ bool AgentRig::Start(std::string &error) {
     for (int port = 1; port <= ports_; ++port) {
         init.push_back(std::to_string(port) + "=COM" + std::to_string(port));
     }
-    test::Finished provisioned = test::Run(init, kStartLimitMs);
+    test::Finished provisioned = test::RunProgram(init, kStartLimitMs);
     if (provisioned.status != 0) {
         error = "vynloopctl init failed: " + provisioned.err;
         return false;
@@ -90,7 +90,7 @@ bool AgentRig::Start(std::string &error) {
     bool answers = test::WaitFor(
         [&] {
             return !agentProcess_->Running() ||
-                   test::Run({test::Program("vynloopctl"), "ping", instance_}).status == 0;
+                   test::RunProgram({test::Program("vynloopctl"), "ping", instance_}).status == 0;
         },
         kStartLimitMs);
     if (!answers || !agentProcess_->Running()) {

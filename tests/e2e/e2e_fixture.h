@@ -30,7 +30,7 @@ class EndToEndTest : public ::testing::Test {
     Finished Ctl(const std::vector<std::string> &words, int limitMs = 60000) {
         std::vector<std::string> argv{Program("vynloopctl")};
         argv.insert(argv.end(), words.begin(), words.end());
-        return vyn::test::Run(argv, limitMs);
+        return RunProgram(argv, limitMs);
     }
 
     // The bare value of one object.
@@ -75,7 +75,7 @@ class EndToEndTest : public ::testing::Test {
     Finished Board(const std::vector<std::string> &words) {
         std::vector<std::string> argv{Program("vynboard"), "ctl", "--dir", dev_};
         argv.insert(argv.end(), words.begin(), words.end());
-        return vyn::test::Run(argv);
+        return RunProgram(argv);
     }
 
     TempDir dir_;

@@ -75,7 +75,7 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-Finished Run(const std::vector<std::string> &argv, int limitMs) {
+Finished RunProgram(const std::vector<std::string> &argv, int limitMs) {
     Finished finished;
     int out = -1;
     int err = -1;

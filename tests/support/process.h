@@ -34,7 +34,7 @@ struct Finished {
 };
 
 // Runs a program to its end, with nothing on its standard input.
-Finished Run(const std::vector<std::string> &argv, int limitMs = 60000);
+Finished RunProgram(const std::vector<std::string> &argv, int limitMs = 60000);
 
 // A program left running. Killed (SIGKILL) and reaped at the end unless it has ended.
 class Child {
