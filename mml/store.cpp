@@ -115,14 +115,8 @@ bool Store::Get(std::span<Binding> bindings, Answer &answer, Error &error) {
     return true;
 }
 
-bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
-    error.Clear();
-    answer = Answer{};
-    Transaction transaction(db_.get(), Transaction::Kind::Write);
-    if (!transaction.Begin(error)) {
-        return false;
-    }
-    std::vector<std::size_t> overridden;
+bool Store::SetRecords(std::span<Binding> bindings, Answer &answer,
+                       std::vector<std::size_t> &overridden, Error &error) {
     for (std::size_t i = 0; i < bindings.size(); ++i) {
         const Binding &binding = bindings[i];
         bool found = false;
@@ -132,7 +126,7 @@ bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
             }
             answer = {found ? MML_ERROR_STATUS_BAD_VALUE : MML_ERROR_STATUS_NO_SUCH_NAME,
                       static_cast<int>(i + 1)};
-            return true;  // the transaction rolls back
+            return true;  // the caller's transaction rolls back
         }
         const Value *stored = &binding.value;
         Value keptUp = Value::Integer(1);
@@ -154,6 +148,21 @@ bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
             return true;
         }
     }
+    return true;
+}
+
+bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
+    error.Clear();
+    answer = Answer{};
+    Transaction transaction(db_.get(), Transaction::Kind::Write);
+    if (!transaction.Begin(error)) {
+        return false;
+    }
+    std::vector<std::size_t> overridden;
+    if (!SetRecords(bindings, answer, overridden, error) ||
+        answer.status != MML_ERROR_STATUS_NO_ERROR) {
+        return !error.Failed();
+    }
     if (!transaction.Commit(error)) {
         return false;
     }
@@ -161,6 +170,30 @@ bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
         bindings[i].value.integer = 1;
     }
     return true;
+}
+
+bool Store::Update(std::span<Binding> reads, const Decision &decide, Error &error) {
+    error.Clear();
+    Transaction transaction(db_.get(), Transaction::Kind::Write);
+    if (!transaction.Begin(error)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        bool found = false;
+        if (!ReadObject(reads[i].key, reads[i].value, found, error)) {
+            return false;
+        }
+        if (!found) {
+            return Explain({MML_ERROR_STATUS_NO_SUCH_NAME, static_cast<int>(i + 1)}, reads, error);
+        }
+    }
+    std::vector<Binding> writes = decide(reads);
+    Answer answer;
+    std::vector<std::size_t> overridden;
+    if (!SetRecords(writes, answer, overridden, error) || !Explain(answer, writes, error)) {
+        return false;
+    }
+    return transaction.Commit(error);
 }
 
 bool Store::Explain(const Answer &answer, std::span<const Binding> bindings, Error &error) const {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -81,6 +82,13 @@ class Store {
     bool Read(std::span<Binding> bindings, Error &error);
     bool Write(std::span<Binding> bindings, Error &error);
 
+    // A read and a write in one write transaction, so that nobody writes in between: fills
+    // `reads` with their values, asks `decide` what to write given them, and writes that (all or
+    // none; nothing when it returns no binding). noSuchName and badValue are errors, as in Read
+    // and Write, and change nothing.
+    using Decision = std::function<std::vector<Binding>(std::span<const Binding> reads)>;
+    bool Update(std::span<Binding> reads, const Decision &decide, Error &error);
+
     // One object by its full name.
     bool GetValue(std::string_view name, Value &value, Error &error);
     bool SetValue(std::string_view name, const Value &value, Error &error);
@@ -108,6 +116,8 @@ class Store {
     bool ObjectExists(const ObjectKey &key, bool &found, Error &error);
     bool UpdateObject(const ObjectKey &key, const Value &value, bool &found, Error &error);
     bool InsertObject(const ObjectKey &key, const Value &value, Error &error);
+    bool SetRecords(std::span<Binding> bindings, Answer &answer,
+                    std::vector<std::size_t> &overridden, Error &error);
     bool ReadResident(std::string_view instance, bool &resident, Error &error);
     bool WriteResident(std::string_view instance, bool resident, Error &error);
     bool Explain(const Answer &answer, std::span<const Binding> bindings, Error &error) const;

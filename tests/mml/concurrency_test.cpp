@@ -76,6 +76,65 @@ TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnceLoseNothing) {
     ExpectTotals(*store, 2, kRounds);
 }
 
+// Reads and writes in one transaction: two processes adding one each time lose no update, a
+// decision to write nothing writes nothing, and a read of a missing object writes nothing.
+TEST_F(ConcurrencyTest, UpdatesReadAndWriteAtomically) {
+    Provisioned().reset();
+    constexpr int kRounds = 300;
+    auto add = [&](Store &store) {
+        std::vector<Binding> reads(1);
+        ParseObjectName("portLoopTxTotal.demo.1", reads[0].key);
+        Error error;
+        return store.Update(
+            reads,
+            [](std::span<const Binding> now) {
+                Binding next = now[0];
+                next.value.integer += 1;
+                return std::vector<Binding>{next};
+            },
+            error);
+    };
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Error error;
+        auto store = Store::Open(path_, error);
+        int failures = 0;
+        for (int i = 0; i < kRounds && store; ++i) {
+            failures += add(*store) ? 0 : 1;
+        }
+        ::_exit(store && failures == 0 ? 0 : 1);
+    }
+    Error error;
+    auto store = Store::Open(path_, error);
+    ASSERT_TRUE(store) << error.message;
+    for (int i = 0; i < kRounds; ++i) {
+        EXPECT_TRUE(add(*store));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Stored(*store, "portLoopTxTotal.demo.1").integer, 2 * kRounds);
+
+    std::vector<Binding> reads(2);
+    ParseObjectName("portLoopState.demo.1", reads[0].key);
+    ParseObjectName("portLoopState.demo.3", reads[1].key);  // not provisioned
+    bool decided = false;
+    EXPECT_FALSE(store->Update(
+        reads,
+        [&](std::span<const Binding>) {
+            decided = true;
+            return std::vector<Binding>{};
+        },
+        error));
+    EXPECT_EQ(error.failure, MML_FAILURE_NO_SUCH_OBJECT);
+    EXPECT_FALSE(decided);
+    reads.pop_back();
+    EXPECT_TRUE(store->Update(
+        reads, [](std::span<const Binding>) { return std::vector<Binding>{}; }, error));
+    EXPECT_EQ(Stored(*store, "portLoopTxTotal.demo.1").integer, 2 * kRounds);
+}
+
 TEST_F(ConcurrencyTest, ThreadsShareOneSession) {
     auto store = Provisioned();
     Error error;
