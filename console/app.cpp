@@ -8,8 +8,10 @@
 namespace vyn::console {
 
 int Run(int argc, char **argv) {
-    CLI::App app{"Provisions vynloop instances and reads and writes their management objects.",
-                 "vynloopctl"};
+    CLI::App app{
+        "Provisions vynloop instances, runs and watches their loopback tests, and reads and writes "
+        "their management objects.",
+        "vynloopctl"};
     app.footer(
         "Exit status: 0 success, 1 a negative answer, 2 a usage error or a store failure.\n"
         "Example:\n  vynloopctl --mib /tmp/mib.db init demo 1=COM1 2=COM2");
@@ -24,6 +26,9 @@ int Run(int argc, char **argv) {
     AddGetSetCommands(commands);
     AddStatusCommand(commands);
     AddAgentCommands(commands);
+    AddTestCommand(commands);
+    AddStopExtendCommands(commands);
+    AddWatchCommand(commands);
 
     try {
         app.parse(argc, argv);

@@ -37,7 +37,10 @@ class CommandSet {
 
 void AddInitCommand(CommandSet &commands);
 void AddGetSetCommands(CommandSet &commands);
-void AddStatusCommand(CommandSet &commands);
+void AddStatusCommand(CommandSet &commands);  // status and results
 void AddAgentCommands(CommandSet &commands);
+void AddTestCommand(CommandSet &commands);
+void AddStopExtendCommands(CommandSet &commands);
+void AddWatchCommand(CommandSet &commands);
 
 }  // namespace vyn::console

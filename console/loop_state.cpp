@@ -2,25 +2,77 @@
 
 namespace vyn::console {
 
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
 std::string LoopStateWord(int32_t state) {
     switch (state) {
         case 0:
             return "idle";
-        case 1:
+        case kStateRequested:
             return "requested";
-        case 2:
+        case kStateStopped:
             return "stopped";
-        case 3:
+        case kStateRunning:
             return "running";
-        case 4:
+        case kStateFailed:
             return "failed";
-        case 5:
+        case kStateComplete:
             return "complete";
-        case 7:
+        case kStateStopping:
             return "stopping";
         default:
             return "state " + std::to_string(state);
     }
+}
+
+bool TestUnderway(int32_t state) {
+    return state == kStateRequested || state == kStateRunning || state == kStateStopping;
+}
+
+Outcome ClassifyOutcome(int32_t state, std::string_view result) {
+    switch (state) {
+        case kStateRequested:
+        case kStateRunning:
+        case kStateStopping:
+            return Outcome::Pending;
+        case kStateStopped:
+            return Outcome::Stopped;
+        case kStateComplete:
+            if (StartsWith(result, "Loopback test complete, no errors detected")) {
+                return Outcome::Passed;
+            }
+            // A test that ran its time with errors; an endless test whose line went quiet.
+            return StartsWith(result, "Loopback test complete") ? Outcome::Errors : Outcome::Failed;
+        case kStateFailed:
+            return StartsWith(result, "Loopback test terminated due to errors") ? Outcome::Errors
+                                                                                : Outcome::Failed;
+        default:
+            return Outcome::None;
+    }
+}
+
+std::string_view OutcomeWord(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Pending:
+            return "pending";
+        case Outcome::Passed:
+            return "passed";
+        case Outcome::Errors:
+            return "errors";
+        case Outcome::Failed:
+            return "failed";
+        case Outcome::Stopped:
+            return "stopped";
+        case Outcome::None:
+            break;
+    }
+    return "none";
 }
 
 }  // namespace vyn::console

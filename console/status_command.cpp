@@ -1,5 +1,5 @@
-// status INSTANCE: every provisioned port's device, loop state and last result, and whether the
-// instance's agent runs.
+// status INSTANCE [--json]: every provisioned port's device, loop state and last result, and
+// whether the instance's agent runs; in JSON, every per-port object as well.
 #include <algorithm>
 #include <iostream>
 #include <memory>
@@ -8,101 +8,130 @@
 
 #include "console/agent_link.h"
 #include "console/command_set.h"
+#include "console/json_report.h"
 #include "console/loop_state.h"
 #include "console/output.h"
-#include "console/store_access.h"
+#include "console/port_selection.h"
 
 namespace vyn::console {
 
 namespace {
 
-struct PortRow {
-    std::string port;
-    std::string device;
-    std::string state;
-    std::string result;
+struct StatusOptions {
+    std::string instance;
+    bool json = false;
 };
 
-std::vector<mml::Binding> StatusBindings(const std::string &instance, int port) {
-    std::vector<mml::Binding> bindings;
-    for (const char *object : {"portName", "portLoopState", "portLoopStopErr"}) {
-        mml::Binding binding;
-        mml::ParseObjectName(std::string(object) + "." + instance + "." + std::to_string(port),
-                             binding.key);
-        bindings.push_back(std::move(binding));
+// Columns as wide as their widest cell; trailing blanks dropped.
+void PrintTable(const std::vector<std::vector<std::string>> &rows) {
+    std::vector<std::size_t> widths;
+    for (const auto &row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
     }
-    return bindings;
-}
-
-void PrintTable(const std::vector<PortRow> &rows) {
-    std::size_t deviceWidth = 6;
-    std::size_t stateWidth = 5;
-    for (const PortRow &row : rows) {
-        deviceWidth = std::max(deviceWidth, row.device.size());
-        stateWidth = std::max(stateWidth, row.state.size());
-    }
-    auto line = [&](const std::string &port, const std::string &device, const std::string &state,
-                    const std::string &result) {
-        std::string text = port + std::string(6 - std::min<std::size_t>(port.size(), 5), ' ');
-        text += device + std::string(deviceWidth - device.size() + 2, ' ');
-        text += state + std::string(stateWidth - state.size() + 2, ' ');
-        text += result;
+    for (const auto &row : rows) {
+        std::string text;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            text += row[i];
+            if (i + 1 < row.size()) {
+                text += std::string(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
         while (!text.empty() && text.back() == ' ') {
             text.pop_back();
         }
         std::cout << text << '\n';
-    };
-    line("PORT", "DEVICE", "STATE", "LAST RESULT");
-    for (const PortRow &row : rows) {
-        line(row.port, row.device, row.state, row.result);
     }
 }
 
-int RunStatus(const GlobalOptions &globals, const std::string &instance) {
-    if (std::string reason = CheckInstance(instance); !reason.empty()) {
-        return Fail(reason);
-    }
-    int status = kExitSuccess;
-    auto store = OpenStore(globals, status);
-    if (!store) {
+int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
+    InstanceView view;
+    if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
     }
-    mml::Error error;
-    std::vector<int> ports;
-    if (!store->ListPorts(instance, ports, error)) {
-        return Fail(error.message);
+    bool agentRunning = AgentRunning(view.instance);
+    if (options.json) {
+        mml::Error error;
+        bool resident = false;
+        mml::Value operating;
+        if (!view.store->IsResident(view.instance, resident, error) ||
+            !view.store->GetValue("portmodLoopOperating." + view.instance, operating, error)) {
+            return Fail(error.message);
+        }
+        std::cout << DumpJson(StatusJson(view, agentRunning, resident, operating.integer))
+                  << std::endl;
+        return kExitSuccess;
     }
-    if (ports.empty()) {
-        return Fail("instance " + instance + " is not provisioned");
-    }
-    std::vector<mml::Binding> bindings;
-    for (int port : ports) {
-        std::vector<mml::Binding> more = StatusBindings(instance, port);
-        bindings.insert(bindings.end(), more.begin(), more.end());
-    }
-    if (!store->Read(bindings, error)) {
-        return Fail(error.message);
-    }
-    std::vector<PortRow> rows;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        const mml::Binding *values = &bindings[i * 3];
-        rows.push_back({std::to_string(ports[i]), OneLine(values[0].value.text),
-                        LoopStateWord(values[1].value.integer), OneLine(values[2].value.text)});
+    std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "STATE", "LAST RESULT"}};
+    for (const PortSnapshot &port : view.ports) {
+        rows.push_back({std::to_string(port.port), OneLine(port.Device()),
+                        LoopStateWord(port.State()), OneLine(port.Result())});
     }
     PrintTable(rows);
-    std::cout << "agent: " << (AgentRunning(instance) ? "running" : "not running") << std::endl;
+    std::cout << "agent: " << (agentRunning ? "running" : "not running") << std::endl;
+    return kExitSuccess;
+}
+
+int RunResults(const GlobalOptions &globals, const StatusOptions &options) {
+    InstanceView view;
+    if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
+        return status;
+    }
+    if (options.json) {
+        std::cout << DumpJson(ResultsJson(view)) << std::endl;
+        return kExitSuccess;
+    }
+    std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "OUTCOME", "RESULT"}};
+    for (const PortSnapshot &port : view.ports) {
+        Outcome outcome = ClassifyOutcome(port.State(), port.Result());
+        rows.push_back({std::to_string(port.port), OneLine(port.Device()),
+                        outcome == Outcome::Pending ? LoopStateWord(port.State())
+                                                    : std::string(OutcomeWord(outcome)),
+                        OneLine(port.Result())});
+    }
+    PrintTable(rows);
+    std::cout << std::flush;
     return kExitSuccess;
 }
 
 }  // namespace
 
 void AddStatusCommand(CommandSet &commands) {
-    auto instance = std::make_shared<std::string>();
-    CLI::App *status =
-        commands.Add("status", "Show each provisioned port's device, loop state and last result",
-                     "vynloopctl status demo",
-                     [&commands, instance] { return RunStatus(commands.Globals(), *instance); });
-    status->add_option("instance", *instance, "Instance name")->required()->type_name("INSTANCE");
+    auto status = std::make_shared<StatusOptions>();
+    CLI::App *command = commands.Add(
+        "status",
+        "Show each provisioned port's device, loop state and last result, and whether the "
+        "instance's agent runs.\n"
+        "--json prints one object: {\"instance\", \"agentRunning\" (bool), \"resident\" (bool), "
+        "\"loopOperating\" (portmodLoopOperating), \"ports\": [{\"port\", \"device\", "
+        "\"loopState\" (number), \"loopStateWord\" (idle, requested, running, stopping, stopped, "
+        "failed, complete), \"outcome\" (none, pending, passed, errors, failed, stopped), "
+        "\"objects\": {every per-port object by name, e.g. \"portLoopTxTotal\": integer or "
+        "text, as get prints it}, \"octetsHex\": {each text object's exact bytes in hex}}]}",
+        "vynloopctl status demo --json",
+        [&commands, status] { return RunStatus(commands.Globals(), *status); });
+    command->add_option("instance", status->instance, "Instance name")
+        ->required()
+        ->type_name("INSTANCE");
+    command->add_flag("--json", status->json, "Print JSON (keys in the description above)");
+
+    auto results = std::make_shared<StatusOptions>();
+    command = commands.Add(
+        "results",
+        "Show each provisioned port's last test result: its outcome (passed: the test ran its "
+        "full time and its result begins \"Loopback test complete, no errors detected\"; "
+        "errors; failed; stopped; none; or the state of a test underway) and the result text.\n"
+        "--json prints one object: {\"instance\", \"ports\": [{\"port\", \"device\", "
+        "\"loopState\", \"loopStateWord\", \"outcome\", \"result\", \"txTotal\", \"rxTotal\", "
+        "\"inErrs\", \"avgRate\"}]}",
+        "vynloopctl results demo --json",
+        [&commands, results] { return RunResults(commands.Globals(), *results); });
+    command->add_option("instance", results->instance, "Instance name")
+        ->required()
+        ->type_name("INSTANCE");
+    command->add_flag("--json", results->json, "Print JSON (keys in the description above)");
 }
 
 }  // namespace vyn::console

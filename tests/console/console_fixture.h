@@ -1,10 +1,12 @@
-// Every console test gets its own store path and run directory.
+// Every console test gets its own store path and run directory; agents that the console starts
+// are ended by their process id at the end.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -24,12 +26,28 @@ class ConsoleTest : public ::testing::Test {
         const char *bin = std::getenv("VYNLOOP_BIN_DIR");
         ASSERT_NE(bin, nullptr) << "VYNLOOP_BIN_DIR names the programs under test";
         ctl_ = std::string(bin) + "/vynloopctl";
+        AdoptOrphans();
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void TearDown() override {
+        for (pid_t pid : agents_) {
+            KillDetached(pid, std::filesystem::path(ctl_).parent_path() / "vynloop");
+        }
+        std::filesystem::remove_all(dir_);
+    }
 
     Finished Ctl(std::vector<std::string> args) {
         args.insert(args.begin(), ctl_);
-        return RunProgram(args, dir_);
+        Finished run = RunProgram(args, dir_);
+        NoteAgents(run.err);
+        return run;
+    }
+
+    // Remembers the agents that a run of the console says it started.
+    void NoteAgents(const std::string &err) {
+        static const std::regex started(R"(started the agent .*pid (\d+)\))");
+        for (std::sregex_iterator it(err.begin(), err.end(), started), end; it != end; ++it) {
+            agents_.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
+        }
     }
 
     // Runs a command that must fail: exit `status`, nothing on standard output, one line on
@@ -46,6 +64,7 @@ class ConsoleTest : public ::testing::Test {
     std::string dir_;
     std::string mib_;
     std::string ctl_;
+    std::vector<pid_t> agents_;
 };
 
 }  // namespace vyn::console::test

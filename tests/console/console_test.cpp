@@ -124,7 +124,8 @@ TEST_F(ConsoleTest, StatusShowsEachPortAndTheAgent) {
 }
 
 TEST_F(ConsoleTest, EveryCommandHasHelpWithAnExample) {
-    for (const char *command : {"init", "get", "set", "status", "ping", "notify"}) {
+    for (const char *command : {"init", "get", "set", "status", "ping", "notify", "test", "watch",
+                                "stop", "extend", "results"}) {
         Finished run = Ctl({command, "--help"});
         EXPECT_EQ(run.status, 0) << command;
         EXPECT_NE(run.out.find("Example:\n  vynloopctl " + std::string(command)), std::string::npos)

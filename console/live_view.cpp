@@ -1,0 +1,46 @@
+#include "console/live_view.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace vyn::console {
+
+void LiveView::Show(const std::vector<std::string> &lines) {
+    std::string text;
+    if (terminal_) {
+        std::size_t width = TerminalWidth(out_);  // again each time: the window may change
+        if (drawn_ > 0) {
+            text += "\x1b[" + std::to_string(drawn_) + "A";
+        }
+        for (const std::string &line : lines) {
+            // One column stays free: writing the last column would leave the cursor there.
+            text += "\r\x1b[2K" + line.substr(0, width - 1) + "\n";
+        }
+        drawn_ = lines.size();
+    } else {
+        shown_.resize(lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i] != shown_[i]) {
+                text += lines[i] + "\n";
+                shown_[i] = lines[i];
+            }
+        }
+    }
+    std::fputs(text.c_str(), out_);
+    std::fflush(out_);
+}
+
+bool StdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+std::size_t TerminalWidth(std::FILE *file) {
+    winsize size{};
+    int fd = ::fileno(file);
+    if (fd >= 0 && ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+}  // namespace vyn::console

@@ -1,0 +1,34 @@
+// Shows a set of lines that change over time. On a terminal they are redrawn in place (cursor up,
+// clear line), cut to the terminal's width so that none wraps; elsewhere each line is printed
+// again only when it changed, without escape codes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vyn::console {
+
+class LiveView {
+  public:
+    // `out` is standard output, a terminal when `terminal` is set.
+    LiveView(std::FILE *out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void Show(const std::vector<std::string> &lines);
+    // Something else was printed below the view (a question): the next Show draws afresh.
+    void Detach() { drawn_ = 0; }
+
+    bool Terminal() const { return terminal_; }
+
+  private:
+    std::FILE *out_;
+    bool terminal_;
+    std::size_t drawn_ = 0;           // terminal: lines drawn that the next Show overwrites
+    std::vector<std::string> shown_;  // plain: the last printed text of each line
+};
+
+// Whether standard output is a terminal; the width of the terminal `file` (80 when unknown).
+bool StdoutIsTerminal();
+std::size_t TerminalWidth(std::FILE *file);
+
+}  // namespace vyn::console

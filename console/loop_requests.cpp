@@ -1,0 +1,80 @@
+#include "console/loop_requests.h"
+
+#include "console/loop_state.h"
+#include "console/port_snapshot.h"
+
+namespace vyn::console {
+
+namespace {
+
+std::vector<mml::Binding> StateReads(const std::string &instance, const std::vector<int> &ports) {
+    std::vector<mml::Binding> reads;
+    for (int port : ports) {
+        reads.push_back(PortBinding("portLoopState", instance, port));
+    }
+    return reads;
+}
+
+}  // namespace
+
+bool RequestTests(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+                  const TestSettings &settings, int &busyPort, mml::Error &error) {
+    busyPort = 0;
+    std::vector<mml::Binding> reads = StateReads(instance, ports);
+    return store.Update(
+        reads,
+        [&](std::span<const mml::Binding> states) {
+            std::vector<mml::Binding> writes;
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                if (TestUnderway(states[i].value.integer)) {
+                    busyPort = ports[i];
+                    return std::vector<mml::Binding>{};
+                }
+                std::vector<mml::Binding> more = SettingBindings(settings, instance, ports[i]);
+                writes.insert(writes.end(), more.begin(), more.end());
+                // The request last, after the values it asks the agent to use.
+                writes.push_back(PortBinding("portLoopState", instance, ports[i],
+                                             mml::Value::Integer(kStateRequested)));
+            }
+            return writes;
+        },
+        error);
+}
+
+bool RequestStops(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+                  std::vector<int32_t> &before, mml::Error &error) {
+    std::vector<mml::Binding> reads = StateReads(instance, ports);
+    return store.Update(
+        reads,
+        [&](std::span<const mml::Binding> states) {
+            std::vector<mml::Binding> writes;
+            before.clear();
+            for (std::size_t i = 0; i < ports.size(); ++i) {
+                before.push_back(states[i].value.integer);
+                if (states[i].value.integer == kStateRunning) {
+                    writes.push_back(PortBinding("portLoopState", instance, ports[i],
+                                                 mml::Value::Integer(kStateStopping)));
+                }
+            }
+            return writes;
+        },
+        error);
+}
+
+bool OfferTime(mml::Store &store, const std::string &instance, int port, int32_t seconds,
+               bool &running, mml::Error &error) {
+    std::vector<mml::Binding> reads = StateReads(instance, {port});
+    return store.Update(
+        reads,
+        [&](std::span<const mml::Binding> states) {
+            running = states[0].value.integer == kStateRunning;
+            if (!running) {
+                return std::vector<mml::Binding>{};
+            }
+            return std::vector<mml::Binding>{
+                PortBinding("portLoopTimeRemain", instance, port, mml::Value::Integer(seconds))};
+        },
+        error);
+}
+
+}  // namespace vyn::console

@@ -1,0 +1,29 @@
+// What the console asks of the agent through a port's objects. Each request reads the ports'
+// loop states and writes in the same store transaction, so that it never overwrites a state that
+// the agent wrote in between.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/test_settings.h"
+#include "mml/store.h"
+
+namespace vyn::console {
+
+// Writes the settings and loop state 1 on every port, unless a test is underway on one of them:
+// then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
+bool RequestTests(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+                  const TestSettings &settings, int &busyPort, mml::Error &error);
+
+// Writes loop state 7 on those of `ports` whose test runs (state 3). `before` gets each port's
+// state as read, in the order of `ports`.
+bool RequestStops(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+                  std::vector<int32_t> &before, mml::Error &error);
+
+// Writes portLoopTimeRemain if the port's test still runs; `running` tells whether it did.
+bool OfferTime(mml::Store &store, const std::string &instance, int port, int32_t seconds,
+               bool &running, mml::Error &error);
+
+}  // namespace vyn::console

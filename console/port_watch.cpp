@@ -1,0 +1,186 @@
+#include "console/port_watch.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "console/agent_link.h"
+#include "console/agent_start.h"
+#include "console/interrupt.h"
+#include "console/live_view.h"
+#include "console/loop_requests.h"
+#include "console/loop_state.h"
+#include "console/output.h"
+#include "console/progress_line.h"
+
+namespace vyn::console {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kAgentMissingTicks = 3;  // seconds without an agent before acting on it
+
+bool Finished(const PortSnapshot &port) {
+    return !TestUnderway(port.State());
+}
+
+void Notice(const std::string &text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+class PortWatch {
+  public:
+    PortWatch(InstanceView &view, const std::vector<int> &ports, const WatchMode &mode)
+        : view_(view), ports_(ports), mode_(mode), live_(stdout, StdoutIsTerminal()) {
+        for (const PortSnapshot &port : view.ports) {
+            deviceWidth_ = std::max(deviceWidth_, OneLine(port.Device()).size());
+        }
+    }
+
+    int Run() {
+        while (true) {
+            mml::Error error;
+            if (!ReadSnapshots(*view_.store, view_.instance, ports_, snapshots_, error) ||
+                (stopping_ && !StopRunningTests(error))) {
+                return Fail(error.message);
+            }
+            Draw();
+            if (mode_.untilResults && std::all_of(snapshots_.begin(), snapshots_.end(), Finished)) {
+                return Results();
+            }
+            if (int status = CheckAgent(); status >= 0) {
+                return status;
+            }
+            if (interrupts_.Sleep(1s)) {
+                interrupts_.Take();
+                if (!mode_.stopOnInterrupt) {
+                    return kExitSuccess;
+                }
+                if (stopping_) {
+                    return Negative("not waiting for the results; the tests are being stopped");
+                }
+                stopping_ = ConfirmStop();
+                continue;  // at once: the stop is written by the next pass
+            }
+            ++tick_;
+        }
+    }
+
+  private:
+    void Draw() {
+        std::vector<std::string> lines;
+        for (const PortSnapshot &port : snapshots_) {
+            // Without a terminal the moving block stays put, so that a line is printed again
+            // only when a published value changed.
+            lines.push_back(ProgressLine(port, deviceWidth_, live_.Terminal() ? tick_ : 0));
+        }
+        live_.Show(lines);
+    }
+
+    // Asks first when someone can answer; stdin elsewhere means nobody is there to ask.
+    bool ConfirmStop() {
+        bool yes = true;
+        if (::isatty(STDIN_FILENO) == 1) {
+            live_.Detach();
+            yes = AskYesNo("Stop the running tests?");
+            interrupts_.Take();
+        }
+        if (yes) {
+            Notice("stopping the tests");
+        }
+        live_.Detach();
+        return yes;
+    }
+
+    // A test requested but not yet started is stopped as soon as it runs: the agent writes its
+    // running state over anything written before.
+    bool StopRunningTests(mml::Error &error) {
+        std::vector<int32_t> before;
+        if (!RequestStops(*view_.store, view_.instance, ports_, before, error)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < snapshots_.size(); ++i) {
+            if (before[i] == kStateRunning) {
+                std::size_t state = *mml::FindObject("portLoopState");
+                snapshots_[i].values[state] = mml::Value::Integer(kStateStopping);
+            }
+        }
+        return true;
+    }
+
+    // -1 to go on, else the exit status.
+    int CheckAgent() {
+        auto pending = std::find_if(snapshots_.begin(), snapshots_.end(),
+                                    [](const PortSnapshot &port) { return !Finished(port); });
+        if (pending == snapshots_.end() || AgentRunning(view_.instance)) {
+            agentMissing_ = 0;
+            return -1;
+        }
+        if (++agentMissing_ < kAgentMissingTicks) {
+            return -1;
+        }
+        agentMissing_ = 0;
+        bool waiting = std::any_of(snapshots_.begin(), snapshots_.end(), [](const auto &port) {
+            return port.State() == kStateRequested;
+        });
+        if (!mode_.untilResults) {
+            return -1;  // a plain watch shows what there is
+        }
+        if (mode_.restartAgent && waiting && !restarted_) {
+            restarted_ = true;
+            StartedAgent agent;
+            std::string reason;
+            if (!StartAgent(view_.instance, mode_.storePath, 10s, agent, reason)) {
+                return Fail(reason);
+            }
+            live_.Detach();
+            Notice("the agent of instance " + view_.instance + " had ended: started it again (" +
+                   agent.program + ", pid " + std::to_string(agent.pid) + ")");
+            return -1;
+        }
+        return Negative("the agent of instance " + view_.instance + " has ended; " +
+                        PortLabel(*pending) + " has no result");
+    }
+
+    int Results() {
+        bool allPassed = true;
+        for (const PortSnapshot &port : snapshots_) {
+            std::printf("%s\n", ResultLine(port).c_str());
+            allPassed =
+                allPassed && ClassifyOutcome(port.State(), port.Result()) == Outcome::Passed;
+        }
+        std::fflush(stdout);
+        return allPassed ? kExitSuccess : kExitNegative;
+    }
+
+    InstanceView &view_;
+    std::vector<int> ports_;
+    WatchMode mode_;
+    LiveView live_;
+    InterruptWatch interrupts_;
+    std::vector<PortSnapshot> snapshots_;
+    std::size_t deviceWidth_ = 4;
+    unsigned tick_ = 0;
+    bool stopping_ = false;
+    bool restarted_ = false;
+    int agentMissing_ = 0;
+};
+
+}  // namespace
+
+int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMode &mode) {
+    PortWatch watch(view, ports, mode);
+    return watch.Run();
+}
+
+std::string ResultLine(const PortSnapshot &port) {
+    return PortLabel(port) + " " +
+           std::string(OutcomeWord(ClassifyOutcome(port.State(), port.Result()))) + ": " +
+           OneLine(port.Result());
+}
+
+}  // namespace vyn::console
