@@ -3,7 +3,7 @@
 //                average rate over line speed (at least 0.99 on every port), the agent's
 //                processor share while the 16 run (under 5% of a core) and its peak resident
 //                memory (under 8 MiB)
-//   line-921600  the same at 921600 8N1 (rates asserted; processor and memory shown)
+//   line-921600  the same at 921600 8N1 (processor share shown, not asserted)
 //   idle         a resident agent with 16 ports and no test: processor share (under 0.5%)
 //   start        from portLoopState 1 committed to the first character at the port (at most
 //                700 ms), ten times
@@ -82,8 +82,8 @@ bool Failed(const std::string &name, const std::string &why) {
 // 16 timed tests at once at `baud` 8N1. The agent's processor share is taken over a window of
 // 8 s while all 16 tests run (each runs 10 s from its first write), and shown also over the
 // whole of the tests, from the request to the last result; its memory is the peak over the run.
-// Asserts the line use and, when `budget`, the processor share and the memory.
-bool LineUse(uint32_t baud, bool budget) {
+// Asserts the line use and the memory, and the processor share when `cpuBudget`.
+bool LineUse(uint32_t baud, bool cpuBudget) {
     constexpr auto kWindow = std::chrono::seconds(8);
     std::string tag = std::to_string(baud);
     std::string name = "line_use_" + tag;
@@ -157,7 +157,7 @@ bool LineUse(uint32_t baud, bool budget) {
         highWaterKib / 1024.0);
     bool pass = Verdict(name + "_min", *low, Bound::kAtLeast, kLineUseFloor, "", 4);
     pass = Verdict("clean_tests_" + tag, clean, Bound::kAtLeast, kPorts, "", 0) && pass;
-    if (budget) {
+    if (cpuBudget) {
         if (windowPercent < 0) {
             pass = NotMeasured("agent_cpu_busy_" + tag,
                                "the 16 tests did not all run together for the whole window") &&
@@ -167,11 +167,11 @@ bool LineUse(uint32_t baud, bool budget) {
                            kBusyCpuCeilingPercent, "%", 3) &&
                    pass;
         }
-        // The high-water mark is the true peak (sampling could miss a short one).
-        pass = Verdict("agent_rss_peak_" + tag, std::max(peakRssKib, highWaterKib) / 1024.0,
-                       Bound::kUnder, kMemoryCeilingMib, "MiB", 2) &&
-               pass;
     }
+    // The high-water mark is the true peak (sampling could miss a short one).
+    pass = Verdict("agent_rss_peak_" + tag, std::max(peakRssKib, highWaterKib) / 1024.0,
+                   Bound::kUnder, kMemoryCeilingMib, "MiB", 2) &&
+           pass;
     return pass;
 }
 

@@ -9,6 +9,7 @@
 // After the benchmarks, the medians are compared with the targets: at least 2 GB/s, and at
 // least a quarter of memcmp's speed. The exit status is 1 when a target is missed.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <map>
@@ -102,6 +103,9 @@ BENCHMARK(BM_Memcmp)->MinTime(0.3)->Repetitions(5)->ReportAggregatesOnly(true);
 // The console report, keeping the median speed of each benchmark aside.
 class MedianKeeper : public benchmark::ConsoleReporter {
   public:
+    // Colours only on a terminal.
+    MedianKeeper() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &run : runs) {
             if (run.error_occurred) {
