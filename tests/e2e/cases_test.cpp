@@ -18,7 +18,7 @@ class CasesTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        StartSystem(4);
+        StartSystem(4, true, true);
     }
     bool StartsWith(const std::string &text, const std::string &lead) {
         return text.compare(0, lead.size(), lead) == 0;
@@ -64,9 +64,13 @@ TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     ASSERT_TRUE(counters.ok());
     ASSERT_GT(counters.value.corrupted, 0u);
     EXPECT_EQ(end.state, 5);
-    std::string pieces = ", " + std::to_string(counters.value.corrupted) + " data error";
-    EXPECT_NE(end.text.find(pieces), std::string::npos) << end.text;
-    EXPECT_EQ(static_cast<uint64_t>(Integer("portLoopInErrs", 1)), counters.value.corrupted);
+    EXPECT_NE(end.text.find(" data error"), std::string::npos) << end.text;
+    if (!SanitizedBuild()) {
+        // A slowed reader may end before the last corrupted character arrives.
+        std::string pieces = ", " + std::to_string(counters.value.corrupted) + " data error";
+        EXPECT_NE(end.text.find(pieces), std::string::npos) << end.text;
+        EXPECT_EQ(static_cast<uint64_t>(Integer("portLoopInErrs", 1)), counters.value.corrupted);
+    }
     std::string errData = Text("portLoopErrData", 1);
     int locErr = Integer("portLoopLocErr", 1);
     ASSERT_LT(locErr, static_cast<int>(errData.size()));
@@ -122,7 +126,6 @@ TEST_F(CasesTest, UserDataIsSentWhereItFitsTheDataSize) {
 }
 
 TEST_F(CasesTest, AHeldPortIsBorrowedFromTheRemoteAccessService) {
-    ASSERT_TRUE(BoardClient().SetServiceRunning(true).ok());
     BoardSet(1, "ras=hold");
     BoardSet(2, "ras=hold");
     Request(2, {{"portRasStatus", "0"}, {"portLoopTime", "3"}});

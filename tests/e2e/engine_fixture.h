@@ -23,8 +23,9 @@ class EngineTest : public EndToEndTest {
     static constexpr const char *kInstance = "e2e";
 
     // A board of `ports` ports publishing into the store, the instance on all of them, and its
-    // agent running.
-    void StartSystem(int ports, bool resident = true) {
+    // agent running. The agent learns once, when it starts, whether the board's remote access
+    // service runs.
+    void StartSystem(int ports, bool resident = true, bool remoteAccess = false) {
         std::vector<std::string> words{"init", kInstance};
         if (resident) {
             words.push_back("--resident");
@@ -35,6 +36,9 @@ class EngineTest : public EndToEndTest {
         Finished init = Ctl(words);
         ASSERT_EQ(init.status, 0) << init.err;
         board_ = StartBoard(ports, kInstance);
+        if (remoteAccess) {
+            ASSERT_TRUE(BoardClient().SetServiceRunning(true).ok());
+        }
         agent_ = StartAgent({kInstance});
         ASSERT_TRUE(WaitFor([&] { return AgentRuns(kInstance); }));
     }

@@ -42,8 +42,9 @@ TEST_P(LinesTest, SixteenPortsPassAtTheLineRate) {
         int rate = std::stoi(end.text.substr(lead.size()));
         EXPECT_EQ(rate, Integer("portLoopAvgRate", port));
         int tx = Integer("portLoopTxTotal", port);
-        EXPECT_EQ(Integer("portLoopRxTotal", port), tx) << "everything sent came back";
         if (!SanitizedBuild()) {
+            // A reader slowed down by a sanitizer lets the port's input overrun.
+            EXPECT_EQ(Integer("portLoopRxTotal", port), tx) << "everything sent came back";
             EXPECT_LE(std::abs(rate - line.speed), line.speed / 100) << "port " << port;
             // What the writer had handed out when the time ran out still goes on the line: at
             // most one second of characters ahead, or its backlog limit on slow lines.
