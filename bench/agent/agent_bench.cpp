@@ -10,8 +10,6 @@
 // Usage: agent_bench [line-115200|line-921600|idle|start]...   (none: all of them)
 // Every figure is printed as a "result" line (see verdict.h); the exit status is 1 when a target
 // is missed, 2 on a usage error.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -150,10 +148,14 @@ bool LineUse(uint32_t baud, bool cpuBudget) {
     std::printf(
         "%d ports at %u 8N1 for %d s: average rate / line speed min %.4f mean %.4f max %.4f\n",
         kPorts, baud, kTestSeconds, *low, mean, *high);
+    char windowText[32] = "n/a";
+    if (windowPercent >= 0) {
+        std::snprintf(windowText, sizeof windowText, "%.2f%%", windowPercent);
+    }
     std::printf(
-        "  agent CPU %.2f%% of a core while all %d run (%.0f s window), %.2f%% from the request "
-        "to the last result (%.1f s); VmRSS peak %.2f MiB (VmHWM %.2f MiB)\n",
-        windowPercent, kPorts, Seconds(kWindow), wholePercent, wholeSeconds, peakRssKib / 1024.0,
+        "  agent CPU %s of a core while all %d run (%.0f s window), %.2f%% from the request to "
+        "the last result (%.1f s); VmRSS peak %.2f MiB (VmHWM %.2f MiB)\n",
+        windowText, kPorts, Seconds(kWindow), wholePercent, wholeSeconds, peakRssKib / 1024.0,
         highWaterKib / 1024.0);
     bool pass = Verdict(name + "_min", *low, Bound::kAtLeast, kLineUseFloor, "", 4);
     pass = Verdict("clean_tests_" + tag, clean, Bound::kAtLeast, kPorts, "", 0) && pass;
@@ -329,13 +331,14 @@ int main(int argc, char **argv) {
     }
     bool pass = true;
     for (const std::string &word : chosen) {
-        std::printf("== %s\n", word.c_str());
+        std::printf("== %s (load average %.2f)\n", word.c_str(), vyn::bench::LoadAverage());
         std::fflush(stdout);
         try {
             pass = benchmarks.at(word)() && pass;
         } catch (const std::exception &failure) {
             pass = Failed(word, failure.what()) && pass;
         }
+        std::printf("   (load average %.2f at the end)\n", vyn::bench::LoadAverage());
     }
     return pass ? 0 : 1;
 }

@@ -45,4 +45,11 @@ long ProcessMemoryKib(pid_t pid, const char *field) {
     return -1;
 }
 
+double LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    double load = -1;
+    file >> load;
+    return file ? load : -1;
+}
+
 }  // namespace vyn::bench

@@ -1,4 +1,5 @@
-// What the kernel says about a running process: its processor time and its resident memory.
+// What the kernel says about a running process (its processor time and resident memory) and
+// about the machine's load.
 #pragma once
 
 #include <sys/types.h>
@@ -10,5 +11,9 @@ double ProcessCpuSeconds(pid_t pid);
 
 // A "Vm..." line of /proc/PID/status (e.g. "VmRSS", "VmHWM") in KiB; -1 when unreadable.
 long ProcessMemoryKib(pid_t pid, const char *field);
+
+// The machine's load average over the last minute; -1 when unreadable. Figures taken while
+// other work competes for the processors are shown with it.
+double LoadAverage();
 
 }  // namespace vyn::bench

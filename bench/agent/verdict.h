@@ -45,7 +45,7 @@ inline bool Meets(double measured, Bound bound, double target) {
 inline bool Verdict(const std::string &name, double measured, Bound bound, double target,
                     const char *unit, int digits) {
     bool pass = Meets(measured, bound, target);
-    std::printf("result %s measured=%.*f%s target=%s%.*f%s ratio=%.3f %s\n", name.c_str(), digits,
+    std::printf("result %s measured=%.*f%s target=%s%.*f%s ratio=%.4f %s\n", name.c_str(), digits,
                 measured, unit, BoundText(bound), digits, target, unit,
                 target != 0 ? measured / target : 0.0, pass ? "PASS" : "FAIL");
     std::fflush(stdout);
