@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -178,6 +181,57 @@ bool Child::Running() {
 int Child::Wait(int limitMs) {
     WaitFor([this] { return !Running(); }, limitMs);
     return reaped_ ? status_ : -1;
+}
+
+std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
+                                  const std::vector<std::string> &extra) {
+    std::vector<std::string> argv{Program("vynboard"),  "serve", "--dir", dir, "--ports",
+                                  std::to_string(ports)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    auto board = std::make_unique<Child>(argv);
+    std::string line;
+    if (!board->ReadLine(line, 10000) || line != "ready") {
+        return nullptr;
+    }
+    return board;
+}
+
+SocketClient::SocketClient(const std::string &path) {
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    connected_ =
+        fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
+SocketClient::~SocketClient() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+bool SocketClient::Send(const std::string &bytes) {
+    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+std::string SocketClient::ReadToEnd(int limitMs) {
+    std::string text;
+    auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (MillisecondsLeft(deadline) > 0) {
+        pollfd fd = {fd_, POLLIN, 0};
+        if (poll(&fd, 1, MillisecondsLeft(deadline)) <= 0) {
+            continue;
+        }
+        char buffer[512];
+        ssize_t got = read(fd_, buffer, sizeof buffer);
+        if (got <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    return text + "<open>";
 }
 
 bool WaitFor(const std::function<bool()> &condition, int limitMs) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,29 @@ class Child {
     int status_ = -1;
     bool reaped_ = false;
     std::string pending_;
+};
+
+// `vynboard serve --dir DIR --ports PORTS EXTRA...`, once it has said "ready"; null when it did
+// not within the limit (it is then ended).
+std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
+                                  const std::vector<std::string> &extra = {});
+
+// A client of a Unix stream socket that may send anything at all, closed at the end.
+class SocketClient {
+  public:
+    explicit SocketClient(const std::string &path);
+    ~SocketClient();
+    SocketClient(const SocketClient &) = delete;
+    SocketClient &operator=(const SocketClient &) = delete;
+
+    bool connected() const { return connected_; }
+    bool Send(const std::string &bytes);
+    // Everything received until the other side closes; "<open>" is appended after the limit.
+    std::string ReadToEnd(int limitMs = 10000);
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
 };
 
 // Polls `condition` every 20 ms until it holds or `limitMs` passed.
