@@ -153,8 +153,10 @@ int main(int argc, char **argv) {
         std::string why = reporter.Failure("BM_CheckReceivedData");
         pass = vyn::bench::NotMeasured("data_check_speed", why.empty() ? "not run" : why);
     } else {
-        std::printf("data check %.2f GB/s, memcmp %.2f GB/s (medians, 4096-byte reads)\n",
-                    check / 1e9, memcmp / 1e9);
+        std::printf(
+            "data check %.2f GB/s, memcmp %.2f GB/s (GB = 10^9 bytes; medians of 5, 4096-byte "
+            "reads)\n",
+            check / 1e9, memcmp / 1e9);
         pass = vyn::bench::Verdict("data_check_speed", check / 1e9, vyn::bench::Bound::kAtLeast,
                                    kFloorBytesPerSecond / 1e9, "GB/s", 2);
     }
