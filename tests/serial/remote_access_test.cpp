@@ -1,7 +1,5 @@
 // The remote access service as the agent meets it: service control asks the board whether its
 // service runs, and "rasman.dll" lends a held port for a test and takes it back.
-#include <filesystem>
-
 #include "tests/serial/serial_fixture.h"
 
 namespace vyn::serial_test {
@@ -29,14 +27,14 @@ std::pair<DWORD, DWORD> Interrogate() {
     return {status.dwCurrentState, error};
 }
 
-class RemoteAccessTest : public BoardTest {};
+using RemoteAccessTest = BoardTest;
 
 TEST_F(RemoteAccessTest, TheServiceRunsExactlyWhenTheBoardSaysSo) {
-    ASSERT_TRUE(board().SetServiceRunning(true).ok());
+    ASSERT_TRUE(client_.SetServiceRunning(true).ok());
     EXPECT_EQ(Interrogate(), std::make_pair(SERVICE_RUNNING, 0u));
-    ASSERT_TRUE(board().SetServiceRunning(false).ok());
+    ASSERT_TRUE(client_.SetServiceRunning(false).ok());
     EXPECT_EQ(Interrogate(), std::make_pair(SERVICE_STOPPED, ERROR_SERVICE_NOT_ACTIVE));
-    ASSERT_EQ(process().Stop(), 0);
+    ASSERT_EQ(StopBoard(), 0);
     EXPECT_EQ(Interrogate(), std::make_pair(SERVICE_STOPPED, ERROR_SERVICE_NOT_ACTIVE))
         << "no board, no service";
 
@@ -47,8 +45,8 @@ TEST_F(RemoteAccessTest, TheServiceRunsExactlyWhenTheBoardSaysSo) {
 }
 
 TEST_F(RemoteAccessTest, AReservationLendsAHeldPortAndFreeingItHoldsItAgain) {
-    ASSERT_TRUE(board().SetServiceRunning(true).ok());
-    ASSERT_TRUE(board().Set("COM2", "ras=hold").ok());
+    ASSERT_TRUE(client_.SetServiceRunning(true).ok());
+    ASSERT_TRUE(client_.Set("COM2", "ras=hold").ok());
     EXPECT_EQ(OpenDevice("COM2"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 

@@ -6,12 +6,6 @@
 
 namespace vyn::serial_test {
 
-BOOL Handle::Close() {
-    BOOL closed = valid() ? CloseHandle(handle_) : FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-}
-
 HANDLE OpenDevice(const std::string &name, DWORD share) {
     return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -22,17 +16,23 @@ bool SetReadTimeout(HANDLE port, DWORD constant, DWORD interval) {
     return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
+// Issues an overlapped operation and waits for its count; false when it failed.
+template <typename Operation>
+bool Complete(HANDLE port, DWORD &count, Operation operation) {
+    Overlapped done;
+    return operation(&done.ov) || (GetLastError() == ERROR_IO_PENDING && done.Wait() &&
+                                   GetOverlappedResult(port, &done.ov, &count, FALSE));
+}
+
 std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit) {
     std::string data;
     std::vector<char> buffer(count);
-    Clock::time_point start = Clock::now();
-    while (data.size() < count && Since(start) < limit) {
-        Overlapped read;
+    for (Clock::time_point start = Clock::now(); data.size() < count && Since(start) < limit;) {
         DWORD got = 0;
-        if (!ReadFile(port, buffer.data(), static_cast<DWORD>(count - data.size()), &got,
-                      &read.ov) &&
-            (GetLastError() != ERROR_IO_PENDING || !read.Wait() ||
-             !GetOverlappedResult(port, &read.ov, &got, FALSE))) {
+        auto read = [&](OVERLAPPED *ov) {
+            return ReadFile(port, buffer.data(), DWORD(count - data.size()), &got, ov);
+        };
+        if (!Complete(port, got, read)) {
             break;
         }
         data.append(buffer.data(), got);
@@ -41,14 +41,11 @@ std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit) {
 }
 
 bool WriteAll(HANDLE port, const std::string &data) {
-    Overlapped write;
     DWORD put = 0;
-    if (!WriteFile(port, data.data(), static_cast<DWORD>(data.size()), &put, &write.ov) &&
-        (GetLastError() != ERROR_IO_PENDING || !write.Wait() ||
-         !GetOverlappedResult(port, &write.ov, &put, FALSE))) {
-        return false;
-    }
-    return put == data.size();
+    auto write = [&](OVERLAPPED *ov) {
+        return WriteFile(port, data.data(), DWORD(data.size()), &put, ov);
+    };
+    return Complete(port, put, write) && put == data.size();
 }
 
 bool Loopback(HANDLE port, bool on) {
@@ -57,19 +54,14 @@ bool Loopback(HANDLE port, bool on) {
 }
 
 void BoardTest::SetUp() {
-    board_ = std::make_unique<board::testing::BoardProcess>(3);
-    ASSERT_TRUE(board_->ready()) << "vynboard did not start";
-    ::setenv("VYNLOOP_DEVDIR", board_->dir().c_str(), 1);
-}
-
-void BoardTest::TearDown() {
-    ::unsetenv("VYNLOOP_DEVDIR");
-    board_.reset();
+    board_ = test::StartBoard(dir_.path(), 3);
+    ASSERT_NE(board_, nullptr) << "vynboard did not start";
+    setenv("VYNLOOP_DEVDIR", dir_.path().c_str(), 1);
 }
 
 HANDLE BoardTest::OpenPort(int number, DWORD baud, const char *plug) {
     std::string name = "COM" + std::to_string(number);
-    EXPECT_TRUE(board().Set(name, std::string("plug=") + plug).ok());
+    EXPECT_TRUE(client_.Set(name, std::string("plug=") + plug).ok());
     HANDLE port = OpenDevice(name);
     EXPECT_NE(port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
     DCB dcb{};

@@ -1,15 +1,17 @@
-// What the serial tests share: a virtual board in a temporary directory that is the device
-// directory of the test, handles that close themselves, and overlapped helpers.
+// What the serial tests share: a virtual board whose directory is the test's device directory,
+// handles that close themselves, and overlapped helpers.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <memory>
 #include <string>
 
+#include "board/client/client.h"
 #include "platform/win32.h"
-#include "tests/board/board_process.h"
+#include "tests/support/process.h"
 
 namespace vyn::serial_test {
 
@@ -17,11 +19,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
-#ifdef VYNLOOP_SANITIZE
-inline constexpr bool kTimingAsserted = false;
-#else
-inline constexpr bool kTimingAsserted = true;
-#endif
+inline const bool kTimingAsserted = !test::SanitizedBuild();
 inline constexpr DWORD kGenerous = 10000;    // ms to wait for what must happen
 inline constexpr milliseconds kPrompt{300};  // the most a prompt completion may take
 
@@ -37,7 +35,7 @@ class Handle {
     ~Handle() { Close(); }
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    BOOL Close();
+    BOOL Close() { return valid() && CloseHandle(std::exchange(handle_, INVALID_HANDLE_VALUE)); }
 
   private:
     HANDLE handle_;
@@ -68,14 +66,18 @@ bool Loopback(HANDLE port, bool on);
 class BoardTest : public ::testing::Test {
   protected:
     void SetUp() override;
-    void TearDown() override;
-    board::Client &board() { return board_->client(); }
-    board::testing::BoardProcess &process() { return *board_; }
+    void TearDown() override { unsetenv("VYNLOOP_DEVDIR"); }
+    // SIGTERM, then the board's exit status.
+    int StopBoard() {
+        board_->Signal(SIGTERM);
+        return board_->Wait();
+    }
     // COM<number> open at `baud`, 8N1, with a 50 ms read time-out and the given plug.
     HANDLE OpenPort(int number, DWORD baud = 115200, const char *plug = "none");
 
-  private:
-    std::unique_ptr<board::testing::BoardProcess> board_;
+    test::TempDir dir_;
+    std::unique_ptr<test::Child> board_;
+    board::Client client_{board::Client::SocketPathIn(dir_.path())};
 };
 
 }  // namespace vyn::serial_test
