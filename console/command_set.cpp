@@ -5,13 +5,14 @@
 namespace vyn::console {
 
 CLI::App *CommandSet::Add(const std::string &name, const std::string &description,
-                          const std::string &example, std::function<int()> run) {
+                          const std::string &example, std::function<int()> run,
+                          const std::string &details) {
     CLI::App *command = app_.add_subcommand(name, description);
     // Not by fall-through to the top level: an argument that happens to be a command's name
     // (an instance called "status") stays an argument.
     command->add_option("--mib", globals_.mib, "The store (as before the command)")
         ->type_name("PATH");
-    command->footer("Example:\n  " + example);
+    command->footer((details.empty() ? "" : details + "\n\n") + "Example:\n  " + example);
     commands_.emplace_back(command, std::move(run));
     return command;
 }

@@ -19,10 +19,12 @@ class CommandSet {
   public:
     CommandSet(CLI::App &app, GlobalOptions &globals) : app_(app), globals_(globals) {}
 
-    // Adds a command whose help ends with `example`; `run` gives its exit status when chosen.
-    // Every command also takes the global options (before or after its name).
+    // Adds a command whose help ends with `details` (if any) and `example`; `run` gives its exit
+    // status when chosen. The description is the one line shown in the list of commands. Every
+    // command also takes the global options (before or after its name).
     CLI::App *Add(const std::string &name, const std::string &description,
-                  const std::string &example, std::function<int()> run);
+                  const std::string &example, std::function<int()> run,
+                  const std::string &details = "");
 
     // Runs the command that the command line chose.
     int RunChosen() const;

@@ -103,35 +103,36 @@ void AddStatusCommand(CommandSet &commands) {
     CLI::App *command = commands.Add(
         "status",
         "Show each provisioned port's device, loop state and last result, and whether the "
-        "instance's agent runs.\n"
+        "instance's agent runs",
+        "vynloopctl status demo --json",
+        [&commands, status] { return RunStatus(commands.Globals(), *status); },
         "--json prints one object: {\"instance\", \"agentRunning\" (bool), \"resident\" (bool), "
         "\"loopOperating\" (portmodLoopOperating), \"ports\": [{\"port\", \"device\", "
-        "\"loopState\" (number), \"loopStateWord\" (idle, requested, running, stopping, stopped, "
-        "failed, complete), \"outcome\" (none, pending, passed, errors, failed, stopped), "
-        "\"objects\": {every per-port object by name, e.g. \"portLoopTxTotal\": integer or "
-        "text, as get prints it}, \"octetsHex\": {each text object's exact bytes in hex}}]}",
-        "vynloopctl status demo --json",
-        [&commands, status] { return RunStatus(commands.Globals(), *status); });
+        "\"loopState\" (number), \"loopStateWord\" (idle, requested, running, stopping, "
+        "stopped, failed, complete), \"outcome\" (as results gives it), \"objects\": {every "
+        "per-port object by name, e.g. \"portLoopTxTotal\": its integer or text, as get prints "
+        "it}, \"octetsHex\": {each text object's exact bytes in hex}}]}");
     command->add_option("instance", status->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");
-    command->add_flag("--json", status->json, "Print JSON (keys in the description above)");
+    command->add_flag("--json", status->json, "Print JSON (keys below)");
 
     auto results = std::make_shared<StatusOptions>();
     command = commands.Add(
-        "results",
-        "Show each provisioned port's last test result: its outcome (passed: the test ran its "
-        "full time and its result begins \"Loopback test complete, no errors detected\"; "
-        "errors; failed; stopped; none; or the state of a test underway) and the result text.\n"
-        "--json prints one object: {\"instance\", \"ports\": [{\"port\", \"device\", "
-        "\"loopState\", \"loopStateWord\", \"outcome\", \"result\", \"txTotal\", \"rxTotal\", "
-        "\"inErrs\", \"avgRate\"}]}",
+        "results", "Show each provisioned port's last test result and its outcome",
         "vynloopctl results demo --json",
-        [&commands, results] { return RunResults(commands.Globals(), *results); });
+        [&commands, results] { return RunResults(commands.Globals(), *results); },
+        "Outcomes: passed (the test ran its full time and its result begins \"Loopback test "
+        "complete, no errors detected\"), errors (receive or data errors), failed (could not "
+        "run, received nothing, or an endless test lost its line), stopped, none (never "
+        "tested), pending (requested, running or stopping; the table shows which).\n"
+        "--json prints one object: {\"instance\", \"ports\": [{\"port\", \"device\", "
+        "\"loopState\", \"loopStateWord\", \"outcome\", \"result\", \"txTotal\", "
+        "\"rxTotal\", \"inErrs\", \"avgRate\"}]} (counts unsigned).");
     command->add_option("instance", results->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");
-    command->add_flag("--json", results->json, "Print JSON (keys in the description above)");
+    command->add_flag("--json", results->json, "Print JSON (keys below)");
 }
 
 }  // namespace vyn::console

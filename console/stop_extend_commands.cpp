@@ -167,11 +167,10 @@ int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
 void AddStopExtendCommands(CommandSet &commands) {
     auto stop = std::make_shared<StopOptions>();
     CLI::App *stopCommand = commands.Add(
-        "stop",
-        "Stop the running tests of ports (exit 1 when a port has no running test); with "
-        "--wait, wait for their results and print them",
-        "vynloopctl stop demo 1 2 --wait",
-        [&commands, stop] { return RunStop(commands.Globals(), *stop); });
+        "stop", "Stop the running tests of ports", "vynloopctl stop demo 1 2 --wait",
+        [&commands, stop] { return RunStop(commands.Globals(), *stop); },
+        "Exit status 1 when a port has no running test. With --wait, waits for the results and "
+        "prints them.");
     stopCommand->add_option("instance", stop->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");
@@ -182,12 +181,12 @@ void AddStopExtendCommands(CommandSet &commands) {
 
     auto extend = std::make_shared<ExtendOptions>();
     CLI::App *extendCommand = commands.Add(
-        "extend",
-        "Renew a running test without a time limit on a port with --ras-status 1: such a test "
-        "runs in 60-second periods, and ends unless renewed. Gives it SECONDS from now; the "
-        "agent takes it only when SECONDS - 10 is more than what is left. Prints the time left.",
-        "vynloopctl extend demo 1 60",
-        [&commands, extend] { return RunExtend(commands.Globals(), *extend); });
+        "extend", "Renew a running test that has no time limit", "vynloopctl extend demo 1 60",
+        [&commands, extend] { return RunExtend(commands.Globals(), *extend); },
+        "A test without a time limit on a port with --ras-status 1 runs in 60-second periods "
+        "and ends unless renewed. extend gives it SECONDS from now; the agent takes the new time "
+        "only when SECONDS - 10 is more than what is left. Prints the time left once the agent "
+        "has taken it.");
     extendCommand->add_option("instance", extend->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");

@@ -96,18 +96,19 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
 void AddTestCommand(CommandSet &commands) {
     auto options = std::make_shared<TestOptions>();
     CLI::App *test = commands.Add(
-        "test",
-        "Set the test parameters of ports and start their loopback tests, all or none; the "
-        "instance's agent is started first when none runs. Settings left out keep the port's "
-        "current values. With --wait, show live progress until every test has a result, then "
-        "print each port's result line. Ctrl-C asks whether to stop the tests (without a "
-        "terminal on standard input it stops them), then waits for their results.\n"
-        "Exit status with --wait: 0 when every test passed (it ran its full time and its result "
-        "begins \"Loopback test complete, no errors detected\"), 1 when any ended in errors, "
-        "failed or was stopped.",
+        "test", "Set the test parameters of ports and start their loopback tests",
         "vynloopctl test demo 1 2 --speed 19200 --data-bits 7 --parity even --stop-bits 2 "
         "--time 5 --wait",
-        [&commands, options] { return RunTest(commands.Globals(), *options); });
+        [&commands, options] { return RunTest(commands.Globals(), *options); },
+        "All ports or none: a port that is not provisioned or whose test is underway refuses "
+        "the request. Settings left out keep the port's current values. The instance's agent "
+        "is started first when none runs.\n"
+        "With --wait, live progress until every test has a result, then each port's result "
+        "line. Ctrl-C asks whether to stop the tests (without a terminal on standard input it "
+        "stops them) and waits on for their results.\n"
+        "Exit status with --wait: 0 when every test passed (it ran its full time and its "
+        "result begins \"Loopback test complete, no errors detected\"), 1 when any ended in "
+        "errors, failed or was stopped.");
     test->add_option("instance", options->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");

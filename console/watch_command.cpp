@@ -24,13 +24,12 @@ int RunWatch(const GlobalOptions &globals, const std::string &instance) {
 void AddWatchCommand(CommandSet &commands) {
     auto instance = std::make_shared<std::string>();
     CLI::App *watch = commands.Add(
-        "watch",
-        "Show every provisioned port's test live, refreshed each second, until Ctrl-C: line "
-        "settings, progress, characters sent and received, current and average rate in baud, "
-        "input errors and time left. On a terminal the lines are redrawn in place; otherwise a "
-        "port's line is printed again whenever its values change.",
-        "vynloopctl watch demo",
-        [&commands, instance] { return RunWatch(commands.Globals(), *instance); });
+        "watch", "Show every provisioned port's test live until Ctrl-C", "vynloopctl watch demo",
+        [&commands, instance] { return RunWatch(commands.Globals(), *instance); },
+        "Refreshed each second: line settings, progress (a moving block for a test without a "
+        "time limit), characters sent and received, current and average rate in baud, input "
+        "errors and time left. On a terminal the lines are redrawn in place; otherwise a port's "
+        "line is printed again whenever its values change.");
     watch->add_option("instance", *instance, "Instance name")->required()->type_name("INSTANCE");
 }
 
