@@ -3,6 +3,7 @@
 // Each benchmark prints the measured rate against the expected one as a ratio (1.000 = exact)
 // and fails when a ratio is off by more than 0.5% or the board uses more than half a core.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -10,16 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/board/board_process.h"
+#include "board/client/client.h"
+#include "tests/support/process.h"
 
 namespace {
 
 using vyn::board::LineSetting;
-using vyn::board::testing::BoardProcess;
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr auto kWarmUp = std::chrono::seconds(1);
@@ -46,6 +48,14 @@ double ProcessCpuSeconds(pid_t pid) {
     return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// A board in a directory of the benchmark's own, ended and removed afterwards.
+struct BoardProcess {
+    explicit BoardProcess(int ports) : process(vyn::test::StartBoard(dir.path(), ports)) {}
+    vyn::test::TempDir dir;
+    std::unique_ptr<vyn::test::Child> process;
+    vyn::board::Client client{vyn::board::Client::SocketPathIn(dir.path())};
+};
+
 struct Measurement {
     std::vector<double> rates;  // characters per second, per port
     double cpu = 0;             // the board's share of one core
@@ -57,12 +67,11 @@ bool Measure(BoardProcess &board, int ports, const LineSetting &line, Measuremen
     std::vector<int> fds;
     for (int number = 1; number <= ports; ++number) {
         std::string name = "COM" + std::to_string(number);
-        if (!board.client().SetLine(name, line).ok() ||
-            !board.client().SetLoopback(name, true).ok()) {
+        if (!board.client.SetLine(name, line).ok() || !board.client.SetLoopback(name, true).ok()) {
             error = "cannot configure " + name;
             return false;
         }
-        int fd = vyn::board::testing::OpenPort(board.PortPath(number));
+        int fd = open((board.dir / name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             error = "cannot open " + name;
             return false;
@@ -86,12 +95,12 @@ bool Measure(BoardProcess &board, int ports, const LineSetting &line, Measuremen
         if (!started && now >= windowStart) {
             started = true;
             atStart = received;
-            cpuStart = ProcessCpuSeconds(board.pid());
+            cpuStart = ProcessCpuSeconds(board.process->pid());
             windowStart = now;
         }
         if (now >= windowEnd) {
             double seconds = std::chrono::duration<double>(now - windowStart).count();
-            result.cpu = (ProcessCpuSeconds(board.pid()) - cpuStart) / seconds;
+            result.cpu = (ProcessCpuSeconds(board.process->pid()) - cpuStart) / seconds;
             for (std::size_t i = 0; i < fds.size(); ++i) {
                 result.rates.push_back(static_cast<double>(received[i] - atStart[i]) / seconds);
             }
@@ -123,7 +132,7 @@ void RunRate(benchmark::State &state, int ports, LineSetting line, double expect
         BoardProcess board(ports);
         Measurement measurement;
         std::string error;
-        if (!board.ready()) {
+        if (!board.process) {
             state.SkipWithError("the board did not start");
             return;
         }

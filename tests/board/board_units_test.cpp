@@ -1,13 +1,11 @@
-// The board's pieces without a running board: line timing, receive faults, the transmit ring and
-// the answers to control requests.
+// The board's pieces without a running board: line timing, receive faults and the answers to
+// control requests.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "board/board_model.h"
-#include "board/byte_queue.h"
 #include "board/fault_injector.h"
 #include "board/line_pacer.h"
 #include "board/request_handler.h"
@@ -16,26 +14,24 @@ namespace vyn::board {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr std::uint64_t kTenSeconds = 10'000'000'000ull;
-
-LineSetting Line(std::uint32_t baud, std::uint8_t data, Parity parity, StopBits stop) {
-    return LineSetting{baud, data, parity, stop, Flow::kNone};
-}
+using Bytes = std::vector<std::uint8_t>;
 
 TEST(LinePacing, CharacterRatesFollowTheWholeFrame) {
-    EXPECT_EQ(FrameHalfBits(Line(9600, 8, Parity::kNone, StopBits::kOne)), 20u);
-    EXPECT_EQ(FrameHalfBits(Line(19200, 7, Parity::kEven, StopBits::kTwo)), 22u);
-    EXPECT_EQ(FrameHalfBits(Line(50, 5, Parity::kNone, StopBits::kOneAndHalf)), 15u);
-    EXPECT_EQ(FrameHalfBits(Line(300, 8, Parity::kMark, StopBits::kOneAndHalf)), 23u);
-
-    auto tenSeconds = [](const LineSetting &line) {
-        return CharactersIn(kTenSeconds, line.baud, FrameHalfBits(line));
+    struct Case {
+        LineSetting line;
+        std::uint32_t halfBits;
+        std::uint64_t inTenSeconds;
+    } cases[] = {
+        {{9600, 8, Parity::kNone, StopBits::kOne, Flow::kNone}, 20, 9600},
+        {{19200, 7, Parity::kEven, StopBits::kTwo, Flow::kNone}, 22, 17454},
+        {{921600, 8, Parity::kNone, StopBits::kOne, Flow::kNone}, 20, 921600},
+        {{50, 5, Parity::kNone, StopBits::kOneAndHalf, Flow::kNone}, 15, 66},
+        {{300, 8, Parity::kMark, StopBits::kOneAndHalf, Flow::kNone}, 23, 260},
     };
-    EXPECT_EQ(tenSeconds(Line(9600, 8, Parity::kNone, StopBits::kOne)), 9600u);
-    EXPECT_EQ(tenSeconds(Line(19200, 7, Parity::kEven, StopBits::kTwo)), 17454u);
-    EXPECT_EQ(tenSeconds(Line(921600, 8, Parity::kNone, StopBits::kOne)), 921600u);
-    EXPECT_EQ(tenSeconds(Line(50, 5, Parity::kNone, StopBits::kOneAndHalf)), 66u);
+    for (const Case &c : cases) {
+        EXPECT_EQ(FrameHalfBits(c.line), c.halfBits) << c.line.baud;
+        EXPECT_EQ(CharactersIn(10'000'000'000ull, c.line.baud, c.halfBits), c.inTenSeconds);
+    }
 }
 
 TEST(LinePacing, LongRunsNeitherOverflowNorDrift) {
@@ -44,7 +40,7 @@ TEST(LinePacing, LongRunsNeitherOverflowNorDrift) {
     EXPECT_EQ(CharactersIn(thirtyDays, 4000000, 20), 30ull * 24 * 3600 * 400000);
 
     // Taking what is due in many small steps adds up to what the whole span gives.
-    LineSetting line = Line(115200, 7, Parity::kOdd, StopBits::kOneAndHalf);
+    LineSetting line{115200, 7, Parity::kOdd, StopBits::kOneAndHalf, Flow::kNone};
     LinePacer pacer;
     Clock::time_point start{};
     pacer.Start(line, start);
@@ -60,86 +56,52 @@ TEST(LinePacing, LongRunsNeitherOverflowNorDrift) {
     EXPECT_TRUE(pacer.CaughtUp(start + 11s));
 }
 
-TEST(ReceiveFaults, CountsAreExactAndRestartWhenSet) {
-    std::vector<std::uint8_t> sent(100000);
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        sent[i] = static_cast<std::uint8_t>(0x20 + i % 60);
-    }
-    FaultInjector corrupt;
-    corrupt.SetCorruptEvery(1000);
-    std::vector<std::uint8_t> got;
-    // Delivered in uneven pieces, as the line hands them over.
-    FaultOutcome total;
-    for (std::size_t at = 0; at < sent.size(); at += 777) {
+TEST(ReceiveFaults, CountsRunAcrossPiecesAndRestartWhenSet) {
+    const Bytes sent(5000, 'a');
+    FaultInjector faults;
+    faults.SetCorruptEvery(1000);
+    Bytes got;
+    std::uint64_t corrupted = 0;
+    for (std::size_t at = 0; at < sent.size(); at += 777) {  // uneven pieces, as the line gives
         std::size_t length = std::min<std::size_t>(777, sent.size() - at);
-        FaultOutcome outcome = corrupt.Apply({sent.data() + at, length}, got);
-        total.corrupted += outcome.corrupted;
+        corrupted += faults.Apply({sent.data() + at, length}, got).corrupted;
     }
     ASSERT_EQ(got.size(), sent.size());
-    EXPECT_EQ(total.corrupted, 100u);
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        EXPECT_EQ(got[i], (i + 1) % 1000 == 0 ? sent[i] ^ 1 : sent[i]) << "at " << i;
+    EXPECT_EQ(corrupted, 5u);
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i], (i + 1) % 1000 == 0 ? 'a' ^ 1 : 'a') << "at " << i;
     }
 
+    // A new setting starts its count again; 0 turns the fault off.
     FaultInjector framing;
     framing.SetFramingEvery(500);
-    got.clear();
-    EXPECT_EQ(framing.Apply(sent, got).framingErrors, 200u);
-    EXPECT_EQ(got.size(), 99800u);
-
-    // A new setting starts its count again; 0 turns the fault off.
-    got.clear();
     framing.Apply({sent.data(), 499}, got);
     framing.SetFramingEvery(500);
     EXPECT_EQ(framing.Apply({sent.data(), 499}, got).framingErrors, 0u);
+    EXPECT_EQ(framing.Apply({sent.data(), 1}, got).framingErrors, 1u);
     framing.SetFramingEvery(0);
     EXPECT_EQ(framing.Apply(sent, got).framingErrors, 0u);
 }
 
 TEST(ReceiveFaults, StrayBytesComeOnceBeforeTheNextCharacter) {
     FaultInjector faults;
-    std::vector<std::uint8_t> stray;
+    Bytes stray;
     ASSERT_TRUE(ParseStrayBytes("0dFF", stray));
+    EXPECT_EQ(FormatStrayBytes(stray), "0dff");
     faults.SetStray(stray);
-    std::vector<std::uint8_t> got;
+    Bytes got;
     faults.Apply({}, got);
     EXPECT_TRUE(got.empty());  // nothing arrived, so nothing is delivered yet
     const std::uint8_t abc[] = {'a', 'b', 'c'};
     faults.Apply(abc, got);
     faults.Apply(abc, got);
-    EXPECT_EQ(got, (std::vector<std::uint8_t>{0x0d, 0xff, 'a', 'b', 'c', 'a', 'b', 'c'}));
-    EXPECT_EQ(FormatStrayBytes(stray), "0dff");
+    EXPECT_EQ(got, (Bytes{0x0d, 0xff, 'a', 'b', 'c', 'a', 'b', 'c'}));
 
-    for (const char *bad : {"", "abc", "0g", "zz", "1"}) {
+    for (const std::string &bad :
+         std::vector<std::string>{"", "abc", "0g", "1", std::string(130, 'a')}) {
         EXPECT_FALSE(ParseStrayBytes(bad, stray)) << bad;
     }
-    EXPECT_FALSE(ParseStrayBytes(std::string(130, 'a'), stray));
-    EXPECT_TRUE(ParseStrayBytes("0", stray));
-    EXPECT_TRUE(stray.empty());
-}
-
-TEST(TransmitRing, KeepsOrderAcrossTheWrap) {
-    ByteQueue<8> ring;
-    std::vector<std::uint8_t> out;
-    std::uint8_t next = 0;
-    std::uint8_t expected = 0;
-    for (int round = 0; round < 20; ++round) {
-        while (ring.room() > 0) {
-            auto space = ring.FreeSpace();
-            ASSERT_FALSE(space.empty());
-            std::size_t fill = std::min<std::size_t>(space.size(), 3);
-            for (std::size_t i = 0; i < fill; ++i) {
-                space[i] = next++;
-            }
-            ring.Commit(fill);
-        }
-        out.clear();
-        ASSERT_EQ(ring.Take(5, out), 5u);
-        for (std::uint8_t byte : out) {
-            ASSERT_EQ(byte, expected++);
-        }
-    }
-    EXPECT_EQ(ring.size(), 3u);
+    EXPECT_TRUE(ParseStrayBytes("0", stray) && stray.empty());
 }
 
 class ControlRequests : public ::testing::Test {
@@ -155,10 +117,14 @@ class ControlRequests : public ::testing::Test {
         }
         return answer.line;
     }
+    // A request of this protocol, without its newline.
     std::string Ask1(std::string_view verbAndArguments) {
         std::string line = FormatRequest(verbAndArguments);
         line.pop_back();
         return Ask(line);
+    }
+    bool Refused(std::string_view request, const char *code) {
+        return Ask1(request).starts_with(std::string("ERR ") + code + " ");
     }
 
     BoardModel board_;
@@ -182,65 +148,31 @@ TEST_F(ControlRequests, WhatIsNotARequestClosesTheConnection) {
     EXPECT_EQ(Ask("VYNBOARD  1\tPORTS", &closed), "OK 2\n");
 }
 
-TEST_F(ControlRequests, BadLineSettingsAreRefusedAndChangeNothing) {
+TEST_F(ControlRequests, BadValuesAndNamesAreRefusedAndChangeNothing) {
     EXPECT_EQ(Ask1("LINE COM1 19200 7 2 2 rtscts"), "OK\n");
-    EXPECT_EQ(Ask1("GETLINE COM1"), "OK 19200 7 2 2 rtscts\n");
     for (const char *bad :
          {"LINE COM1 0 8 0 0 none", "LINE COM1 4000001 8 0 0 none", "LINE COM1 -9600 8 0 0 none",
           "LINE COM1 9600 4 0 0 none", "LINE COM1 9600 9 0 0 none", "LINE COM1 9600 8 5 0 none",
           "LINE COM1 9600 8 0 3 none", "LINE COM1 9600 8 0 0 both", "LINE COM1 9600 8 0 0",
-          "LINE COM1 9600x 8 0 0 none", "LINE COM1 9600 8 0 0 none extra"}) {
-        EXPECT_TRUE(Ask1(bad).starts_with("ERR 87 ")) << bad;
+          "LINE COM1 9600x 8 0 0 none", "LINE COM1 9600 8 0 0 none extra", "LOOPBACK-INDEX -1 on",
+          "LOOPBACK COM1 maybe", "SET COM1 plug=loop framing=x", "SET COM1 plug=cross:COM9",
+          "SET COM1 corrupt=1 colour=red", "SET COM1 corrupt"}) {
+        EXPECT_TRUE(Refused(bad, "87")) << bad;
     }
     EXPECT_EQ(Ask1("GETLINE COM1"), "OK 19200 7 2 2 rtscts\n");
     EXPECT_EQ(Ask1("LINE COM2 4000000 5 4 1 dtrdsr"), "OK\n");
     EXPECT_EQ(Ask1("GETLINE COM2"), "OK 4000000 5 4 1 dtrdsr\n");
-}
-
-TEST_F(ControlRequests, PortsAreNamedExactly) {
-    for (const char *name : {"COM0", "COM3", "COM01", "com1", "COM", "COM1x", "COM+1"}) {
-        EXPECT_TRUE(Ask1(std::string("QUEUE ") + name).starts_with("ERR 2 ")) << name;
-    }
-    EXPECT_EQ(Ask1("LOOPBACK-INDEX 1 on"), "OK\n");
-    EXPECT_TRUE(board_.At(1).loopback);
-    EXPECT_TRUE(Ask1("LOOPBACK-INDEX 2 on").starts_with("ERR 2 "));
-    EXPECT_TRUE(Ask1("LOOPBACK-INDEX -1 on").starts_with("ERR 87 "));
-    EXPECT_TRUE(Ask1("LOOPBACK COM1 maybe").starts_with("ERR 87 "));
-}
-
-TEST_F(ControlRequests, SettingsApplyAllOrNothing) {
-    EXPECT_EQ(Ask1("SET COM1 plug=cross:COM2 corrupt=7 stray=414243 loopback=on"), "OK\n");
-    EXPECT_TRUE(Ask1("SET COM1 plug=loop framing=x").starts_with("ERR 87 "));
-    EXPECT_TRUE(Ask1("SET COM1 plug=cross:COM9").starts_with("ERR 87 "));
-    EXPECT_TRUE(Ask1("SET COM1 corrupt=1 colour=red").starts_with("ERR 87 "));
-    EXPECT_TRUE(Ask1("SET COM1 corrupt").starts_with("ERR 87 "));
     std::string shown = Ask1("SHOW COM1");
-    for (const char *expected : {" plug=cross:COM2 ", " corrupt=7 ", " framing=0 ",
-                                 " stray=414243 ", " loopback=on ", " ras=free ", " held=no "}) {
+    for (const char *expected : {" plug=none ", " corrupt=0 ", " framing=0 ", " loopback=off "}) {
         EXPECT_NE(shown.find(expected), std::string::npos) << expected << " in " << shown;
     }
-}
 
-TEST_F(ControlRequests, RemoteAccessLendsOnlyHeldPortsWhileItRuns) {
-    EXPECT_EQ(Ask1("SERVICE"), "OK stopped\n");
-    EXPECT_EQ(Ask1("SET COM1 ras=hold"), "OK\n");
-    EXPECT_EQ(Ask1("HELD COM1"), "OK yes\n");
-    EXPECT_TRUE(Ask1("RESERVE COM1").starts_with("ERR 1062 "));
-    EXPECT_EQ(Ask1("SERVICE running"), "OK\n");
-    EXPECT_TRUE(Ask1("RESERVE COM2").starts_with("ERR 87 "));  // not held
-    std::string reserved = Ask1("RESERVE COM1");
-    ASSERT_TRUE(reserved.starts_with("OK ")) << reserved;
-    std::string handle = reserved.substr(3, reserved.size() - 4);
-    EXPECT_NE(handle, "0");
-    EXPECT_EQ(Ask1("HELD COM1"), "OK no\n");
-    EXPECT_TRUE(Ask1("RESERVE COM1").starts_with("ERR 87 "));  // already lent
-    EXPECT_TRUE(Ask1("FREE 0").starts_with("ERR 6 "));
-    EXPECT_TRUE(Ask1("FREE 4242").starts_with("ERR 6 "));
-    EXPECT_EQ(Ask1("FREE " + handle), "OK\n");
-    EXPECT_EQ(Ask1("HELD COM1"), "OK yes\n");
-    EXPECT_TRUE(Ask1("FREE " + handle).starts_with("ERR 6 "));  // only once
-    EXPECT_EQ(Ask1("SET COM1 ras=free"), "OK\n");
-    EXPECT_EQ(Ask1("HELD COM1"), "OK no\n");
+    for (const char *name : {"COM0", "COM3", "COM01", "com1", "COM", "COM1x", "COM+1"}) {
+        EXPECT_TRUE(Refused(std::string("QUEUE ") + name, "2")) << name;
+    }
+    EXPECT_TRUE(Refused("LOOPBACK-INDEX 2 on", "2"));
+    EXPECT_EQ(Ask1("LOOPBACK-INDEX 1 on"), "OK\n");
+    EXPECT_TRUE(board_.At(1).loopback);
 }
 
 }  // namespace
