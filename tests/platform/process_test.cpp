@@ -2,66 +2,75 @@
 // whose platform id tests override through the environment.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <list>
 #include <string>
 
 #include "tests/platform/test_support.h"
 
 namespace {
 
+using vyn::test::Child;
+
+std::vector<std::string> Helper(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{PLATFORM_HELPER};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+int RunHelper(const std::vector<std::string> &args, std::string *out = nullptr) {
+    vyn::test::Finished run = vyn::test::RunProgram(Helper(args), kGenerous);
+    if (out != nullptr) {
+        *out = run.out;
+    }
+    return run.status;
+}
+
 // Each test gets its own run directory, where the mutex's lock file lives.
 class NamedMutex : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vynloop-platform-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ::setenv("VYNLOOP_RUNDIR", (dir_ + "/run").c_str(), 1);
+        setenv("VYNLOOP_RUNDIR", (dir_ / "run").c_str(), 1);
         mutex_ = CreateMutexA(nullptr, FALSE, "VYNLOOP");
         ASSERT_NE(mutex_, nullptr);
     }
     void TearDown() override {
         CloseHandle(mutex_);
-        ::unsetenv("VYNLOOP_RUNDIR");
-        std::filesystem::remove_all(dir_);
+        unsetenv("VYNLOOP_RUNDIR");
     }
-    std::string dir_;
+    vyn::test::TempDir dir_;
     HANDLE mutex_ = nullptr;
 };
 
-TEST_F(NamedMutex, ExcludesAnotherProcessUntilReleased) {
+TEST_F(NamedMutex, ExcludesOtherProcessesUntilReleasedOrItsHolderDies) {
     ASSERT_EQ(WaitForSingleObject(mutex_, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitExit(SpawnHelper({"mutex-try", "VYNLOOP", "100"})), 1);
-    Child blocked = SpawnHelper({"mutex-try", "VYNLOOP", "inf"});
+    EXPECT_EQ(RunHelper({"mutex-try", "VYNLOOP", "100"}), 1);
+    Child blocked(Helper({"mutex-try", "VYNLOOP", "inf"}));
     Sleep(200);  // time enough to get past a lock that does not hold it
-    EXPECT_EQ(::waitpid(blocked.pid, nullptr, WNOHANG), 0) << "the second process got through";
+    EXPECT_TRUE(blocked.Running()) << "the second process got through";
     ASSERT_TRUE(ReleaseMutex(mutex_));
-    EXPECT_EQ(WaitExit(blocked), 0);
-}
+    EXPECT_EQ(blocked.Wait(), 0);
 
-TEST_F(NamedMutex, AKilledHolderGivesItBack) {
-    Child holder = SpawnHelper({"mutex-hold", "VYNLOOP"});
-    char line[8] = {};
-    ASSERT_EQ(::read(holder.output, line, 5), 5);
+    Child holder(Helper({"mutex-hold", "VYNLOOP"}));
+    std::string line;
+    ASSERT_TRUE(holder.ReadLine(line) && line == "held");
     EXPECT_EQ(WaitForSingleObject(mutex_, 50), WAIT_TIMEOUT);
-    ::kill(holder.pid, SIGKILL);
-    WaitExit(holder);
+    holder.Signal(SIGKILL);
     EXPECT_EQ(WaitForSingleObject(mutex_, kGenerous), WAIT_OBJECT_0);
 }
 
 TEST_F(NamedMutex, TenRacingProcessesTakeTurns) {
-    std::vector<Child> racers;
+    std::list<Child> racers;
     for (int i = 0; i < 10; ++i) {
-        racers.push_back(SpawnHelper({"mutex-race", "VYNLOOP", dir_}));
+        racers.emplace_back(Helper({"mutex-race", "VYNLOOP", dir_.path()}));
     }
-    for (auto &racer : racers) {
-        EXPECT_EQ(WaitExit(racer), 0) << "3: two processes held the mutex at once";
+    for (Child &racer : racers) {
+        EXPECT_EQ(racer.Wait(), 0) << "3: two processes held the mutex at once";
     }
-    EXPECT_EQ(std::filesystem::file_size(dir_ + "/log"), 10u * 5);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "log"), 10u * 5);
 }
 
 TEST_F(NamedMutex, NamesOwnershipAndClosing) {
@@ -82,7 +91,7 @@ TEST_F(NamedMutex, NamesOwnershipAndClosing) {
     EXPECT_TRUE(ReleaseMutex(second) && CloseHandle(second));
 
     // A run directory that cannot be made: the system's reason comes back as a Win32 code.
-    ::setenv("VYNLOOP_RUNDIR", "/proc/self/status/run", 1);
+    setenv("VYNLOOP_RUNDIR", "/proc/self/status/run", 1);
     EXPECT_EQ(CreateMutexA(nullptr, FALSE, "VYNLOOP"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
@@ -93,11 +102,10 @@ TEST(TickCount, WrapsWhenTheOffsetBringsTheWrapCloseAndIgnoresMalformedOffsets) 
         std::chrono::duration_cast<milliseconds>(Clock::now().time_since_epoch()).count();
     uint64_t offset = (uint64_t{1} << 32) - (now + 150) % (uint64_t{1} << 32);
     for (std::string value : {std::to_string(offset), std::string("-5")}) {
-        ::setenv("VYNLOOP_TEST_TICK_OFFSET", value.c_str(), 1);
-        Child child = SpawnHelper({"tick", value == "-5" ? "once" : "wrap"});
-        ::unsetenv("VYNLOOP_TEST_TICK_OFFSET");
+        setenv("VYNLOOP_TEST_TICK_OFFSET", value.c_str(), 1);
         std::string output;
-        EXPECT_EQ(WaitExit(child, &output), 0);
+        EXPECT_EQ(RunHelper({"tick", value == "-5" ? "once" : "wrap"}, &output), 0);
+        unsetenv("VYNLOOP_TEST_TICK_OFFSET");
         unsigned before = 0, after = 0;
         ASSERT_EQ(std::sscanf(output.c_str(), "%u %u", &before, &after), 2) << output;
         if (value == "-5") {  // ignored: the child's count is ours
@@ -118,11 +126,11 @@ TEST(Version, SizeRuleAndPlatformOverride) {
     info.dwOSVersionInfoSize = 148;
     info.szCSDVersion[0] = 'x';
     for (auto [value, expected] : {std::pair{"", 2u}, {"1", 1u}, {"0", 0u}, {"7", 2u}}) {
-        ::setenv("VYNLOOP_TEST_PLATFORM_ID", value, 1);
+        setenv("VYNLOOP_TEST_PLATFORM_ID", value, 1);
         ASSERT_TRUE(GetVersionExA(&info));
         EXPECT_EQ(info.dwPlatformId, expected) << value;
     }
-    ::unsetenv("VYNLOOP_TEST_PLATFORM_ID");
+    unsetenv("VYNLOOP_TEST_PLATFORM_ID");
     EXPECT_GT(info.dwMajorVersion, 0u);
     EXPECT_STREQ(info.szCSDVersion, "");
 }
