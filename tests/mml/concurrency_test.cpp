@@ -36,14 +36,13 @@ int Increment(MmlSessionHandle session, int port, int rounds) {
 }
 
 void ExpectTotals(Store &store, int port, int rounds) {
-    const std::string suffix = ".demo." + std::to_string(port);
-    Value tx, rx;
-    Error error;
-    EXPECT_TRUE(store.GetValue("portLoopTxTotal" + suffix, tx, error) &&
-                store.GetValue("portLoopRxTotal" + suffix, rx, error))
-        << error.message;
-    EXPECT_EQ(tx.integer, rounds) << suffix;
-    EXPECT_EQ(rx.integer, rounds) << suffix;
+    for (const char *object : {"portLoopTxTotal.demo.", "portLoopRxTotal.demo."}) {
+        Value value;
+        Error error;
+        std::string name = object + std::to_string(port);
+        EXPECT_TRUE(store.GetValue(name, value, error)) << error.message;
+        EXPECT_EQ(value.integer, rounds) << name;
+    }
 }
 
 TEST_F(ConcurrencyTest, TwoProcessesWritingAtOnceLoseNothing) {
