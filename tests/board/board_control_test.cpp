@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "tests/board/board_fixture.h"
 
@@ -61,16 +62,13 @@ TEST_F(BoardProgram, BadArgumentsGiveOneLineAndStatusTwo) {
     ASSERT_TRUE(Start(1));
     const std::string dir = dir_.path();
     const std::vector<std::vector<std::string>> cases = {
-        {"serve", "--dir", dir, "--ports", "0"},
         {"serve", "--dir", dir, "--ports", "65"},
         {"serve", "--dir", dir, "--ports", "two"},
         {"serve", "--dir", dir + "/missing", "--ports", "1"},
         {"serve", "--dir", dir, "--ports", "1"},  // a board already serves it
         {"serve", "--dir", dir, "--ports", "1", "--mib", dir + "/mib.db"},
-        {"serve", "--ports", "1"},
         {"ctl", "--dir", dir, "COM1", "plug=nowhere"},
         {"ctl", "--dir", dir, "COM7", "show"},
-        {"ctl", "--dir", dir, "corrupt=5"},
         {"ctl", "--dir", dir, "COM1"},
         {"ctl", "--dir", dir + "/missing", "COM1", "show"},
         {"juggle"},
@@ -97,6 +95,9 @@ TEST_F(BoardProgram, CtlChangesAndShowsAPort) {
         EXPECT_NE(show.out.find(line), std::string::npos) << line << " in\n" << show.out;
     }
     EXPECT_EQ(Ctl({"show"}).out, "ports: 2\nservice: running\n");
+    EXPECT_EQ(Ctl({"COM2", "plug=loop", "framing=x"}).status, 2);
+    EXPECT_NE(Ctl({"COM2", "show"}).out.find("plug: cross:COM1\n"), std::string::npos)
+        << "settings apply all or nothing";
 }
 
 TEST_F(BoardProgram, GarbageOnTheSocketIsAnsweredAndDropped) {
@@ -104,17 +105,26 @@ TEST_F(BoardProgram, GarbageOnTheSocketIsAnsweredAndDropped) {
     // A client that never completes a request does not hold up the others.
     SocketClient silent(Path("Kyrx1"));
     ASSERT_TRUE(silent.Send("VYNB"));
-    for (const std::string &junk :
-         {std::string("hello board\n"), std::string("\x00\x01\x02\xff\n", 5), std::string(600, 'A'),
-          std::string("VYNBOARD 9 PORTS\n"),
-          std::string("VYNBOARD 1 PORTS\nnonsense\nVYNBOARD 1 PORTS\n")}) {
+    // What is not a request gets one error line and the connection is closed; a request of this
+    // protocol that the board does not know keeps the connection.
+    const std::pair<std::string, std::vector<std::string>> exchanges[] = {
+        {"hello board\n", {"ERR 87 "}},
+        {std::string("VYNBOARD 1 PORTS\x01\n\x00\xff\n", 20), {"ERR 87 "}},
+        {std::string(600, 'A'), {"ERR 87 "}},
+        {"VYNBOARD 2 PORTS\n", {"ERR 50 "}},
+        {"VYNBOARD 1 PORTS\nnonsense\nVYNBOARD 1 PORTS\n", {"OK 1", "ERR 87 "}},
+        {"VYNBOARD 1 DANCE\nVYNBOARD  1\tPORTS\nGET / HTTP/1.0\n", {"ERR 1 ", "OK 1", "ERR 87 "}},
+    };
+    for (const auto &[junk, answers] : exchanges) {
         SocketClient client(Path("Kyrx1"));
         ASSERT_TRUE(client.Send(junk));
-        // One error line, the last thing the board says before it closes.
-        std::string answer = client.ReadToEnd(5000);
-        std::size_t error = answer.find("ERR ");
-        ASSERT_NE(error, std::string::npos) << answer;
-        EXPECT_EQ(answer.find('\n', error), answer.size() - 1) << answer;
+        std::istringstream got(client.ReadToEnd(5000));  // "<open>" at the end if not closed
+        std::string line;
+        for (const std::string &answer : answers) {
+            EXPECT_TRUE(std::getline(got, line) && line.starts_with(answer))
+                << junk << ": " << line;
+        }
+        EXPECT_FALSE(std::getline(got, line)) << junk << ": " << line;
     }
     EXPECT_EQ(client_.Ports().value, 1);
     EXPECT_EQ(silent.ReadToEnd().find("ERR 121 "), 0u);  // dropped after a while
