@@ -32,31 +32,27 @@ TEST_F(OverlappedIoTest, AReadCompletesAfterItsTimeoutWithWhatArrivedOrAtOnceWhe
         EXPECT_EQ(std::string(buffer, count), arriving);
     }
 
+    // Every byte value, unchanged (no echo, translation or signals), completes a full buffer
+    // at once.
+    std::string all(256, '\0');
+    for (int value = 0; value < 256; ++value) {
+        all[value] = static_cast<char>(value);
+    }
     ASSERT_TRUE(SetReadTimeout(port.get(), 5000));
-    ASSERT_TRUE(WriteAll(port.get(), "abcdefghijklmnop"));
+    ASSERT_TRUE(WriteAll(port.get(), all));
     COMSTAT status{};
     ASSERT_TRUE(test::WaitFor(
-        [&] { return ClearCommError(port.get(), nullptr, &status) && status.cbInQue >= 16; }));
+        [&] { return ClearCommError(port.get(), nullptr, &status) && status.cbInQue >= 256; }));
     Overlapped full;
+    std::string got(256, ' ');
     Clock::time_point start = Clock::now();
-    ReadFile(port.get(), buffer, sizeof buffer, &count, &full.ov);
+    ReadFile(port.get(), got.data(), 256, &count, &full.ov);
     ASSERT_TRUE(full.Wait());
     if (kTimingAsserted) {
         EXPECT_LT(Since(start), kPrompt) << "a full buffer does not wait for the time-out";
     }
     ASSERT_TRUE(GetOverlappedResult(port.get(), &full.ov, &count, FALSE));
-    EXPECT_EQ(std::string(buffer, count), "abcdefghijklmnop");
-}
-
-TEST_F(OverlappedIoTest, EveryByteValueTravelsUnchanged) {
-    Handle port(OpenPort(1));
-    ASSERT_TRUE(Loopback(port.get(), true));
-    std::string all(256, '\0');
-    for (int value = 0; value < 256; ++value) {
-        all[value] = static_cast<char>(value);
-    }
-    ASSERT_TRUE(WriteAll(port.get(), all));
-    EXPECT_EQ(ReadFor(port.get(), all.size()), all) << "no echo, translation or signals";
+    EXPECT_EQ(got, all);
 }
 
 TEST_F(OverlappedIoTest, AWriteCompletesWhenAcceptedAndItsOverlappedNamesIt) {
@@ -92,14 +88,12 @@ TEST_F(OverlappedIoTest, OutputQueueFollowsWhatIsStillToBeSentWhileALineDrains) 
     DWORD count = 0;
     WriteFile(port.get(), data.data(), total, &count, &write.ov);
     std::size_t received = 0;
-    DWORD boardQueue = 0;
     std::vector<char> buffer(total);
     for (Clock::time_point start = Clock::now(); Since(start) < 1500ms;) {
         COMSTAT status{};
         ASSERT_TRUE(ClearCommError(port.get(), nullptr, &status));
         long truth = static_cast<long>(total - received - status.cbInQue);
         EXPECT_NEAR(static_cast<long>(status.cbOutQue), truth, 64) << Since(start).count();
-        boardQueue = std::max(boardQueue, client_.Queue("COM1").value);
         DWORD got = 0;
         Overlapped read;
         if (!ReadFile(port.get(), buffer.data(), total, &got, &read.ov)) {
@@ -111,25 +105,15 @@ TEST_F(OverlappedIoTest, OutputQueueFollowsWhatIsStillToBeSentWhileALineDrains) 
     }
     EXPECT_GT(received, 500u);
     EXPECT_FALSE(write.Wait(0)) << "the board holds the rest of the write back";
-    if (kTimingAsserted) {
-        EXPECT_LE(boardQueue, 4096u + 128u) << "about one write piece slips past the hold";
-    }
     EXPECT_TRUE(port.Close()) << "ends the write before its buffer goes";
 }
 
-TEST_F(OverlappedIoTest, ClosingOrPurgingEndsPendingOperationsAsAborted) {
+TEST_F(OverlappedIoTest, ClosingEndsPendingOperationsAsAbortedAndPurgeEmptiesTheQueue) {
     Handle port(OpenPort(1, 300));
     ASSERT_TRUE(SetReadTimeout(port.get(), 0));  // a read waits for a full buffer
     std::string data(10000, 'x');
     char buffer[64];
     DWORD count = 0;
-    Overlapped purged;
-    ASSERT_FALSE(ReadFile(port.get(), buffer, sizeof buffer, &count, &purged.ov));
-    ASSERT_TRUE(PurgeComm(port.get(), PURGE_RXABORT));
-    ASSERT_TRUE(purged.Wait());
-    EXPECT_FALSE(GetOverlappedResult(port.get(), &purged.ov, &count, FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
-
     Overlapped read;
     Overlapped write;
     ASSERT_FALSE(ReadFile(port.get(), buffer, sizeof buffer, &count, &read.ov));
