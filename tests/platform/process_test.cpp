@@ -45,15 +45,7 @@ class NamedMutex : public ::testing::Test {
     HANDLE mutex_ = nullptr;
 };
 
-TEST_F(NamedMutex, ExcludesOtherProcessesUntilReleasedOrItsHolderDies) {
-    ASSERT_EQ(WaitForSingleObject(mutex_, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(RunHelper({"mutex-try", "VYNLOOP", "100"}), 1);
-    Child blocked(Helper({"mutex-try", "VYNLOOP", "inf"}));
-    Sleep(200);  // time enough to get past a lock that does not hold it
-    EXPECT_TRUE(blocked.Running()) << "the second process got through";
-    ASSERT_TRUE(ReleaseMutex(mutex_));
-    EXPECT_EQ(blocked.Wait(), 0);
-
+TEST_F(NamedMutex, AKilledHolderGivesItBack) {
     Child holder(Helper({"mutex-hold", "VYNLOOP"}));
     std::string line;
     ASSERT_TRUE(holder.ReadLine(line) && line == "held");
@@ -96,26 +88,20 @@ TEST_F(NamedMutex, NamesOwnershipAndClosing) {
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
-TEST(TickCount, WrapsWhenTheOffsetBringsTheWrapCloseAndIgnoresMalformedOffsets) {
+TEST(TickCount, WrapsWhenTheOffsetBringsTheWrapClose) {
     // Put the child's wrap 150 ms ahead: the monotonic clock is the same in every process.
     uint64_t now =
         std::chrono::duration_cast<milliseconds>(Clock::now().time_since_epoch()).count();
     uint64_t offset = (uint64_t{1} << 32) - (now + 150) % (uint64_t{1} << 32);
-    for (std::string value : {std::to_string(offset), std::string("-5")}) {
-        setenv("VYNLOOP_TEST_TICK_OFFSET", value.c_str(), 1);
-        std::string output;
-        EXPECT_EQ(RunHelper({"tick", value == "-5" ? "once" : "wrap"}, &output), 0);
-        unsetenv("VYNLOOP_TEST_TICK_OFFSET");
-        unsigned before = 0, after = 0;
-        ASSERT_EQ(std::sscanf(output.c_str(), "%u %u", &before, &after), 2) << output;
-        if (value == "-5") {  // ignored: the child's count is ours
-            EXPECT_LT(GetTickCount() - before, kGenerous);
-        } else {
-            EXPECT_GT(before, 0xFFFF0000u);
-            EXPECT_LT(after, 0x10000u);
-            EXPECT_LT(DWORD(after - before), kGenerous);
-        }
-    }
+    setenv("VYNLOOP_TEST_TICK_OFFSET", std::to_string(offset).c_str(), 1);
+    std::string output;
+    EXPECT_EQ(RunHelper({"tick"}, &output), 0);
+    unsetenv("VYNLOOP_TEST_TICK_OFFSET");
+    unsigned before = 0, after = 0;
+    ASSERT_EQ(std::sscanf(output.c_str(), "%u %u", &before, &after), 2) << output;
+    EXPECT_GT(before, 0xFFFF0000u);
+    EXPECT_LT(after, 0x10000u);
+    EXPECT_LT(DWORD(after - before), kGenerous);
 }
 
 TEST(Version, SizeRuleAndPlatformOverride) {
