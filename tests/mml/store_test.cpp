@@ -1,4 +1,4 @@
-// Opening and creating stores, their files, provisioning and store failures.
+// Opening and creating stores, their files and store failures.
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -83,48 +83,6 @@ TEST_F(StoreTest, FilesArePrivateAndAWriterHoldingTheStoreMakesSetsFailBusyButNo
     sqlite3_close(other);  // rolls back
     EXPECT_EQ(Send(session, MML_REQUEST_SET, set).result, 0);
     MMLTerminate(session);
-}
-
-TEST_F(StoreTest, ProvisioningAgainRenamesAndAddsButKeepsValuesAndInvalidOnesWriteNothing) {
-    auto store = Provisioned();
-    Error error;
-    ASSERT_TRUE(store->SetValue("portLoopTxTotal.demo.1", Value::Integer(1234), error));
-    ASSERT_TRUE(store->SetValue("portLoopStopErr.demo.1", Value::Octets("done"), error));
-    ASSERT_TRUE(store->SetValue("portmodLoopOperating.demo", Value::Integer(3), error));
-    std::vector<PortDevice> again = {{1, "ttyV0"}, {16, "COM16"}};
-    ASSERT_TRUE(store->Provision("demo", again, false, error)) << error.message;
-    EXPECT_EQ(Stored(*store, "portName.demo.1"), Value::Octets("ttyV0"));
-    EXPECT_EQ(Stored(*store, "portLoopTxTotal.demo.1"), Value::Integer(1234));
-    EXPECT_EQ(Stored(*store, "portLoopStopErr.demo.1"), Value::Octets("done"));
-    EXPECT_EQ(Stored(*store, "portmodLoopOperating.demo"), Value::Integer(3));
-    EXPECT_EQ(Stored(*store, "portName.demo.16"), Value::Octets("COM16"));
-    Value value;
-    EXPECT_FALSE(store->GetValue("portName.demo.3", value, error));
-    EXPECT_EQ(error.failure, MML_FAILURE_NO_SUCH_OBJECT);
-
-    const std::vector<std::vector<PortDevice>> bad = {
-        {{3, "COM3"}, {0, "COM0"}},
-        {{3, "COM3"}, {17, "COM17"}},
-        {{3, "COM3"}, {3, "COM4"}},
-        {{3, "dev/COM3"}},
-        {{3, std::string(20, 'C')}},
-        {{3, ""}},
-        {{3, ".."}},
-    };
-    for (const auto &ports : bad) {
-        EXPECT_FALSE(store->Provision("demo", ports, true, error));
-        EXPECT_EQ(error.failure, MML_FAILURE_BAD_VALUE);
-    }
-    std::vector<PortDevice> good = {{3, "COM3"}};
-    EXPECT_FALSE(store->Provision("de,mo", good, false, error));
-    EXPECT_FALSE(store->Provision("demo.3", good, false, error));
-    std::vector<int> ports;
-    ASSERT_TRUE(store->ListPorts("demo", ports, error));
-    EXPECT_EQ(ports, (std::vector<int>{1, 2, 16}));
-    bool resident = true;
-    ASSERT_TRUE(store->IsResident("demo", resident, error));
-    EXPECT_FALSE(resident);
-    EXPECT_TRUE(store->ListPorts("other", ports, error) && ports.empty());
 }
 
 }  // namespace
