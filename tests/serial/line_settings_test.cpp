@@ -84,8 +84,6 @@ TEST_F(LineSettingsTest, BothLoopbackFormsReturnWhatIsWrittenWhateverThePlug) {
     ASSERT_TRUE(control.valid()) << GetLastError();
     Handle shared(OpenDevice("KYRX1", FILE_SHARE_READ | FILE_SHARE_WRITE));
     EXPECT_TRUE(shared.valid()) << "the control device is shared";
-    EXPECT_FALSE(ReadFile(control.get(), nullptr, 0, nullptr, nullptr)) << "and moves no data";
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     DWORD index = 0;  // COM1
     DWORD out = 0;
     DWORD returned = 0;
@@ -118,8 +116,6 @@ TEST_F(LineSettingsTest, BothLoopbackFormsReturnWhatIsWrittenWhateverThePlug) {
     EXPECT_NE(out, 0u) << "the output tells that the switch was not made";
     EXPECT_FALSE(ask(130, 2));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(ask(132));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     ASSERT_EQ(StopBoard(), 0);
     EXPECT_EQ(OpenDevice("Kyrx1"), INVALID_HANDLE_VALUE) << "no board, no control device";
 }

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "board/client/client.h"
 #include "platform/win32.h"
@@ -52,20 +54,66 @@ struct Overlapped {
 };
 
 // "\\.\NAME" opened as the agent opens a port.
-HANDLE OpenDevice(const std::string &name, DWORD share = 0);
+inline HANDLE OpenDevice(const std::string &name, DWORD share = 0) {
+    return CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
 // Every read time-out 0 but these two.
-bool SetReadTimeout(HANDLE port, DWORD constant, DWORD interval = 0);
+inline bool SetReadTimeout(HANDLE port, DWORD constant, DWORD interval = 0) {
+    COMMTIMEOUTS timeouts{interval, 0, constant, 0, 0};
+    return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+// Issues an overlapped operation and waits for its count; false when it failed.
+template <typename Operation>
+bool Complete(HANDLE port, DWORD &count, Operation operation) {
+    Overlapped done;
+    return operation(&done.ov) || (GetLastError() == ERROR_IO_PENDING && done.Wait() &&
+                                   GetOverlappedResult(port, &done.ov, &count, FALSE));
+}
+
 // What arrives within `limit`, until `count` bytes came (the port's read time-out must be set).
-std::string ReadFor(HANDLE port, std::size_t count, milliseconds limit = milliseconds(kGenerous));
+inline std::string ReadFor(HANDLE port, std::size_t count,
+                           milliseconds limit = milliseconds(kGenerous)) {
+    std::string data;
+    std::vector<char> buffer(count);
+    for (Clock::time_point start = Clock::now(); data.size() < count && Since(start) < limit;) {
+        DWORD got = 0;
+        auto read = [&](OVERLAPPED *ov) {
+            return ReadFile(port, buffer.data(), DWORD(count - data.size()), &got, ov);
+        };
+        if (!Complete(port, got, read)) {
+            break;
+        }
+        data.append(buffer.data(), got);
+    }
+    return data;
+}
+
 // Writes all of `data` and waits for the write to complete.
-bool WriteAll(HANDLE port, const std::string &data);
+inline bool WriteAll(HANDLE port, const std::string &data) {
+    DWORD put = 0;
+    auto write = [&](OVERLAPPED *ov) {
+        return WriteFile(port, data.data(), DWORD(data.size()), &put, ov);
+    };
+    return Complete(port, put, write) && put == data.size();
+}
+
 // Switches the port's internal loopback through the port itself.
-bool Loopback(HANDLE port, bool on);
+inline bool Loopback(HANDLE port, bool on) {
+    return DeviceIoControl(port, on ? 0x001B0104 : 0x001B0100, nullptr, 0, nullptr, 0, nullptr,
+                           nullptr) != FALSE;
+}
 
 // A board with three ports, whose directory is the device directory of the test.
 class BoardTest : public ::testing::Test {
   protected:
-    void SetUp() override;
+    void SetUp() override {
+        board_ = test::StartBoard(dir_.path(), 3);
+        ASSERT_NE(board_, nullptr) << "vynboard did not start";
+        setenv("VYNLOOP_DEVDIR", dir_.path().c_str(), 1);
+    }
     void TearDown() override { unsetenv("VYNLOOP_DEVDIR"); }
     // SIGTERM, then the board's exit status.
     int StopBoard() {
@@ -73,7 +121,21 @@ class BoardTest : public ::testing::Test {
         return board_->Wait();
     }
     // COM<number> open at `baud`, 8N1, with a 50 ms read time-out and the given plug.
-    HANDLE OpenPort(int number, DWORD baud = 115200, const char *plug = "none");
+    HANDLE OpenPort(int number, DWORD baud = 115200, const char *plug = "none") {
+        std::string name = "COM" + std::to_string(number);
+        EXPECT_TRUE(client_.Set(name, std::string("plug=") + plug).ok());
+        HANDLE port = OpenDevice(name);
+        EXPECT_NE(port, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        DCB dcb{};
+        EXPECT_TRUE(GetCommState(port, &dcb));
+        dcb.BaudRate = baud;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        EXPECT_TRUE(SetCommState(port, &dcb)) << "error " << GetLastError();
+        EXPECT_TRUE(SetReadTimeout(port, 50));
+        return port;
+    }
 
     test::TempDir dir_;
     std::unique_ptr<test::Child> board_;
