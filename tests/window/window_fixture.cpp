@@ -106,10 +106,9 @@ Lines WindowTest::Rest(vyn::test::Child &peer) {
 }
 
 std::string WindowTest::RunPeer(const Lines &arguments) {
-    Lines argv{WINDOW_PEER_PATH};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::string out = vyn::test::RunProgram(argv).out;
-    return out.substr(0, out.find('\n'));
+    auto peer = Peer(arguments);
+    Lines lines = Rest(*peer);
+    return lines.empty() ? std::string() : lines[0];
 }
 
 }  // namespace window_test
