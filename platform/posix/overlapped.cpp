@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -17,12 +18,18 @@ namespace vyn::platform {
 namespace {
 
 constexpr std::uint64_t kWakeTag = 0;
+constexpr std::uint32_t kReadInterest = EPOLLIN | EPOLLET;
 // Completed results of closed handles are forgotten once this many results are kept.
 constexpr std::size_t kKeptResults = 4096;
 constexpr auto kLongestSleep = std::chrono::hours(1);
 // The reactor's sleeps end within this much of their deadline: write pieces are paced in tens of
 // microseconds.
 constexpr unsigned long kTimerSlackNs = 10000;
+// A read that waits for its buffer or its time-out leaves arrived bytes in the device until its
+// buffer can be filled in one go or its time-out ends, instead of taking every few bytes as they
+// come: each read() of a terminal is a system call plus a wake-up of the far end. The device's
+// buffer (4 KiB on a terminal) must not fill meanwhile, so this much waiting is read in any case.
+constexpr DWORD kLeftWaiting = 2048;
 
 }  // namespace
 
@@ -36,6 +43,7 @@ struct Reactor::Operation {
     ReadRule rule;
     IoClock::time_point issued;
     IoClock::time_point lastByte;
+    bool deferred = false;  // reads only when its buffer can be filled or its time-out ends
     std::shared_ptr<EventObject> event;
     bool complete = false;
     DWORD error = ERROR_SUCCESS;
@@ -109,8 +117,13 @@ std::uint64_t Reactor::Attach(int fd, std::size_t writePiece, std::chrono::nanos
     channel->fd = fd;
     channel->piece = std::max<std::size_t>(writePiece, 1);
     channel->gap = pieceGap;
-    // No interest yet; a hang-up is reported all the same.
+    // Edge-triggered: an arrival is reported once, so that bytes a read leaves in the device for
+    // later cost nothing until more arrive. Arrivals are watched for from the start (with no read
+    // pending they are simply ignored: a new read looks at the device itself); a hang-up is
+    // reported whatever the interest.
+    channel->interest = kReadInterest;
     epoll_event event{};
+    event.events = channel->interest;
     event.data.u64 = channel->id;
     if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, fd, &event) != 0) {
         error = Win32ErrorFromErrno(errno);
@@ -195,6 +208,8 @@ IoStatus Reactor::Start(const IoRequest &request) {
     op->size = request.size;
     op->rule = request.rule;
     op->issued = IoClock::now();
+    op->deferred = request.kind == IoKind::kRead && !op->rule.immediate && !op->rule.anyByte &&
+                   !op->rule.interval;
     op->event = request.event;
     if (op->event) {
         op->event->Reset();
@@ -206,7 +221,7 @@ IoStatus Reactor::Start(const IoRequest &request) {
     queue.push_back(op);
     if (queue.size() == 1) {
         if (request.kind == IoKind::kRead) {
-            ServiceReads(channel, op->issued);
+            ServiceReads(channel, op->issued, false);
         } else {
             ServiceWrites(channel, op->issued);
         }
@@ -360,7 +375,7 @@ void Reactor::Service(Channel &channel, std::uint32_t events, IoClock::time_poin
     }
     bool hangUp = (events & (EPOLLHUP | EPOLLERR)) != 0;
     if ((events & EPOLLIN) != 0 || hangUp) {
-        ServiceReads(channel, now);
+        ServiceReads(channel, now, hangUp);
     }
     if ((events & EPOLLOUT) != 0 || hangUp) {
         channel.writeBlocked = false;
@@ -374,13 +389,16 @@ void Reactor::Service(Channel &channel, std::uint32_t events, IoClock::time_poin
 }
 
 // Reads what is there into the operation. False when the device failed (the channel is broken).
+// A short read took everything the device held: asking again would only return nothing, and
+// whatever arrives later is reported as a new arrival.
 bool Reactor::ReadInto(Channel &channel, Operation &op, IoClock::time_point now) {
     while (op.done < op.size) {
-        ssize_t got = ::read(channel.fd, op.buffer + op.done, op.size - op.done);
+        DWORD wanted = op.size - op.done;
+        ssize_t got = ::read(channel.fd, op.buffer + op.done, wanted);
         if (got > 0) {
             op.done += static_cast<DWORD>(got);
             op.lastByte = now;
-            if (op.rule.anyByte) {
+            if (op.rule.anyByte || static_cast<DWORD>(got) < wanted) {
                 break;
             }
             continue;
@@ -397,9 +415,23 @@ bool Reactor::ReadInto(Channel &channel, Operation &op, IoClock::time_point now)
     return true;
 }
 
-void Reactor::ServiceReads(Channel &channel, IoClock::time_point now) {
+// Whether a deferred read should take what the device holds now: when it fills the buffer, or
+// when so much waits that the device could fill up. A device that cannot tell is simply read.
+bool Reactor::WorthReading(const Channel &channel, const Operation &op) const {
+    int waiting = 0;
+    if (::ioctl(channel.fd, FIONREAD, &waiting) != 0) {
+        return true;
+    }
+    DWORD enough = std::min(op.size - op.done, kLeftWaiting);
+    return waiting > 0 && static_cast<DWORD>(waiting) >= enough;
+}
+
+void Reactor::ServiceReads(Channel &channel, IoClock::time_point now, bool force) {
     while (!channel.reads.empty()) {
         Operation &op = *channel.reads.front();
+        if (op.deferred && !force && op.done < op.size && !WorthReading(channel, op)) {
+            return;  // its time-out or a later arrival brings the reactor back
+        }
         if (!ReadInto(channel, op, now)) {
             return;
         }
@@ -408,6 +440,7 @@ void Reactor::ServiceReads(Channel &channel, IoClock::time_point now) {
             return;
         }
         CompleteFront(channel.reads, ERROR_SUCCESS);
+        force = false;  // the next read looks at what is left for itself
     }
 }
 
@@ -464,7 +497,7 @@ void Reactor::ExpireReads(Channel &channel, IoClock::time_point now) {
         changed = true;
     }
     if (changed) {
-        ServiceReads(channel, now);
+        ServiceReads(channel, now, false);
         UpdateInterest(channel);
     }
 }
@@ -476,8 +509,7 @@ void Reactor::UpdateInterest(Channel &channel) {
     // EPOLLOUT only while the device refuses more: a writable terminal is nearly always writable,
     // and paced pieces are timed by the reactor's own sleep.
     bool waitOut = !channel.writes.empty() && channel.writeBlocked;
-    std::uint32_t wanted = (channel.reads.empty() ? 0u : static_cast<std::uint32_t>(EPOLLIN)) |
-                           (waitOut ? static_cast<std::uint32_t>(EPOLLOUT) : 0u);
+    std::uint32_t wanted = kReadInterest | (waitOut ? static_cast<std::uint32_t>(EPOLLOUT) : 0u);
     if (wanted == channel.interest) {
         return;
     }

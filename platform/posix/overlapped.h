@@ -114,7 +114,10 @@ class Reactor {
     int Sleep(std::optional<IoClock::time_point> until);
     void Service(Channel &channel, std::uint32_t events, IoClock::time_point now);
     bool ReadInto(Channel &channel, Operation &op, IoClock::time_point now);
-    void ServiceReads(Channel &channel, IoClock::time_point now);
+    bool WorthReading(const Channel &channel, const Operation &op) const;
+    // Moves arrived bytes into the pending reads; `force` reads the first one even when it
+    // would rather wait.
+    void ServiceReads(Channel &channel, IoClock::time_point now, bool force);
     void ServiceWrites(Channel &channel, IoClock::time_point now);
     void ExpireReads(Channel &channel, IoClock::time_point now);
     void UpdateInterest(Channel &channel);
