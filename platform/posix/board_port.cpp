@@ -31,13 +31,26 @@ board::LineSetting ToBoard(const SerialLine &line) {
 
 }  // namespace
 
+namespace {
+
+// Bits per character, in halves: start bit, data bits, parity bit, 1, 1.5 or 2 stop bits.
+std::uint64_t HalfBitsPerCharacter(const SerialLine &line) {
+    return 2 * (1 + line.dataBits) + (line.parity != NOPARITY ? 2 : 0) +
+           (line.stopBits == ONESTOPBIT     ? 2
+            : line.stopBits == ONE5STOPBITS ? 3
+                                            : 4);
+}
+
+}  // namespace
+
+std::uint64_t CharactersPerSecond(const SerialLine &line) {
+    std::uint64_t baud = line.baud == 0 ? 1 : line.baud;
+    return std::max<std::uint64_t>(2 * baud / HalfBitsPerCharacter(line), 1);
+}
+
 std::chrono::nanoseconds PieceGapFor(const SerialLine &line) {
     using std::chrono::nanoseconds;
-    // Bits per character, in halves: start bit, data bits, parity bit, 1, 1.5 or 2 stop bits.
-    std::uint64_t halfBits = 2 * (1 + line.dataBits) + (line.parity != NOPARITY ? 2 : 0) +
-                             (line.stopBits == ONESTOPBIT     ? 2
-                              : line.stopBits == ONE5STOPBITS ? 3
-                                                              : 4);
+    std::uint64_t halfBits = HalfBitsPerCharacter(line);
     std::uint64_t baud = line.baud == 0 ? 1 : line.baud;
     nanoseconds pieceTime(BoardPort::kPiece * halfBits * 1000000000ull / 2 / baud);
     return std::clamp<nanoseconds>(pieceTime / 8, std::chrono::microseconds(50),
@@ -46,6 +59,7 @@ std::chrono::nanoseconds PieceGapFor(const SerialLine &line) {
 
 BoardPort::BoardPort(int fd, std::string name, const std::string &socketPath)
     : gapNs_(PieceGapFor(SerialLine{}).count()),
+      ceiling_(CharactersPerSecond(SerialLine{})),
       fd_(fd),
       name_(std::move(name)),
       client_(socketPath, kBoardTimeout) {}
@@ -72,6 +86,7 @@ DWORD BoardPort::SetLine(const SerialLine &line) {
         return status.error;
     }
     gapNs_.store(PieceGapFor(line).count(), std::memory_order_relaxed);
+    ceiling_.store(CharactersPerSecond(line), std::memory_order_relaxed);
     return ERROR_SUCCESS;
 }
 

@@ -17,6 +17,9 @@ namespace vyn::platform {
 // The pause between two write pieces on a board port with this line setting.
 std::chrono::nanoseconds PieceGapFor(const SerialLine &line);
 
+// Characters per second on a line with this setting.
+std::uint64_t CharactersPerSecond(const SerialLine &line);
+
 class BoardPort final : public PortDriver {
   public:
     // `fd` is the open pty slave of the port that the board at `socketPath` calls `name`.
@@ -31,6 +34,10 @@ class BoardPort final : public PortDriver {
     std::size_t WritePiece() const override { return kPiece; }
     std::chrono::nanoseconds PieceGap() const override {
         return std::chrono::nanoseconds(gapNs_.load(std::memory_order_relaxed));
+    }
+    // The board paces what it delivers by the line.
+    std::uint64_t ArrivalCeiling() const override {
+        return ceiling_.load(std::memory_order_relaxed);
     }
     DWORD SetLine(const SerialLine &line) override;
     DWORD GetLine(SerialLine &line) override;
@@ -48,6 +55,7 @@ class BoardPort final : public PortDriver {
 
   private:
     std::atomic<std::int64_t> gapNs_;
+    std::atomic<std::uint64_t> ceiling_;
     int fd_;
     std::string name_;
     board::Client client_;

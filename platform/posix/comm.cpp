@@ -100,7 +100,7 @@ BOOL WINAPI SetCommState(HANDLE file, DCB *dcb) {
     DCB applied = *dcb;
     applied.DCBlength = sizeof(DCB);
     port->SetLastDcb(applied);
-    vyn::platform::Reactor::Instance().SetPieceGap(port->channel(), port->driver().PieceGap());
+    vyn::platform::Reactor::Instance().SetPace(port->channel(), port->driver());
     return Done(ERROR_SUCCESS);
 }
 

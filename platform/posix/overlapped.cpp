@@ -30,6 +30,24 @@ constexpr unsigned long kTimerSlackNs = 10000;
 // come: each read() of a terminal is a system call plus a wake-up of the far end. The device's
 // buffer (4 KiB on a terminal) must not fill meanwhile, so this much waiting is read in any case.
 constexpr DWORD kLeftWaiting = 2048;
+// What can have arrived is bounded by the line's speed times this margin, over the time since the
+// device was last looked at plus this lateness (a delivery that comes late brings more at once).
+// However slow the line, the device is looked at again after kLookEvery.
+constexpr std::uint64_t kArrivalMargin = 2;
+constexpr auto kArrivalLateness = std::chrono::milliseconds(10);
+constexpr auto kLookEvery = std::chrono::milliseconds(20);
+
+// When a channel paced by `gap` may hand over its next piece: at least `gap` from now, on a grid
+// of twice the gap that every channel with the same pause shares, so that one wake-up of the
+// reactor serves all of them. A piece waits at most three gaps, so the writer still runs several
+// times faster than the line.
+IoClock::time_point NextPieceAfter(IoClock::time_point now, std::chrono::nanoseconds gap) {
+    using std::chrono::nanoseconds;
+    nanoseconds step = 2 * gap;
+    nanoseconds earliest = std::chrono::duration_cast<nanoseconds>((now + gap).time_since_epoch());
+    nanoseconds onGrid = (earliest + step - nanoseconds(1)) / step * step;
+    return IoClock::time_point(std::chrono::duration_cast<IoClock::duration>(onGrid));
+}
 
 }  // namespace
 
@@ -44,6 +62,10 @@ struct Reactor::Operation {
     IoClock::time_point issued;
     IoClock::time_point lastByte;
     bool deferred = false;  // reads only when its buffer can be filled or its time-out ends
+    // What the device held when last looked at (after a short read: nothing), for a deferred read.
+    bool looked = false;
+    DWORD held = 0;
+    IoClock::time_point heldAt;
     std::shared_ptr<EventObject> event;
     bool complete = false;
     DWORD error = ERROR_SUCCESS;
@@ -55,6 +77,7 @@ struct Reactor::Channel {
     std::size_t piece = 1;
     std::chrono::nanoseconds gap{0};
     IoClock::time_point nextPiece;
+    std::uint64_t ceiling = 0;  // the most bytes per second that can arrive; 0: unknown
     bool writeBlocked = false;  // the device took no more: wait for EPOLLOUT
     Queue reads;
     Queue writes;
@@ -105,8 +128,7 @@ Reactor::Reactor() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(OpenEventFd(0
     std::thread([this] { Run(); }).detach();
 }
 
-std::uint64_t Reactor::Attach(int fd, std::size_t writePiece, std::chrono::nanoseconds pieceGap,
-                              DWORD &error) {
+std::uint64_t Reactor::Attach(int fd, const PortDriver &driver, DWORD &error) {
     std::lock_guard lock(mutex_);
     if (!epoll_.Valid() || !wake_.Valid()) {
         error = ERROR_NOT_ENOUGH_MEMORY;
@@ -115,8 +137,9 @@ std::uint64_t Reactor::Attach(int fd, std::size_t writePiece, std::chrono::nanos
     auto channel = std::make_unique<Channel>();
     channel->id = nextChannel_++;
     channel->fd = fd;
-    channel->piece = std::max<std::size_t>(writePiece, 1);
-    channel->gap = pieceGap;
+    channel->piece = std::max<std::size_t>(driver.WritePiece(), 1);
+    channel->gap = driver.PieceGap();
+    channel->ceiling = driver.ArrivalCeiling();
     // Edge-triggered: an arrival is reported once, so that bytes a read leaves in the device for
     // later cost nothing until more arrive. Arrivals are watched for from the start (with no read
     // pending they are simply ignored: a new read looks at the device itself); a hang-up is
@@ -156,11 +179,14 @@ void Reactor::Detach(std::uint64_t id) {
     }
 }
 
-void Reactor::SetPieceGap(std::uint64_t id, std::chrono::nanoseconds pieceGap) {
+void Reactor::SetPace(std::uint64_t id, const PortDriver &driver) {
+    std::chrono::nanoseconds gap = driver.PieceGap();
+    std::uint64_t ceiling = driver.ArrivalCeiling();
     std::lock_guard lock(mutex_);
     auto found = channels_.find(id);
     if (found != channels_.end()) {
-        found->second->gap = pieceGap;
+        found->second->gap = gap;
+        found->second->ceiling = ceiling;
     }
 }
 
@@ -231,7 +257,18 @@ IoStatus Reactor::Start(const IoRequest &request) {
         results_[request.key] = op;
     }
     if (!op->complete) {
-        SignalEventFd(wake_.Get());  // the reactor's next sleep may have to be shorter
+        // The reactor's sleep is cut short only when it would end too late for this operation;
+        // an arrival or a hang-up wakes it in any case.
+        std::optional<IoClock::time_point> due;
+        if (request.kind == IoKind::kRead && op->rule.total) {
+            due = op->issued + *op->rule.total;
+        } else if (request.kind == IoKind::kWrite && !channel.writeBlocked) {
+            due = channel.nextPiece;
+        }
+        if (due && *due < sleepsUntil_) {
+            sleepsUntil_ = *due;
+            SignalEventFd(wake_.Get());
+        }
     }
     if (request.key == nullptr) {
         completed_.wait(lock, [&] { return op->complete; });
@@ -293,6 +330,7 @@ void Reactor::Run() {
         {
             std::lock_guard lock(mutex_);
             until = NextDeadline();
+            sleepsUntil_ = until ? *until : IoClock::time_point::max();
         }
         int count = Sleep(until);
         if (count < 0) {
@@ -399,6 +437,9 @@ bool Reactor::ReadInto(Channel &channel, Operation &op, IoClock::time_point now)
             op.done += static_cast<DWORD>(got);
             op.lastByte = now;
             if (op.rule.anyByte || static_cast<DWORD>(got) < wanted) {
+                op.looked = true;  // the device is empty now
+                op.held = 0;
+                op.heldAt = now;
                 break;
             }
             continue;
@@ -410,26 +451,43 @@ bool Reactor::ReadInto(Channel &channel, Operation &op, IoClock::time_point now)
             Break(channel, Win32ErrorFromErrno(errno));
             return false;
         }
-        break;  // nothing more for now (a raw terminal reads 0 then)
+        op.looked = true;  // nothing more for now (a raw terminal reads 0 then)
+        op.held = 0;
+        op.heldAt = now;
+        break;
     }
     return true;
 }
 
 // Whether a deferred read should take what the device holds now: when it fills the buffer, or
 // when so much waits that the device could fill up. A device that cannot tell is simply read.
-bool Reactor::WorthReading(const Channel &channel, const Operation &op) const {
+// Where the line's speed bounds what can have arrived since the device was last looked at, the
+// device is not asked until enough could be there, or until kLookEvery has passed.
+bool Reactor::WorthReading(const Channel &channel, Operation &op, IoClock::time_point now) const {
+    DWORD enough = std::min(op.size - op.done, kLeftWaiting);
+    if (channel.ceiling != 0 && op.looked && now - op.heldAt < kLookEvery) {
+        auto since = std::chrono::duration_cast<std::chrono::microseconds>(now - op.heldAt +
+                                                                           kArrivalLateness);
+        std::uint64_t possible = op.held + kArrivalMargin * channel.ceiling *
+                                               static_cast<std::uint64_t>(since.count()) / 1000000;
+        if (possible < enough) {
+            return false;
+        }
+    }
     int waiting = 0;
     if (::ioctl(channel.fd, FIONREAD, &waiting) != 0) {
         return true;
     }
-    DWORD enough = std::min(op.size - op.done, kLeftWaiting);
-    return waiting > 0 && static_cast<DWORD>(waiting) >= enough;
+    op.looked = true;
+    op.held = waiting > 0 ? static_cast<DWORD>(waiting) : 0;
+    op.heldAt = now;
+    return op.held >= enough;
 }
 
 void Reactor::ServiceReads(Channel &channel, IoClock::time_point now, bool force) {
     while (!channel.reads.empty()) {
         Operation &op = *channel.reads.front();
-        if (op.deferred && !force && op.done < op.size && !WorthReading(channel, op)) {
+        if (op.deferred && !force && op.done < op.size && !WorthReading(channel, op, now)) {
             return;  // its time-out or a later arrival brings the reactor back
         }
         if (!ReadInto(channel, op, now)) {
@@ -458,7 +516,7 @@ void Reactor::ServiceWrites(Channel &channel, IoClock::time_point now) {
                 channel.handed += static_cast<std::uint64_t>(put);
                 channel.writeBlocked = false;
                 if (channel.gap.count() > 0) {
-                    channel.nextPiece = now + channel.gap;
+                    channel.nextPiece = NextPieceAfter(now, channel.gap);
                 }
                 continue;
             }

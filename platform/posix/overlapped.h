@@ -22,6 +22,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/posix/port_driver.h"
 #include "platform/posix/sync.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/win32.h"
@@ -72,14 +73,14 @@ class Reactor {
   public:
     static Reactor &Instance();
 
-    // Takes a port's non-blocking descriptor in: writes hand it at most `writePiece` bytes at a
-    // time, and no sooner than `pieceGap` after the previous piece. Returns the channel that
-    // names it from now on, or 0 (with the Win32 error in `error`) when it cannot.
-    std::uint64_t Attach(int fd, std::size_t writePiece, std::chrono::nanoseconds pieceGap,
-                         DWORD &error);
+    // Takes a port's non-blocking descriptor in, paced as its driver says: writes hand it at
+    // most the driver's write piece at a time, no sooner than the piece gap after the previous
+    // one, and reads expect no more than the arrival ceiling. Returns the channel that names it
+    // from now on, or 0 (with the Win32 error in `error`) when it cannot.
+    std::uint64_t Attach(int fd, const PortDriver &driver, DWORD &error);
 
-    // Changes the pause between write pieces (the line setting changed).
-    void SetPieceGap(std::uint64_t channel, std::chrono::nanoseconds pieceGap);
+    // Takes the driver's pace again (the line setting changed).
+    void SetPace(std::uint64_t channel, const PortDriver &driver);
 
     // Ends the channel's pending operations with ERROR_OPERATION_ABORTED and the bytes moved so
     // far, and never touches its descriptor again.
@@ -114,7 +115,7 @@ class Reactor {
     int Sleep(std::optional<IoClock::time_point> until);
     void Service(Channel &channel, std::uint32_t events, IoClock::time_point now);
     bool ReadInto(Channel &channel, Operation &op, IoClock::time_point now);
-    bool WorthReading(const Channel &channel, const Operation &op) const;
+    bool WorthReading(const Channel &channel, Operation &op, IoClock::time_point now) const;
     // Moves arrived bytes into the pending reads; `force` reads the first one even when it
     // would rather wait.
     void ServiceReads(Channel &channel, IoClock::time_point now, bool force);
@@ -133,6 +134,8 @@ class Reactor {
     std::condition_variable completed_;
     std::unordered_map<std::uint64_t, std::unique_ptr<Channel>> channels_;
     std::unordered_map<const OVERLAPPED *, std::shared_ptr<Operation>> results_;
+    // When the reactor's current sleep ends by itself (guarded by mutex_).
+    IoClock::time_point sleepsUntil_ = IoClock::time_point::max();
     std::uint64_t nextChannel_ = 1;
     ULONG_PTR nextSerial_ = 1;
 };

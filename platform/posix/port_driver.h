@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/posix/serial_line.h"
 #include "platform/win32.h"
@@ -19,6 +20,8 @@ class PortDriver {
     // such pieces.
     virtual std::size_t WritePiece() const = 0;
     virtual std::chrono::nanoseconds PieceGap() const { return std::chrono::nanoseconds::zero(); }
+    // The most bytes per second that can arrive from the line as it is set, or 0 when unknown.
+    virtual std::uint64_t ArrivalCeiling() const { return 0; }
 
     // Each call returns ERROR_SUCCESS or the Win32 error that describes the failure.
     virtual DWORD SetLine(const SerialLine &line) = 0;

@@ -220,8 +220,7 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
         Unclaim(fd.Get());
         return Fail(error, code);
     }
-    std::uint64_t channel =
-        Reactor::Instance().Attach(fd.Get(), driver->WritePiece(), driver->PieceGap(), error);
+    std::uint64_t channel = Reactor::Instance().Attach(fd.Get(), *driver, error);
     if (channel == 0) {
         Unclaim(fd.Get());
         return nullptr;
