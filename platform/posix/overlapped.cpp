@@ -35,7 +35,10 @@ constexpr DWORD kLeftWaiting = 2048;
 // However slow the line, the device is looked at again after kLookEvery.
 constexpr std::uint64_t kArrivalMargin = 2;
 constexpr auto kArrivalLateness = std::chrono::milliseconds(10);
-constexpr auto kLookEvery = std::chrono::milliseconds(20);
+constexpr auto kLookEvery = std::chrono::milliseconds(25);
+// A read's time-out is served by the reactor's next wake-up within this much after it, so that
+// the time-outs of many ports and the paced writes share wake-ups.
+constexpr auto kReadLateness = std::chrono::milliseconds(1);
 
 // When a channel paced by `gap` may hand over its next piece: at least `gap` from now, on a grid
 // of twice the gap that every channel with the same pause shares, so that one wake-up of the
@@ -261,7 +264,7 @@ IoStatus Reactor::Start(const IoRequest &request) {
         // an arrival or a hang-up wakes it in any case.
         std::optional<IoClock::time_point> due;
         if (request.kind == IoKind::kRead && op->rule.total) {
-            due = op->issued + *op->rule.total;
+            due = op->issued + *op->rule.total + kReadLateness;
         } else if (request.kind == IoKind::kWrite && !channel.writeBlocked) {
             due = channel.nextPiece;
         }
@@ -394,7 +397,7 @@ std::optional<IoClock::time_point> Reactor::NextDeadline() const {
     for (const auto &[id, channel] : channels_) {
         for (const auto &op : channel->reads) {
             if (op->rule.total) {
-                consider(op->issued + *op->rule.total);
+                consider(op->issued + *op->rule.total + kReadLateness);
             }
             if (op->rule.interval && op->done > 0) {
                 consider(op->lastByte + *op->rule.interval);

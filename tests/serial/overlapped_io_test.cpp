@@ -53,6 +53,20 @@ TEST_F(OverlappedIoTest, AReadCompletesAfterItsTimeoutWithWhatArrivedOrAtOnceWhe
     }
     ASSERT_TRUE(GetOverlappedResult(port.get(), &full.ov, &count, FALSE));
     EXPECT_EQ(got, all);
+
+    // A pending read whose buffer fills while it waits completes then, not at its time-out,
+    // however the bytes come: a few after it was issued, then the rest.
+    Overlapped filling;
+    start = Clock::now();
+    ASSERT_FALSE(ReadFile(port.get(), got.data(), 256, &count, &filling.ov));
+    ASSERT_TRUE(WriteAll(port.get(), all.substr(0, 16)));
+    ASSERT_TRUE(WriteAll(port.get(), all.substr(16)));
+    ASSERT_TRUE(filling.Wait());
+    if (kTimingAsserted) {
+        EXPECT_LT(Since(start), kPrompt) << "a buffer filled while pending completes at once";
+    }
+    ASSERT_TRUE(GetOverlappedResult(port.get(), &filling.ov, &count, FALSE));
+    EXPECT_EQ(got, all);
 }
 
 TEST_F(OverlappedIoTest, AWriteCompletesWhenAcceptedAndItsOverlappedNamesIt) {
