@@ -157,6 +157,10 @@ bool StartAgent(const std::string &instance, const std::string &storePath,
     while (!AgentRunning(instance)) {
         int status = 0;
         if (::waitpid(started.pid, &status, WNOHANG) == started.pid) {
+            if (AgentRunning(instance)) {  // another console's agent won the start
+                started.pid = -1;
+                return true;
+            }
             reason =
                 "the agent " + started.program + " " + EndedHow(status) + " before it answered";
             return false;

@@ -19,7 +19,9 @@ struct StartedAgent {
 };
 
 // Starts the agent for `instance` on the store `storePath` and waits up to `limit` until its
-// window answers. False with the reason when it cannot start, ends early or stays silent.
+// window answers. False with the reason when it cannot start, ends early or stays silent. When
+// another agent of the instance answers instead (started meanwhile by someone else, so that
+// ours gave way), true with `pid` -1.
 bool StartAgent(const std::string &instance, const std::string &storePath,
                 std::chrono::milliseconds limit, StartedAgent &started, std::string &reason);
 

@@ -138,8 +138,11 @@ class PortWatch {
                 return Fail(reason);
             }
             live_.Detach();
-            Notice("the agent of instance " + view_.instance + " had ended: started it again (" +
-                   agent.program + ", pid " + std::to_string(agent.pid) + ")");
+            if (agent.pid > 0) {
+                Notice("started the agent of instance " + view_.instance +
+                       " again: the last one had ended (" + agent.program + ", pid " +
+                       std::to_string(agent.pid) + ")");
+            }
             return -1;
         }
         return Negative("the agent of instance " + view_.instance + " has ended; " +

@@ -65,8 +65,10 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
         if (!StartAgent(view.instance, storePath, 10s, agent, reason)) {
             return Fail(reason);
         }
-        std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
-                     view.instance.c_str(), agent.program.c_str(), static_cast<int>(agent.pid));
+        if (agent.pid > 0) {
+            std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
+                         view.instance.c_str(), agent.program.c_str(), static_cast<int>(agent.pid));
+        }
     }
 
     int busyPort = 0;

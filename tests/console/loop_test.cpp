@@ -141,5 +141,19 @@ TEST_F(LoopTest, InterruptWithoutATerminalStopsTheTestsAndWaitsForTheirResults) 
     EXPECT_EQ(Get("portLoopState.demo.1"), "2");
 }
 
+// An agent that ends before it took up the request: the waiting console starts another.
+TEST_F(LoopTest, WaitStartsTheAgentAgainWhenItEndedBeforeTakingTheRequest) {
+    StartBoard(1, 1);
+    auto silent = std::make_unique<ChildProcess>(std::vector<std::string>{FAKE_AGENT_PATH, "demo"});
+    ASSERT_TRUE(WaitUntil([&] { return Ctl({"ping", "demo"}).status == 0; }));
+    auto console =
+        StartCtl({"test", "demo", "1", "--time", "1", "--speed", "115200", "--wait"}, "again");
+    ASSERT_TRUE(WaitState(1, "1"));
+    silent.reset();  // killed: the request is still there
+    EXPECT_EQ(console->Wait(60000), 0) << Output("again") << Errors("again");
+    EXPECT_NE(Errors("again").find("started the agent of instance demo again"), std::string::npos);
+    EXPECT_NE(Output("again").find("port 1 (COM1) passed"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vyn::console::test
