@@ -41,12 +41,16 @@ constexpr auto kLookEvery = std::chrono::milliseconds(25);
 constexpr auto kReadLateness = std::chrono::milliseconds(1);
 
 // When a channel paced by `gap` may hand over its next piece: at least `gap` from now, on a grid
-// of twice the gap that every channel with the same pause shares, so that one wake-up of the
-// reactor serves all of them. A piece waits at most three gaps, so the writer still runs several
-// times faster than the line.
-IoClock::time_point NextPieceAfter(IoClock::time_point now, std::chrono::nanoseconds gap) {
+// that every channel with the same pace shares, so that one wake-up of the reactor serves all of
+// them. The grid's step is four gaps, but at most half the line time of a piece (`pieceTime`,
+// zero when unknown), so that the writer still runs well ahead of the line.
+IoClock::time_point NextPieceAfter(IoClock::time_point now, std::chrono::nanoseconds gap,
+                                   std::chrono::nanoseconds pieceTime) {
     using std::chrono::nanoseconds;
-    nanoseconds step = 2 * gap;
+    nanoseconds step = 4 * gap;
+    if (pieceTime.count() > 0) {
+        step = std::clamp(pieceTime / 2, gap, step);
+    }
     nanoseconds earliest = std::chrono::duration_cast<nanoseconds>((now + gap).time_since_epoch());
     nanoseconds onGrid = (earliest + step - nanoseconds(1)) / step * step;
     return IoClock::time_point(std::chrono::duration_cast<IoClock::duration>(onGrid));
@@ -519,7 +523,7 @@ void Reactor::ServiceWrites(Channel &channel, IoClock::time_point now) {
                 channel.handed += static_cast<std::uint64_t>(put);
                 channel.writeBlocked = false;
                 if (channel.gap.count() > 0) {
-                    channel.nextPiece = NextPieceAfter(now, channel.gap);
+                    channel.nextPiece = NextPieceAfter(now, channel.gap, PieceTime(channel));
                 }
                 continue;
             }
@@ -535,6 +539,14 @@ void Reactor::ServiceWrites(Channel &channel, IoClock::time_point now) {
         }
         CompleteFront(channel.writes, ERROR_SUCCESS);
     }
+}
+
+// The line time of one write piece, or zero when the line's speed is unknown.
+std::chrono::nanoseconds Reactor::PieceTime(const Channel &channel) {
+    if (channel.ceiling == 0) {
+        return std::chrono::nanoseconds::zero();
+    }
+    return std::chrono::nanoseconds(channel.piece * 1000000000ull / channel.ceiling);
 }
 
 void Reactor::ExpireReads(Channel &channel, IoClock::time_point now) {

@@ -120,6 +120,7 @@ class Reactor {
     // would rather wait.
     void ServiceReads(Channel &channel, IoClock::time_point now, bool force);
     void ServiceWrites(Channel &channel, IoClock::time_point now);
+    static std::chrono::nanoseconds PieceTime(const Channel &channel);
     void ExpireReads(Channel &channel, IoClock::time_point now);
     void UpdateInterest(Channel &channel);
     void Break(Channel &channel, DWORD error);
