@@ -132,9 +132,10 @@ TEST_F(LinesTest, FullQueueHoldsWritersAndDrainsAtTheLineRate) {
         ASSERT_TRUE(count >= 0 || errno == EAGAIN);
         ASSERT_LT(accepted, 1u << 20) << "writers are never held";
     }
-    // Once the board has read what was accepted, the writer stays held.
-    ASSERT_TRUE(test::WaitFor([&] { return client_.Queue("COM3").value >= 4096; }));
+    // Once the board has read what was accepted, the writer is held and stays held.
     pollfd entry{Fd(3), POLLOUT, 0};
+    ASSERT_TRUE(test::WaitFor(
+        [&] { return client_.Queue("COM3").value >= 4096 && poll(&entry, 1, 0) == 0; }));
     EXPECT_EQ(poll(&entry, 1, 200), 0);
     EXPECT_EQ(write(Fd(3), piece.data(), piece.size()), -1);
     EXPECT_EQ(errno, EAGAIN);
