@@ -37,11 +37,7 @@ int IssueRead(PortTestEntry *entry, ReadSlot *slot, DWORD *error) {
 }
 
 void FailReading(PortTestEntry *entry, const char *format, DWORD error) {
-    char text[MSG_TEXT_SIZE];
-    snprintf(text, sizeof text, format, entry->portName);
-    entry->testRunning = 0;
-    entry->rxEnabled = 0;
-    FailRunningTestWithSystemError(entry, text, error);
+    FailDeviceOperation(entry, format, error);
     EndTestReading(entry);
 }
 

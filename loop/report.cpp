@@ -133,8 +133,12 @@ void SetSystemErrorText(PortTestEntry *entry, const char *text, DWORD errorCode)
     SetMessageText(entry, message);
 }
 
-int FailRunningTestWithSystemError(PortTestEntry *entry, const char *text, DWORD errorCode) {
+int FailDeviceOperation(PortTestEntry *entry, const char *format, DWORD errorCode) {
+    char text[MSG_TEXT_SIZE];
     char message[MSG_TEXT_SIZE];
+    snprintf(text, sizeof text, format, entry->portName);
     ComposeSystemErrorText(text, errorCode, message);
+    entry->testRunning = 0;
+    entry->rxEnabled = 0;
     return EndRunningTest(entry, EndedByError, message);
 }

@@ -36,6 +36,8 @@ void ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_
 // 256 characters in all.
 void SetSystemErrorText(PortTestEntry *entry, const char *text, DWORD errorCode);
 
-// The same, for a failure in a thread that does not own the entry: the text is written and the
-// test ended with engineState 5 only while the test is still running. Returns 1 when it was.
-int FailRunningTestWithSystemError(PortTestEntry *entry, const char *text, DWORD errorCode);
+// A device operation of a running test failed (in the writer or the reader): the test's writer
+// and reader are told to wind down, and the test ends with engineState 5 and the description
+// (`format` with the port's name) and the system's text, unless it has already ended. Returns 1
+// when this call ended it.
+int FailDeviceOperation(PortTestEntry *entry, const char *format, DWORD errorCode);

@@ -40,11 +40,7 @@ BOOL IssueWrite(PortTestEntry *entry, DWORD *error) {
 }
 
 void FailWriting(PortTestEntry *entry, const char *format, DWORD error) {
-    char text[MSG_TEXT_SIZE];
-    snprintf(text, sizeof text, format, entry->portName);
-    entry->testRunning = 0;
-    entry->rxEnabled = 0;
-    FailRunningTestWithSystemError(entry, text, error);
+    FailDeviceOperation(entry, format, error);
     StopWriting(entry);
 }
 

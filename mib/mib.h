@@ -38,6 +38,11 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
 // The 32-bit value of a returned record, whatever its type.
 int32_t RecordInteger(const MmlVarBind *record);
 
+// Formats a failed request's text (errorStatus, errorIndex, Error1, Error2) into `text`
+// (MSG_TEXT_SIZE bytes), fetching Error1 and Error2 from the library.
+void DescribeRequestFailure(MmlSessionHandle session, const char *format, int32_t errorStatus,
+                            int32_t errorIndex, char *text);
+
 // The outcome of a one-record access.
 struct MibAccess {
     int32_t nameResult;  // MMLStrToMMLOid's result; not 0: nothing was sent

@@ -1,6 +1,15 @@
+#include <cstdio>
 #include <cstring>
 
 #include "mib/mib.h"
+
+void DescribeRequestFailure(MmlSessionHandle session, const char *format, int32_t errorStatus,
+                            int32_t errorIndex, char *text) {
+    int32_t error1 = 0;
+    int32_t error2 = 0;
+    MMLGetErrors(session, &error1, &error2);
+    snprintf(text, MSG_TEXT_SIZE, format, errorStatus, errorIndex, error1, error2);
+}
 
 int32_t RecordInteger(const MmlVarBind *record) {
     int32_t value;

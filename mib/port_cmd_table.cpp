@@ -174,13 +174,10 @@ int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry) {
     int32_t errorIndex = 0;
     int32_t result = MMLRequestLocal(session, MML_REQUEST_GET, &list, &errorStatus, &errorIndex);
     if (result != 0 || errorStatus != 0) {
-        int32_t error1 = 0;
-        int32_t error2 = 0;
-        MMLGetErrors(session, &error1, &error2);
-        snprintf(text, sizeof text,
-                 "Internal Error MMLRequestLocal(b) failed, errorStatus = %d, errorIndex = %d, "
-                 "Error1 = %d, Error2 = %d",
-                 errorStatus, errorIndex, error1, error2);
+        DescribeRequestFailure(session,
+                               "Internal Error MMLRequestLocal(b) failed, errorStatus = %d, "
+                               "errorIndex = %d, Error1 = %d, Error2 = %d",
+                               errorStatus, errorIndex, text);
         FailTest(entry, text);
         MMLFreeVarBindList(&list);
         return 0;

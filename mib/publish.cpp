@@ -104,13 +104,10 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
         MMLRequestLocal(session, MML_REQUEST_SET, &entry->resultList, &errorStatus, &errorIndex);
     if (result != 0 || errorStatus != 0) {
         char text[MSG_TEXT_SIZE];
-        int32_t error1 = 0;
-        int32_t error2 = 0;
-        MMLGetErrors(session, &error1, &error2);
-        snprintf(text, sizeof text,
-                 "Internal Error MMLRequestLocal(a) failed, errorStatus = %d, errorIndex = %d, "
-                 "Error1 = %d, Error2 = %d",
-                 errorStatus, errorIndex, error1, error2);
+        DescribeRequestFailure(session,
+                               "Internal Error MMLRequestLocal(a) failed, errorStatus = %d, "
+                               "errorIndex = %d, Error1 = %d, Error2 = %d",
+                               errorStatus, errorIndex, text);
         SetMessageText(entry, text);
     }
 }

@@ -115,13 +115,16 @@ TEST_F(SystemErrorTextTest, AppendsTheSystemTextWithinTheMessageLimit) {
 }
 
 TEST_F(SystemErrorTextTest, ARunningTestIsFailedOnceAndAnEndedOneKeepsItsOutcome) {
+    snprintf(entry->portName, sizeof entry->portName, "COM3");
     entry->engineState = Running;
-    EXPECT_EQ(FailRunningTestWithSystemError(entry, "Device WriteFile(b) for COM3 failed", 5), 1);
+    entry->testRunning = 1;
+    EXPECT_EQ(FailDeviceOperation(entry, "Device WriteFile(b) for %s failed", 5), 1);
     EXPECT_EQ(entry->engineState, EndedByError);
-    EXPECT_EQ(FailRunningTestWithSystemError(entry, "later", 6), 0);
+    EXPECT_EQ(entry->testRunning, 0u) << "the writer and the reader wind down";
+    EXPECT_EQ(FailDeviceOperation(entry, "later", 6), 0);
     EXPECT_EQ(Message(), "Device WriteFile(b) for COM3 failed. Access is denied.");
     entry->engineState = Idle;
-    EXPECT_EQ(FailRunningTestWithSystemError(entry, "too late", 6), 0);
+    EXPECT_EQ(FailDeviceOperation(entry, "too late", 6), 0);
     EXPECT_EQ(entry->engineState, Idle);
 }
 
