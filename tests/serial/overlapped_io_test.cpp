@@ -103,11 +103,13 @@ TEST_F(OverlappedIoTest, OutputQueueFollowsWhatIsStillToBeSentWhileALineDrains) 
     WriteFile(port.get(), data.data(), total, &count, &write.ov);
     std::size_t received = 0;
     std::vector<char> buffer(total);
+    // A sanitizer slows the reading side enough for one more piece to be on its way unseen.
+    const long tolerance = vyn::test::SanitizedBuild() ? 128 : 64;
     for (Clock::time_point start = Clock::now(); Since(start) < 1500ms;) {
         COMSTAT status{};
         ASSERT_TRUE(ClearCommError(port.get(), nullptr, &status));
         long truth = static_cast<long>(total - received - status.cbInQue);
-        EXPECT_NEAR(static_cast<long>(status.cbOutQue), truth, 64) << Since(start).count();
+        EXPECT_NEAR(static_cast<long>(status.cbOutQue), truth, tolerance) << Since(start).count();
         DWORD got = 0;
         Overlapped read;
         if (!ReadFile(port.get(), buffer.data(), total, &got, &read.ov)) {
