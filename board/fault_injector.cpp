@@ -1,5 +1,7 @@
 #include "board/fault_injector.h"
 
+#include "board/protocol.h"
+
 namespace vyn::board {
 
 FaultOutcome FaultInjector::Apply(std::span<const std::uint8_t> arriving,
@@ -27,23 +29,6 @@ FaultOutcome FaultInjector::Apply(std::span<const std::uint8_t> arriving,
     }
     return outcome;
 }
-
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-}  // namespace
 
 bool ParseStrayBytes(std::string_view text, std::vector<std::uint8_t> &bytes) {
     bytes.clear();

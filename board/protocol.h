@@ -143,6 +143,20 @@ bool ParseNumber(std::string_view text, T &value, std::uint64_t max) {
     return true;
 }
 
+// The value of one hexadecimal digit, or -1 (stray bytes on the board, user data in the console).
+inline int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // Splits a line into the words between blanks (and tabs).
 inline std::vector<std::string_view> SplitWords(std::string_view line) {
     std::vector<std::string_view> words;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string_view>
 
+#include "board/protocol.h"
 #include "console/store_access.h"
 
 namespace vyn::console {
@@ -55,19 +56,6 @@ bool ParseNumber(const std::string &word, std::string_view option, int32_t low, 
     return true;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Pairs of hex digits, optionally separated by blanks or colons between octets.
 bool ParseHex(const std::string &word, std::string &octets) {
     octets.clear();
@@ -77,10 +65,12 @@ bool ParseHex(const std::string &word, std::string &octets) {
             ++i;
             continue;
         }
-        if (i + 1 >= word.size() || HexDigit(word[i]) < 0 || HexDigit(word[i + 1]) < 0) {
+        if (i + 1 >= word.size() || board::HexDigit(word[i]) < 0 ||
+            board::HexDigit(word[i + 1]) < 0) {
             return false;
         }
-        octets.push_back(static_cast<char>(HexDigit(word[i]) * 16 + HexDigit(word[i + 1])));
+        octets.push_back(
+            static_cast<char>(board::HexDigit(word[i]) * 16 + board::HexDigit(word[i + 1])));
         i += 2;
     }
     return !octets.empty();
