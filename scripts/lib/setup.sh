@@ -3,9 +3,17 @@
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
                   libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps)
 
-ensure_packages() {
+# What scripts/vmtest needs besides the build: the emulator, the virtual machine's shell and
+# tools, and the archiver of its initial file system.
+VYNLOOP_VM_PACKAGES=(qemu-system-x86 busybox-static cpio)
+
+# install_missing [APT-OPTION...] -- PACKAGE...
+install_missing() {
+    local options=()
+    while [ "$1" != "--" ]; do options+=("$1"); shift; done
+    shift
     local missing=()
-    for package in "${VYNLOOP_PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -13,8 +21,18 @@ ensure_packages() {
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" \
+            "${missing[@]}" >/dev/null
     fi
+}
+
+ensure_packages() {
+    install_missing -- "${VYNLOOP_PACKAGES[@]}"
+}
+
+# The emulator's recommendations (graphics, firmware for other machines) are not needed.
+ensure_vm_packages() {
+    install_missing --no-install-recommends -- "${VYNLOOP_VM_PACKAGES[@]}"
 }
 
 # ThreadSanitizer cannot map its shadow memory when the kernel randomises mappings too widely.
