@@ -15,6 +15,8 @@ namespace {
 
 // The counters of a UART line that are receive errors, as the kernel names them in its table.
 constexpr std::array<std::string_view, 5> kErrorCounters = {"fe:", "pe:", "brk:", "oe:", "bo:"};
+constexpr unsigned kFirstPtyMajor = 136;
+constexpr unsigned kLastPtyMajor = 143;
 
 std::optional<unsigned> Number(std::string_view text) {
     unsigned value = 0;
@@ -94,11 +96,17 @@ std::optional<uint32_t> KernelReceiveErrors(const std::string &device, const std
     if (::stat(device.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) {
         return std::nullopt;
     }
+    // Pseudo-terminal slaves (the virtual board's ports, read many times a second) are known to
+    // have no counters without reading the tables.
+    unsigned major = ::major(status.st_rdev);
+    if (major >= kFirstPtyMajor && major <= kLastPtyMajor) {
+        return std::nullopt;
+    }
     std::string drivers;
     if (!ReadWhole(ttyInfo + "/drivers", drivers)) {
         return std::nullopt;
     }
-    auto line = FindSerialLine(drivers, ::major(status.st_rdev), ::minor(status.st_rdev));
+    auto line = FindSerialLine(drivers, major, ::minor(status.st_rdev));
     std::string table;
     if (!line || line->driver.find('/') != std::string::npos ||
         !ReadWhole(ttyInfo + "/driver/" + line->driver, table)) {

@@ -100,14 +100,18 @@ modem_lines() {
 # where what a port sent while its peer was closed waits for the peer's next open (a real line
 # loses it); a test that began with it would count the previous test's tail as data errors.
 drain() {
+    readers=""
     for port in "$@"; do
         stty -F "/dev/ttyS$port" raw -echo
         timeout 0.5 cat "/dev/ttyS$port" >/dev/null &
+        readers="$readers $!"
     done
-    wait
+    # shellcheck disable=SC2086
+    wait $readers
 }
 
-# echoes N: whether a byte written to ttySN comes back within a second (internal loopback on).
+# echoes N: whether a byte written to ttySN comes back within a second (internal loopback, or
+# the plug).
 echoes() {
     stty -F "/dev/ttyS$1" raw -echo
     exec 3<>"/dev/ttyS$1"
@@ -116,10 +120,6 @@ echoes() {
     read -r -t 1 -n 1 reply <&3
     exec 3>&-
     [ "$reply" = U ]
-}
-
-agent_pid() {
-    pidof vynloop
 }
 
 # ---------------------------------------------------------------------------------------------
@@ -150,12 +150,14 @@ SETTINGS="4 5 none 1 none cs5 -parenb
 
 line_settings() {
     # All requests at once, so that every test is running when the settings are looked at.
-    refused=$(echo "$SETTINGS" | while read -r port bits parity stop flow words; do
-        (vynloopctl test $I "$port" --speed 115200 --data-bits "$bits" --parity "$parity" \
-            --stop-bits "$stop" --flow "$flow" --pattern barber --check --internal --time 4 \
-            </dev/null >/dev/null || echo "ttyS$port") &
-    done
-    wait)
+    refused=$(echo "$SETTINGS" | {
+        while read -r port bits parity stop flow words; do
+            (vynloopctl test $I "$port" --speed 115200 --data-bits "$bits" --parity "$parity" \
+                --stop-bits "$stop" --flow "$flow" --pattern barber --check --internal --time 4 \
+                </dev/null >/dev/null || echo "ttyS$port") &
+        done
+        wait
+    })
     [ -n "$refused" ] && fail "requests refused: $(echo "$refused" | tr '\n' ' ')"
     # shellcheck disable=SC2086
     wait_state 15 3 $NOTHING_ATTACHED || return
@@ -202,7 +204,8 @@ plug_and_cable() {
     done
     # shellcheck disable=SC2086
     kill $listeners
-    wait
+    # shellcheck disable=SC2086
+    wait $listeners
 }
 
 nothing_attached() {
@@ -275,7 +278,7 @@ sigterm() {
     vynloopctl test $I 7 $BASE --internal --time 30 >/dev/null || fail "request refused"
     wait_state 10 3 7 || return
     sleep 0.5
-    agent=$(agent_pid)
+    agent=$(pidof vynloop)
     [ -n "$agent" ] || { fail "no agent runs"; return; }
     kill -TERM "$agent"
     tries=0
