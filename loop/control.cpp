@@ -321,9 +321,26 @@ void RunningDuties(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
     }
 }
 
+// The receive errors of a test's last moments: the total the monitor last counted from may be a
+// whole pass older than the end of the reading, so it is read once more for the result. A
+// failed read leaves the count as it was (the test has ended, so its text stands).
+void TakeFinalReceiveErrors(PortTestEntry *entry) {
+    uint32_t total;
+    if (!GetPortErrStatRxTotal(MmlSession, entry, &total)) {
+        return;
+    }
+    entry->errStatRxTotalNow = total;
+    uint32_t start = entry->errStatRxTotalStart;
+    entry->rxErrors = total > start ? total - start : 0;
+    entry->inErrs = entry->dataErrors + entry->rxErrors;
+}
+
 void ReportEnded(PortTestEntry *entry, int32_t state) {
     static const int32_t kReasonForState[] = {0, 0, 0, 0, 0, 4, 5, 2};
     WindDown(entry);
+    if (state != EndedByError) {
+        TakeFinalReceiveErrors(entry);  // the monitor has taken its last sample
+    }
     ReportTestCompletion(MmlSession, entry, kReasonForState[state]);
     entry->engineState = Idle;
 }

@@ -82,8 +82,8 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
     int32_t endState = Idle;
     for (;;) {
         int32_t wait = static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount());
-        if (wait > 0) {
-            Sleep(static_cast<DWORD>(wait));
+        if (wait > 0 && !entry->readerDone) {
+            WaitForSingleObject(entry->monitorWake, static_cast<DWORD>(wait));
         }
         if (quitFlag) {
             break;

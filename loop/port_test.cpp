@@ -32,6 +32,7 @@ void CreateEntryEvents(PortTestEntry *entry) {
     entry->readSlots[1].overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     entry->writeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     entry->writeOverlapped.hEvent = entry->writeEvent;
+    entry->monitorWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 }  // namespace

@@ -120,6 +120,9 @@ struct PortTestEntry {
 
     // Engine housekeeping beyond the test record itself.
     HANDLE writeEvent;
+    // Auto-reset: set when the reading of a test is over, so that its monitor takes the last
+    // sample and closes the port at once instead of at its next once-a-second look.
+    HANDLE monitorWake;
     std::atomic<uint32_t> activeParts;  // writer, reader and monitor still working on a test
     uint32_t startTick;                 // tick of the test's first write, for elapsed time
     std::mutex textGuard;

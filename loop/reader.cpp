@@ -141,6 +141,10 @@ void ServeRead(PortTestEntry *entry) {
 
 void EndTestReading(PortTestEntry *entry) {
     entry->readerDone = 1;
+    // The monitor would see readerDone only at its next sample, up to a second away; while the
+    // reader waits for it no other port is read. Tests that end together would then be
+    // finished one a second, holding up the ports still running for as long.
+    SetEvent(entry->monitorWake);
     FreeReadBuffers(entry);
     HANDLE monitor = entry->monitorThread.exchange(INVALID_HANDLE_VALUE);
     if (monitor != INVALID_HANDLE_VALUE) {

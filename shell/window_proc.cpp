@@ -72,6 +72,7 @@ void CloseEntryEvents(PortTestEntry *entry) {
     CloseHandle(entry->readSlots[0].overlapped.hEvent);
     CloseHandle(entry->readSlots[1].overlapped.hEvent);
     CloseHandle(entry->writeEvent);
+    CloseHandle(entry->monitorWake);
 }
 
 LRESULT OnDestroy() {
