@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "loop/line_math.h"
-#include "loop/port_test.h"
+#include "agent/loop/line_math.h"
+#include "agent/loop/port_test.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The one-line result of a test and the description of a failed device operation.
-#include "loop/report.h"
+#include "agent/loop/report.h"
 #include "tests/agent/agent_fixture.h"
 
 namespace {

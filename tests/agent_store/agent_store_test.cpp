@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "loop/port_state.h"
-#include "loop/report.h"
-#include "mib/mib.h"
+#include "agent/loop/port_state.h"
+#include "agent/loop/report.h"
+#include "agent/mib/mib.h"
 #include "mml/store.h"
 #include "tests/support/process.h"
 

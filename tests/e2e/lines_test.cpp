@@ -2,7 +2,7 @@
 // rate, and its totals match what the line carried, whatever the speeds of its neighbours.
 #include <cmath>
 
-#include "loop/line_math.h"
+#include "agent/loop/line_math.h"
 #include "mml/vocabulary.h"
 #include "tests/e2e/engine_fixture.h"
 
