@@ -12,19 +12,15 @@
 
 namespace {
 
-#define PASS_SLEEP_MS 500
-#define RAS_WAIT_MS 2000
-#define IDLE_PASS_LIMIT 30
-#define IDLE_PASS_LIMIT_EXITING 5
-#define LEASE_SECONDS 60
-#define LEASE_MARGIN 10
-#define MAX_IN_BUFF_SIZE 65536
-#define READ_TOTAL_TIMEOUT_MS 50
-#define LOOPBACK_ON_CODE 0x001B0104u
-#define LOOPBACK_OFF_CODE 0x001B0100u
-#define CONTROL_LOOPBACK_ON 130u
-#define CONTROL_LOOPBACK_OFF 131u
-#define CONTROL_DEVICE_ATTEMPTS 5
+constexpr DWORD PASS_SLEEP_MS = 500;
+constexpr DWORD RAS_WAIT_MS = 2000;
+constexpr int IDLE_PASS_LIMIT = 30;
+constexpr int IDLE_PASS_LIMIT_EXITING = 5;
+constexpr int LEASE_SECONDS = 60;
+constexpr int LEASE_MARGIN = 10;
+constexpr int MAX_IN_BUFF_SIZE = 65536;
+constexpr DWORD READ_TOTAL_TIMEOUT_MS = 50;
+constexpr int CONTROL_DEVICE_ATTEMPTS = 5;
 
 struct PassFlags {
     int started;   // a port was opened in this pass
@@ -70,7 +66,7 @@ int OpenTestPort(PortTestEntry *entry) {
     HANDLE port = OpenPortDevice(entry);
     DWORD error = port == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (port == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED && rasAvailable == 1 &&
-        entry->rasStatus == 1) {
+        entry->rasStatus == RasStatusMayBorrow) {
         if (entry->rasWaitStart == 0) {
             uint32_t now = GetTickCount();
             entry->rasWaitStart = now != 0 ? now : 1;
@@ -124,7 +120,7 @@ void ResetForNewTest(PortTestEntry *entry) {
     entry->startTick = 0;
     entry->timeRemain = entry->loopTime.load();
     entry->leaseMode = 0;
-    if (entry->timeRemain == 0 && entry->rasStatus != 0) {
+    if (entry->timeRemain == 0 && entry->rasStatus != RasStatusNoBorrow) {
         entry->timeRemain = LEASE_SECONDS;
         entry->leaseMode = 1;
     }
@@ -143,7 +139,7 @@ int ConfigurePort(PortTestEntry *entry) {
     }
     dcb.BaudRate = entry->loopSpeed;
     dcb.ByteSize = static_cast<BYTE>(entry->loopDataSize & 0xFF);
-    dcb.Parity = static_cast<BYTE>(entry->loopParity - 1);
+    dcb.Parity = static_cast<BYTE>(entry->loopParity - ParityNone);  // NOPARITY ... SPACEPARITY
     dcb.fBinary = 1;
     dcb.fParity = 1;
     dcb.fOutxCtsFlow = 0;
@@ -153,17 +149,17 @@ int ConfigurePort(PortTestEntry *entry) {
     dcb.fOutX = 0;
     dcb.fInX = 0;
     switch (entry->loopFlow) {
-        case 2:
+        case FlowXonXoff:
             dcb.fOutX = 1;
             dcb.fInX = 1;
             dcb.XonLim = 256;
             dcb.XoffLim = 256;
             break;
-        case 3:
+        case FlowRtsCts:
             dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
             dcb.fOutxCtsFlow = 1;
             break;
-        case 4:
+        case FlowDtrDsr:
             dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
             dcb.fOutxDsrFlow = 1;
             break;
@@ -195,15 +191,15 @@ int ConfigurePort(PortTestEntry *entry) {
     return 1;
 }
 
-// Switches the port's internal loopback on (loopMode 1) or off, on the port itself or through
-// the board's control device.
+// Switches the port's internal loopback on (internal loop mode) or off, on the port itself or
+// through the board's control device.
 int SwitchLoopback(PortTestEntry *entry) {
-    int on = entry->loopMode == 1;
+    int on = entry->loopMode == LoopModeInternal;
     DWORD returned = 0;
     int done = 0;
     DWORD error = ERROR_NOT_SUPPORTED;
     if (isWindowsNt) {
-        done = DeviceIoControl(entry->portHandle, on ? LOOPBACK_ON_CODE : LOOPBACK_OFF_CODE,
+        done = DeviceIoControl(entry->portHandle, on ? IoctlPortLoopbackOn : IoctlPortLoopbackOff,
                                nullptr, 0, nullptr, 0, &returned, nullptr);
         error = GetLastError();
     } else if (isWindows95) {
@@ -211,9 +207,8 @@ int SwitchLoopback(PortTestEntry *entry) {
         if (OpenControlDevice(&control)) {
             DWORD portIndex = static_cast<DWORD>(entry->portNameNumber - 1);
             DWORD output = 0;
-            done = DeviceIoControl(control, on ? CONTROL_LOOPBACK_ON : CONTROL_LOOPBACK_OFF,
-                                   &portIndex, sizeof portIndex, &output, sizeof output, &returned,
-                                   nullptr) &&
+            done = DeviceIoControl(control, on ? ControlLoopbackOn : ControlLoopbackOff, &portIndex,
+                                   sizeof portIndex, &output, sizeof output, &returned, nullptr) &&
                    output == 0;
             error = GetLastError();
             CloseIfOpen(control);
@@ -244,7 +239,7 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     }
     entry->loopState = state;
     entry->requestedLoopState = state;
-    if (state != 1) {
+    if (state != LoopStateRequested) {
         return;
     }
     if (!ReadPortCmdTable(MmlSession, entry)) {
@@ -273,13 +268,13 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     pass->started = 1;
     pass->activity = 1;
     entry->pollCount = 0;
-    if (entry->loopPattern == 2 && entry->userData[0] == 0) {
+    if (entry->loopPattern == LoopPatternUser && entry->userData[0] == 0) {
         SetMessageText(entry, "Unable to run loopback test with null user pattern");
         FailStart(entry);
         return;
     }
     ResetForNewTest(entry);
-    PublishLoopResults(MmlSession, entry, 3);
+    PublishLoopResults(MmlSession, entry, LoopStateRunning);
     entry->errStatRxTotalNow = entry->errStatRxTotalStart.load();
     if (!ConfigurePort(entry) || !SwitchLoopback(entry)) {
         return;
@@ -304,7 +299,7 @@ void RunningDuties(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
             static_cast<int64_t>(console) - LEASE_MARGIN > entry->timeRemain) {
             entry->timeRemain = console;
         }
-        PublishLoopResults(MmlSession, entry, 0);
+        PublishLoopResults(MmlSession, entry, PUBLISH_NO_STATE);
     }
     uint32_t total;
     if (GetPortErrStatRxTotal(MmlSession, entry, &total)) {
@@ -336,12 +331,11 @@ void TakeFinalReceiveErrors(PortTestEntry *entry) {
 }
 
 void ReportEnded(PortTestEntry *entry, int32_t state) {
-    static const int32_t kReasonForState[] = {0, 0, 0, 0, 0, 4, 5, 2};
     WindDown(entry);
     if (state != EndedByError) {
         TakeFinalReceiveErrors(entry);  // the monitor has taken its last sample
     }
-    ReportTestCompletion(MmlSession, entry, kReasonForState[state]);
+    ReportTestCompletion(MmlSession, entry, CompletionReasonFor(state));
     entry->engineState = Idle;
 }
 
@@ -397,8 +391,8 @@ int ControlPass(DWORD *sleepValue) {
     }
     uint32_t idle = ++idlePasses;
     if ((topologyExiting == 1 && idle > IDLE_PASS_LIMIT_EXITING) || idle > IDLE_PASS_LIMIT) {
-        // The management agent answers 1 to keep this agent polling.
-        return SetPortmodLoopOperating(MmlSession, 3) == 1;
+        // The management agent answers "active" to keep this agent polling.
+        return SetPortmodLoopOperating(MmlSession, LoopOperatingIdleExit) == LoopOperatingActive;
     }
     *sleepValue = PASS_SLEEP_MS;
     return 1;

@@ -4,7 +4,7 @@
 
 namespace {
 
-#define HISTORY_MAX (GOOD_HISTORY_SIZE - 1)
+constexpr int HISTORY_MAX = GOOD_HISTORY_SIZE - 1;
 
 // The history becomes the last 20 characters of itself followed by the good bytes.
 void AppendHistory(DataCheckState *state, const char *good, uint32_t count) {

@@ -7,7 +7,7 @@
 #include "agent/loop/port_test.h"
 #include "platform/win32.h"
 
-#define WAKE_SEMAPHORE_MAX 32
+constexpr int WAKE_SEMAPHORE_MAX = 32;
 
 // Set on the main thread at start-up, before any worker thread exists.
 extern int isWindowsNt;

@@ -5,11 +5,12 @@
 #include "agent/loop/port_test.h"
 
 uint32_t FrameBits(int32_t dataSize, int32_t stopBits, int32_t parity) {
-    return 1 + static_cast<uint32_t>(dataSize) + (stopBits == 3 ? 2 : 1) + (parity != 1 ? 1 : 0);
+    return 1 + static_cast<uint32_t>(dataSize) + (stopBits == StopBitsTwo ? 2 : 1) +
+           (parity != ParityNone ? 1 : 0);
 }
 
 uint32_t BitTime10(int32_t dataSize, int32_t stopBits, int32_t parity) {
-    uint32_t stopPart = stopBits == 2 ? 15 : stopBits == 3 ? 20 : 10;
+    uint32_t stopPart = stopBits == StopBitsOneAndHalf ? 15 : stopBits == StopBitsTwo ? 20 : 10;
     uint32_t parityPart = parity != 1 ? 10 : 0;
     return 10 * (1 + static_cast<uint32_t>(dataSize)) + stopPart + parityPart;
 }
@@ -66,7 +67,7 @@ uint32_t BarberPolePattern(int32_t dataSize, char *pattern) {
 PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userData,
                             int32_t userDataLength) {
     PatternChoice choice{loopPattern, userDataLength, 0};
-    if (loopPattern == 2) {
+    if (loopPattern == LoopPatternUser) {
         if (dataSize == 5) {
             choice.barberPole = 1;
         } else if (dataSize == 6) {
@@ -83,7 +84,7 @@ PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userDat
             }
             return choice;
         }
-        choice.loopPattern = 1;
+        choice.loopPattern = LoopPatternBarber;
     }
     memset(userData, 0, USER_DATA_SIZE);
     choice.length = static_cast<int32_t>(BarberPolePattern(dataSize, userData));

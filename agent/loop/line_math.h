@@ -4,16 +4,19 @@
 
 #include <cstdint>
 
+#include "mml/vocabulary.h"
+
 // Bits of one character as the writer counts them: start bit, data bits, one or two stop bits
-// (stopBits 3 is two, anything else one), and a parity bit unless parity is 1 (none).
+// (two for StopBitsTwo, one for anything else), and a parity bit unless parity is ParityNone.
 uint32_t FrameBits(int32_t dataSize, int32_t stopBits, int32_t parity);
 
-// Ten times the bits of one character as the monitor counts them: stopBits 2 is one and a half.
+// Ten times the bits of one character as the monitor counts them: StopBitsOneAndHalf counts
+// one and a half.
 uint32_t BitTime10(int32_t dataSize, int32_t stopBits, int32_t parity);
 
-#define BACKLOG_UNLIMITED 999999u
-#define SLOW_LINE_CHARS_PER_SECOND 1920u
-#define MAX_PATTERN_COPIES 32767u
+constexpr uint32_t BACKLOG_UNLIMITED = 999999u;
+constexpr uint32_t SLOW_LINE_CHARS_PER_SECOND = 1920u;
+constexpr uint32_t MAX_PATTERN_COPIES = 32767u;
 
 // How a test writes: about one second of line time per write, in whole pattern copies.
 struct WritePlan {
@@ -35,12 +38,14 @@ uint32_t RateInBaud(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10
 // for 6, and 60 from blank for 7, 8 (and any other size). Returns its length.
 uint32_t BarberPolePattern(int32_t dataSize, char *pattern);
 
-// Settles the test pattern in place: the user's data where it fits the data size, else the
-// barber-pole pattern. Returns 1 when the barber pole replaced the user's data.
+// What SettlePattern decided: the pattern now in force, its length, and whether the barber pole
+// replaced the user's data because of the data size (1) or not (0).
 struct PatternChoice {
     int32_t loopPattern;
     int32_t length;
     uint32_t barberPole;
 };
+// Settles the test pattern in place: the user's data where it fits the data size, else the
+// barber-pole pattern.
 PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userData,
                             int32_t userDataLength);

@@ -9,8 +9,8 @@
 
 namespace {
 
-#define SAMPLE_MS 1000
-#define RAS_RETURN_DELAY_MS 1000
+constexpr DWORD SAMPLE_MS = 1000;
+constexpr DWORD RAS_RETURN_DELAY_MS = 1000;
 
 // The writer's backlog drains by one second of characters per sample, never below 0.
 void DrainBacklog(PortTestEntry *entry) {
@@ -98,7 +98,7 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
                 endState = EndedByTime;
             }
         }
-        if (entry->requestedLoopState == 7) {
+        if (entry->requestedLoopState == LoopStateStopping) {
             endState = EndedByRequest;
             entry->testRunning = 0;
         }

@@ -21,7 +21,7 @@ void ResetEntry(PortTestEntry *entry) {
         slot.buffer = nullptr;
         slot.readSize = 0;
     }
-    entry->writeState = 0;
+    entry->writeState = WriteIdle;
     entry->writeBuffer = nullptr;
     entry->writeBufferSize = 0;
     entry->monitorThread = INVALID_HANDLE_VALUE;
@@ -61,7 +61,7 @@ int InitPortTestTable(MmlSessionHandle session) {
 
 void ReleaseWriteBuffer(PortTestEntry *entry) {
     std::lock_guard<std::mutex> guard(entry->writeGuard);
-    if (entry->writeState == 1) {
+    if (entry->writeState == WriteOutstanding) {
         // A write on the buffer is outstanding: the writer frees it when the write completes.
         return;
     }

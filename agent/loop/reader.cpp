@@ -131,7 +131,7 @@ void ServeRead(PortTestEntry *entry) {
         return;
     }
     entry->rxCount += done->bytesRead;
-    if (entry->loopDataCheck != 1) {
+    if (entry->loopDataCheck != DataCheckOn) {
         return;
     }
     CheckData(entry, done->buffer, done->bytesRead);

@@ -26,13 +26,13 @@ void AppendCount(char *text, uint32_t count, const char *singular, const char *p
 
 void ComposeLeadingSentence(const CompletionFacts &facts, int32_t reason, char *text) {
     int32_t elapsed = facts.loopTime - facts.timeRemain;
-    if (reason == REASON_STOPPED && facts.loopTime != 0) {
+    if (reason == ReasonStopped && facts.loopTime != 0) {
         snprintf(text, MSG_TEXT_SIZE, "Loopback test terminated by user after %d seconds", elapsed);
-    } else if (reason == REASON_FAILED) {
+    } else if (reason == ReasonFailed) {
         // A test without a time limit has no elapsed time in its counters: show the real one.
         snprintf(text, MSG_TEXT_SIZE, "Loopback test terminated due to errors after %d seconds",
                  facts.loopTime != 0 ? elapsed : facts.elapsedSeconds);
-    } else if (reason == REASON_TIME_OUT && facts.loopTime == 0) {
+    } else if (reason == ReasonTimeOut && facts.loopTime == 0) {
         snprintf(text, MSG_TEXT_SIZE,
                  "Infinite loopback test terminated due to loss of communications");
     } else {
@@ -57,7 +57,7 @@ int32_t ComposeCompletionText(const CompletionFacts &facts, int32_t reason, char
     if (text[0] == 0) {
         if (facts.rxCount == 0) {
             snprintf(text, MSG_TEXT_SIZE, "Loopback test failed, no data characters received");
-            reason = REASON_FAILED;
+            reason = ReasonFailed;
         } else {
             char piece[MSG_TEXT_MAX];
             ComposeLeadingSentence(facts, reason, text);

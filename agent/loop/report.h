@@ -6,9 +6,17 @@
 
 #include "agent/loop/port_test.h"
 
-#define REASON_STOPPED 2
-#define REASON_FAILED 4
-#define REASON_TIME_OUT 5
+// The reason published for a test that ended in engine state 5, 6 or 7.
+inline int32_t CompletionReasonFor(int32_t endState) {
+    switch (endState) {
+        case EndedByTime:
+            return ReasonTimeOut;
+        case EndedByRequest:
+            return ReasonStopped;
+        default:
+            return ReasonFailed;
+    }
+}
 
 // What the result text is made of, taken from the entry once.
 struct CompletionFacts {

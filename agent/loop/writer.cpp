@@ -11,8 +11,8 @@
 
 namespace {
 
-#define WRITER_WAIT_MS 1000
-#define MONITOR_STACK_SIZE 4096
+constexpr DWORD WRITER_WAIT_MS = 1000;
+constexpr int MONITOR_STACK_SIZE = 4096;
 
 // The writer's part of a test is over: its buffer goes back and the port may be reused once the
 // reader and the monitor are done too.
@@ -22,7 +22,7 @@ void StopWriting(PortTestEntry *entry) {
 }
 
 // Issues one write of the test's chunk. The buffer cannot be released while the write is
-// outstanding: the check, the write and writeState 1 happen under the write guard.
+// outstanding: the check, the write and WriteOutstanding happen under the write guard.
 BOOL IssueWrite(PortTestEntry *entry, DWORD *error) {
     std::lock_guard<std::mutex> guard(entry->writeGuard);
     if (entry->writeBuffer == nullptr) {
@@ -33,7 +33,7 @@ BOOL IssueWrite(PortTestEntry *entry, DWORD *error) {
                              &entry->bytesWritten, &entry->writeOverlapped);
     *error = written ? ERROR_SUCCESS : GetLastError();
     if (written || *error == ERROR_IO_PENDING) {
-        entry->writeState = 1;
+        entry->writeState = WriteOutstanding;
         return TRUE;
     }
     return FALSE;
@@ -129,7 +129,7 @@ void StartTest(PortTestEntry *entry) {
 void ContinueWriting(PortTestEntry *entry) {
     {
         std::lock_guard<std::mutex> guard(entry->writeGuard);
-        entry->writeState = 0;
+        entry->writeState = WriteIdle;
         GetOverlappedResult(entry->portHandle, &entry->writeOverlapped, &entry->bytesWritten,
                             FALSE);
         ResetEvent(entry->writeEvent);
@@ -151,7 +151,7 @@ void ContinueWriting(PortTestEntry *entry) {
         return;
     }
     if (entry->txBacklog > entry->txBacklogLimit) {
-        entry->writeState = 2;
+        entry->writeState = WriteHeld;
         return;
     }
     if (entry->portHandle == INVALID_HANDLE_VALUE) {
@@ -175,7 +175,7 @@ namespace {
 // held test may go on as soon as the monitor has lowered it.
 void LookAtHeldTests() {
     for (PortTestEntry &entry : PortTestTable) {
-        if (entry.writeState == 2) {
+        if (entry.writeState == WriteHeld) {
             ContinueWriting(&entry);
         }
     }

@@ -77,5 +77,5 @@ int32_t SetPortmodLoopOperating(MmlSessionHandle session, int32_t value) {
     if (MibAccessOne(session, MML_REQUEST_SET, name, MML_TYPE_INTEGER, value, 0, &access)) {
         return access.value;
     }
-    return 1;
+    return LoopOperatingActive;
 }

@@ -7,8 +7,8 @@
 #include "agent/loop/port_test.h"
 #include "mml/vynmall.h"
 
-#define INSTANCE_NAME_SIZE 32
-#define OBJECT_NAME_SIZE 64
+constexpr int INSTANCE_NAME_SIZE = 32;
+constexpr int OBJECT_NAME_SIZE = 64;
 
 // The instance name (at most 31 characters) that names the agent's objects, and its one session
 // (0 = none). Both are set on the main thread before any worker thread starts.
@@ -27,12 +27,15 @@ int GetPortLoopTimeRemain(MmlSessionHandle session, PortTestEntry *entry, int32_
 int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32_t *value);
 
 // Sets portmodLoopOperating of the instance. Returns the value the request left in the record,
-// or 1 when the name or the request failed.
+// or LoopOperatingActive (keep running) when the name or the request failed.
 int32_t SetPortmodLoopOperating(MmlSessionHandle session, int32_t value);
 
-// Publishes the port's message, counters, error data and, when state is not 0, its new loop
-// state, in one set request. The binding list is built at the first publication of a test and
-// kept in the entry. Failures are written into msgText.
+// PublishLoopResults without a new loop state: the counters and texts of a running test.
+constexpr int32_t PUBLISH_NO_STATE = 0;
+
+// Publishes the port's message, counters, error data and, unless state is PUBLISH_NO_STATE, its
+// new loop state, in one set request. The binding list is built at the first publication of a test
+// and kept in the entry. Failures are written into msgText.
 void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t state);
 
 // The 32-bit value of a returned record, whatever its type.

@@ -7,27 +7,42 @@
 
 namespace {
 
-#define CMD_TABLE_ROWS 15
-#define PORT_NAME_TEXT_SIZE 20   // 19 characters and a terminator
-#define USER_DATA_TEXT_SIZE 260  // what the working buffer takes
+constexpr int CMD_TABLE_ROWS = 15;
+constexpr int PORT_NAME_TEXT_SIZE = 20;   // 19 characters and a terminator
+constexpr int USER_DATA_TEXT_SIZE = 260;  // what the working buffer takes
 
 enum RowKind { IntegerRow, PortNameRow, UserDataRow };
+
+// Where an integer row's value goes in the entry.
+typedef void (*StoreInteger)(PortTestEntry *entry, int32_t value);
 
 struct CmdTableRow {
     const char *object;
     RowKind kind;
+    StoreInteger store;  // integer rows only
 };
 
-// The request, in order; the values come back in the same order.
+// The request, in order; the values come back in the same order. Each row pairs the object with
+// the field that receives its value.
 const CmdTableRow kCmdTable[CMD_TABLE_ROWS] = {
-    {"portName", PortNameRow},          {"portLoopMode", IntegerRow},
-    {"portLoopState", IntegerRow},      {"portLoopPattern", IntegerRow},
-    {"portLoopUData", UserDataRow},     {"portLoopSpeed", IntegerRow},
-    {"portLoopParity", IntegerRow},     {"portLoopDataSize", IntegerRow},
-    {"portLoopFlow", IntegerRow},       {"portLoopDataCheck", IntegerRow},
-    {"portLoopTime", IntegerRow},       {"portLoopStopOnErr", IntegerRow},
-    {"portErrStatRxTotal", IntegerRow}, {"portStopBits", IntegerRow},
-    {"portInBuffSize", IntegerRow},
+    {"portName", PortNameRow, nullptr},
+    {"portLoopMode", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopMode = v; }},
+    {"portLoopState", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopState = v; }},
+    {"portLoopPattern", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopPattern = v; }},
+    {"portLoopUData", UserDataRow, nullptr},
+    {"portLoopSpeed", IntegerRow,
+     [](PortTestEntry *e, int32_t v) { e->loopSpeed = static_cast<uint32_t>(v); }},
+    {"portLoopParity", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopParity = v; }},
+    {"portLoopDataSize", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopDataSize = v; }},
+    {"portLoopFlow", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopFlow = v; }},
+    {"portLoopDataCheck", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopDataCheck = v; }},
+    {"portLoopTime", IntegerRow, [](PortTestEntry *e, int32_t v) { e->loopTime = v; }},
+    {"portLoopStopOnErr", IntegerRow,
+     [](PortTestEntry *e, int32_t v) { e->loopStopOnErr = static_cast<uint32_t>(v); }},
+    {"portErrStatRxTotal", IntegerRow,
+     [](PortTestEntry *e, int32_t v) { e->errStatRxTotalStart = static_cast<uint32_t>(v); }},
+    {"portStopBits", IntegerRow, [](PortTestEntry *e, int32_t v) { e->stopBits = v; }},
+    {"portInBuffSize", IntegerRow, [](PortTestEntry *e, int32_t v) { e->inBuffSize = v; }},
 };
 
 // Working storage private to one call: nothing reaches the entry before the whole request
@@ -88,49 +103,33 @@ void ParsePortNameNumber(PortTestEntry *entry) {
 }
 
 void StoreValues(PortTestEntry *entry, const CmdTableValues &values) {
-    const bool *got = values.received;
-    if (got[0]) {
-        snprintf(entry->portName, sizeof entry->portName, "%s", values.portName);
+    entry->userDataLength = 0;
+    for (int row = 0; row < CMD_TABLE_ROWS; ++row) {
+        if (!values.received[row]) {
+            continue;
+        }
+        switch (kCmdTable[row].kind) {
+            case IntegerRow:
+                kCmdTable[row].store(entry, values.integers[row]);
+                break;
+            case PortNameRow:
+                snprintf(entry->portName, sizeof entry->portName, "%s", values.portName);
+                break;
+            case UserDataRow: {
+                size_t length =
+                    values.userDataLength < USER_DATA_SIZE ? values.userDataLength : USER_DATA_SIZE;
+                memset(entry->userData, 0, sizeof entry->userData);
+                memcpy(entry->userData, values.userData, length);
+                entry->userDataLength = static_cast<int32_t>(values.userDataLength);
+                break;
+            }
+        }
     }
     ParsePortNameNumber(entry);
-    if (got[1])
-        entry->loopMode = values.integers[1];
-    if (got[2])
-        entry->loopState = values.integers[2];
-    if (got[3])
-        entry->loopPattern = values.integers[3];
-    if (got[5])
-        entry->loopSpeed = static_cast<uint32_t>(values.integers[5]);
-    if (got[6])
-        entry->loopParity = values.integers[6];
-    if (got[7])
-        entry->loopDataSize = values.integers[7];
-    if (got[8])
-        entry->loopFlow = values.integers[8];
-    if (got[9])
-        entry->loopDataCheck = values.integers[9];
-    if (got[10])
-        entry->loopTime = values.integers[10];
-    if (got[11])
-        entry->loopStopOnErr = static_cast<uint32_t>(values.integers[11]);
-    if (got[12])
-        entry->errStatRxTotalStart = static_cast<uint32_t>(values.integers[12]);
-    if (got[13])
-        entry->stopBits = values.integers[13];
-    if (got[14])
-        entry->inBuffSize = values.integers[14];
-    if (got[4]) {
-        size_t length =
-            values.userDataLength < USER_DATA_SIZE ? values.userDataLength : USER_DATA_SIZE;
-        memset(entry->userData, 0, sizeof entry->userData);
-        memcpy(entry->userData, values.userData, length);
-        entry->userDataLength = static_cast<int32_t>(values.userDataLength);
-    } else {
-        entry->userDataLength = 0;
-    }
 }
 
-// portRasStatus: 0 when its name cannot be converted, 2 when its read fails. Never a message.
+// portRasStatus: "no borrowing" when its name cannot be converted, "unknown" when its read
+// fails. Never a message.
 void ReadPortRasStatus(MmlSessionHandle session, PortTestEntry *entry) {
     char name[OBJECT_NAME_SIZE];
     MibAccess access;
@@ -138,7 +137,7 @@ void ReadPortRasStatus(MmlSessionHandle session, PortTestEntry *entry) {
     if (MibAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 0, &access)) {
         entry->rasStatus = access.value;
     } else {
-        entry->rasStatus = access.nameResult != 0 ? 0 : 2;
+        entry->rasStatus = access.nameResult != 0 ? RasStatusNoBorrow : RasStatusUnknown;
     }
 }
 

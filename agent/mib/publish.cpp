@@ -17,9 +17,9 @@ const char *const kResultObjects[RESULT_BINDING_COUNT] = {
     "portLoopState.%s.%d",
 };
 
-#define BIND_STOP_ERR 0
-#define BIND_ERR_DATA 8
-#define BIND_STATE 9
+constexpr int BIND_STOP_ERR = 0;
+constexpr int BIND_ERR_DATA = 8;
+constexpr int BIND_STATE = 9;
 
 int BuildResultList(PortTestEntry *entry) {
     entry->resultBindings =
@@ -79,7 +79,7 @@ void RefreshResultList(PortTestEntry *entry, int32_t state) {
     bindings[5].value.integer = static_cast<int32_t>(entry->avgRate.load());
     bindings[6].value.integer = entry->timeRemain.load();
     bindings[BIND_ERR_DATA].length = static_cast<uint32_t>(strlen(entry->publishedErrData));
-    if (state != 0) {
+    if (state != PUBLISH_NO_STATE) {
         entry->loopState = state;
         bindings[BIND_STATE].value.integer = state;
         entry->resultList.len = RESULT_BINDING_COUNT;

@@ -1,6 +1,6 @@
 #include "agent/ras/ras.h"
 
-#define RAS_NOT_LOADED ((HMODULE)(intptr_t)-1)
+const HMODULE RAS_NOT_LOADED = reinterpret_cast<HMODULE>(intptr_t{-1});
 
 HMODULE rasModule = RAS_NOT_LOADED;
 RasInitializeProc RasInitialize;

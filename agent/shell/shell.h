@@ -3,8 +3,8 @@
 
 #include "platform/win32.h"
 
-#define COMMAND_LINE_SIZE 256
-#define WINDOW_CLASS_NAME_SIZE 64
+constexpr int COMMAND_LINE_SIZE = 256;
+constexpr int WINDOW_CLASS_NAME_SIZE = 64;
 
 extern char windowClassName[WINDOW_CLASS_NAME_SIZE];
 extern UINT topologyMessage;

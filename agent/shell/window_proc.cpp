@@ -9,7 +9,7 @@ UINT topologyMessage;
 
 namespace {
 
-#define WORKER_STACK_SIZE 1024
+constexpr int WORKER_STACK_SIZE = 1024;
 
 // The three long-lived worker threads; kept, never waited on and never closed.
 HANDLE controlThread;
@@ -43,10 +43,11 @@ void SendFinalReport(PortTestEntry *entry) {
         return;
     }
     std::lock_guard<std::mutex> guard(entry->controlGuard);
-    if (GetPortLoopState(MmlSession, entry, &state) && (state == 7 || state == 3 || state == 1)) {
+    if (GetPortLoopState(MmlSession, entry, &state) &&
+        (state == LoopStateStopping || state == LoopStateRunning || state == LoopStateRequested)) {
         entry->testRunning = 0;
         entry->rxEnabled = 0;
-        ReportTestCompletion(MmlSession, entry, REASON_FAILED);
+        ReportTestCompletion(MmlSession, entry, ReasonFailed);
     }
 }
 

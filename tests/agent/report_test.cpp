@@ -135,7 +135,7 @@ TEST_F(ReportTest, PublishesTheResultWithTheReasonAndReleasesWhatTheTestHeld) {
     entry->rxCount = 0;
     entry->writeState = 0;
     entry->writeBuffer = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 960));
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     ReportTestCompletion(7, entry, 5);
     auto requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 2u);

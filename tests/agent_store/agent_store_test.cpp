@@ -69,7 +69,7 @@ TEST_F(AgentStoreTest, ReadsTheProvisionedRequest) {
 }
 
 TEST_F(AgentStoreTest, AConsoleReadsExactlyWhatTheReportPublished) {
-    PublishLoopResults(session_, entry_, 3);
+    PublishLoopResults(session_, entry_, LoopStateRunning);
     EXPECT_EQ(Get({"portLoopState.abc.3"}), std::vector<std::string>{"3"});
     entry_->rxCount = 95940;
     entry_->txTotal = 96000;
