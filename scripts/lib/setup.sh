@@ -1,7 +1,12 @@
 # Shared by the scripts: installs from Debian's packages whatever the build and the tests need.
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
-                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps)
+                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache)
+
+# The compiler cache keys objects by paths relative to the source root, so that every clone of
+# the project on this machine (a CI run's included) reuses what another one compiled.
+export CCACHE_BASEDIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+export CCACHE_NOHASHDIR=1
 
 # What scripts/vmtest needs besides the build: the emulator, the virtual machine's shell and
 # tools, and the archiver of its initial file system.

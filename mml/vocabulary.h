@@ -1,0 +1,152 @@
+// The one vocabulary of coded values: every number that the management objects carry with a
+// meaning (loop states, completion reasons, loop modes, patterns, parity, stop bits, flow, data
+// check, remote access status, the module's operating value) and the driver control codes.
+// The agent, the store, the console, the board, the SNMP subagent and its MIB, the tests and the
+// benchmarks all name these values from here; nobody writes the bare number.
+//
+// The enumerations are plain (unscoped, prefixed) so that the agent's C-style code compares and
+// stores them in its 32-bit fields directly. Each has a word table for people and scripts: the
+// console's option values and the MIB's enumeration labels are these words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// portLoopState: a console asks for a test (1) or a stop (7); the agent writes the rest.
+enum LoopState : int32_t {
+    LoopStateIdle = 0,       // never tested since provisioning
+    LoopStateRequested = 1,  // console: start a test with the parameters now set
+    LoopStateStopped = 2,    // agent: the test was stopped on request
+    LoopStateRunning = 3,    // agent: the test is running
+    LoopStateFailed = 4,     // agent: failed, ended by errors, or cut short by shutdown
+    LoopStateComplete = 5,   // agent: the test's time ran out
+    LoopStateStopping = 7,   // console, during a test: stop it
+};
+
+// Why a test ended; published as the port's new portLoopState.
+enum CompletionReason : int32_t {
+    ReasonStopped = LoopStateStopped,
+    ReasonFailed = LoopStateFailed,
+    ReasonTimeOut = LoopStateComplete,
+};
+
+// portLoopMode: the UART's internal loopback on, or the line through whatever is plugged in.
+enum LoopMode : int32_t {
+    LoopModeInternal = 1,
+    LoopModeExternal = 2,
+};
+
+// portLoopPattern: the generated barber-pole pattern, or the console's own bytes (portLoopUData).
+enum LoopPattern : int32_t {
+    LoopPatternBarber = 1,
+    LoopPatternUser = 2,
+};
+
+// portLoopParity.
+enum LoopParity : int32_t {
+    ParityNone = 1,
+    ParityOdd = 2,
+    ParityEven = 3,
+    ParityMark = 4,
+    ParitySpace = 5,
+};
+
+// portStopBits.
+enum LoopStopBits : int32_t {
+    StopBitsOne = 1,
+    StopBitsOneAndHalf = 2,
+    StopBitsTwo = 3,
+};
+
+// portLoopFlow.
+enum LoopFlow : int32_t {
+    FlowNone = 1,
+    FlowXonXoff = 2,
+    FlowRtsCts = 3,
+    FlowDtrDsr = 4,
+};
+
+// portLoopDataCheck: compare what comes back with the pattern, or only count it.
+enum LoopDataCheck : int32_t {
+    DataCheckOn = 1,
+    DataCheckCountOnly = 2,
+};
+
+// portRasStatus: whether a port held by the remote access service may be borrowed for a test.
+// The agent itself reads 2 when the object cannot be read.
+enum RasStatus : int32_t {
+    RasStatusNoBorrow = 0,
+    RasStatusMayBorrow = 1,
+    RasStatusUnknown = 2,
+};
+
+// portmodLoopOperating: the agent sets 3 when it has been idle long enough to end; the store
+// answers 1 for a resident instance, which keeps the agent up.
+enum LoopOperating : int32_t {
+    LoopOperatingActive = 1,
+    LoopOperatingIdleExit = 3,
+};
+
+// Driver control codes. On the port device: switch the UART's internal loopback on or off. On
+// the board's control device: the same by port index (the index travels as the input).
+enum DriverControlCode : uint32_t {
+    IoctlPortLoopbackOn = 0x001B0104u,
+    IoctlPortLoopbackOff = 0x001B0100u,
+    IoctlPortUnsupported = 0x001B0108u,  // a code of the same device type that no driver serves
+    ControlLoopbackOn = 130u,
+    ControlLoopbackOff = 131u,
+};
+
+namespace vyn::vocabulary {
+
+// A coded value with the word people and the MIB use for it.
+struct Word {
+    std::string_view word;
+    int32_t value;
+};
+
+inline constexpr Word kLoopStateWords[] = {
+    {"idle", LoopStateIdle},         {"requested", LoopStateRequested},
+    {"stopped", LoopStateStopped},   {"running", LoopStateRunning},
+    {"failed", LoopStateFailed},     {"complete", LoopStateComplete},
+    {"stopping", LoopStateStopping},
+};
+inline constexpr Word kLoopModeWords[] = {{"internal", LoopModeInternal},
+                                          {"external", LoopModeExternal}};
+inline constexpr Word kPatternWords[] = {{"barber", LoopPatternBarber}, {"user", LoopPatternUser}};
+inline constexpr Word kParityWords[] = {{"none", ParityNone},
+                                        {"odd", ParityOdd},
+                                        {"even", ParityEven},
+                                        {"mark", ParityMark},
+                                        {"space", ParitySpace}};
+// The MIB names stop bits one, oneAndHalf and two; the console takes the figures.
+inline constexpr Word kStopBitsWords[] = {
+    {"1", StopBitsOne}, {"1.5", StopBitsOneAndHalf}, {"2", StopBitsTwo}};
+inline constexpr Word kFlowWords[] = {
+    {"none", FlowNone}, {"xonxoff", FlowXonXoff}, {"rtscts", FlowRtsCts}, {"dtrdsr", FlowDtrDsr}};
+inline constexpr Word kDataCheckWords[] = {{"check", DataCheckOn}, {"count", DataCheckCountOnly}};
+inline constexpr Word kRasStatusWords[] = {{"no", RasStatusNoBorrow}, {"yes", RasStatusMayBorrow}};
+
+// The word for a value, or nothing when the table has none.
+inline std::optional<std::string_view> WordOf(std::span<const Word> words, int32_t value) {
+    for (const Word &entry : words) {
+        if (entry.value == value) {
+            return entry.word;
+        }
+    }
+    return std::nullopt;
+}
+
+// The value for a word, or nothing.
+inline std::optional<int32_t> ValueOf(std::span<const Word> words, std::string_view word) {
+    for (const Word &entry : words) {
+        if (entry.word == word) {
+            return entry.value;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vyn::vocabulary
