@@ -104,9 +104,9 @@ class PortWatch {
             return false;
         }
         for (std::size_t i = 0; i < snapshots_.size(); ++i) {
-            if (before[i] == kStateRunning) {
+            if (before[i] == LoopStateRunning) {
                 std::size_t state = *mml::FindObject("portLoopState");
-                snapshots_[i].values[state] = mml::Value::Integer(kStateStopping);
+                snapshots_[i].values[state] = mml::Value::Integer(LoopStateStopping);
             }
         }
         return true;
@@ -125,7 +125,7 @@ class PortWatch {
         }
         agentMissing_ = 0;
         bool waiting = std::any_of(snapshots_.begin(), snapshots_.end(), [](const auto &port) {
-            return port.State() == kStateRequested;
+            return port.State() == LoopStateRequested;
         });
         if (!mode_.untilResults) {
             return -1;  // a plain watch shows what there is

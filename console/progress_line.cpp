@@ -29,7 +29,7 @@ std::string Count(int32_t value) {
 std::string TimeLeft(const PortSnapshot &port) {
     int32_t total = port.Integer("portLoopTime");
     int32_t left = port.Integer("portLoopTimeRemain");
-    if (total == 0 && port.Integer("portRasStatus") == 0) {
+    if (total == 0 && port.Integer("portRasStatus") == RasStatusNoBorrow) {
         return "until stopped";
     }
     std::string text = std::to_string(std::max(left, 0)) + "s left";
@@ -67,7 +67,7 @@ std::string ProgressLine(const PortSnapshot &port, std::size_t deviceWidth, unsi
         "  ";
     int32_t state = port.State();
     Outcome outcome = ClassifyOutcome(state, port.Result());
-    if (state == kStateRequested) {
+    if (state == LoopStateRequested) {
         return line + "waiting for the agent to start the test";
     }
     if (outcome == Outcome::None) {
