@@ -72,13 +72,10 @@ class PortWatch {
 
   private:
     void Draw() {
-        std::vector<std::string> lines;
-        for (const PortSnapshot &port : snapshots_) {
-            // Without a terminal the moving block stays put, so that a line is printed again
-            // only when a published value changed.
-            lines.push_back(ProgressLine(port, deviceWidth_, live_.Terminal() ? tick_ : 0));
-        }
-        live_.Show(lines);
+        // Without a terminal the moving block stays put, so that a line is printed again only
+        // when a published value changed.
+        live_.Show(
+            ProgressLines(snapshots_, deviceWidth_, live_.Terminal() ? tick_ : 0, live_.Columns()));
     }
 
     // Asks first when someone can answer; stdin elsewhere means nobody is there to ask.

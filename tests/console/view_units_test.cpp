@@ -10,6 +10,7 @@
 #include "console/loop_state.h"
 #include "console/progress_line.h"
 #include "console/test_settings.h"
+#include "mml/dictionary.h"
 
 namespace vyn::console {
 namespace {
@@ -154,6 +155,77 @@ TEST(LiveViewTest, RedrawsInPlaceOnATerminalAndPrintsOnlyChangesElsewhere) {
         EXPECT_EQ(MovingBlock(tick).size(), kBarWidth + 2);
         EXPECT_NE(MovingBlock(tick), MovingBlock(tick + 1));
     }
+}
+
+// A port's snapshot with the given integers and device.
+PortSnapshot Snapshot(int number, const std::string &device,
+                      const std::vector<std::pair<std::string_view, int32_t>> &integers) {
+    PortSnapshot port;
+    port.port = number;
+    port.values.resize(mml::Dictionary().size());
+    port.values[*mml::FindObject("portName")] = mml::Value::Octets(device);
+    for (const auto &[name, value] : integers) {
+        port.values[*mml::FindObject(name)] = mml::Value::Integer(value);
+    }
+    return port;
+}
+
+TEST(LiveViewTest, LinesFitTheTerminalAndKeepTheErrorsTimeAndState) {
+    constexpr int32_t kHuge = -1;  // 4294967295 as the unsigned count it is
+    std::vector<PortSnapshot> ports{Snapshot(1, "COM1",
+                                             {{"portLoopState", LoopStateRunning},
+                                              {"portLoopSpeed", 921600},
+                                              {"portLoopDataSize", 8},
+                                              {"portLoopParity", ParityNone},
+                                              {"portStopBits", StopBitsOne},
+                                              {"portLoopTime", 86400},
+                                              {"portLoopTimeRemain", 43200},
+                                              {"portLoopTxTotal", 123456789},
+                                              {"portLoopRxTotal", 123456780},
+                                              {"portLoopRate", 92160},
+                                              {"portLoopAvgRate", 92159},
+                                              {"portLoopInErrs", 12}}),
+                                    Snapshot(16, "ttyMultiport16",
+                                             {{"portLoopState", LoopStateStopping},
+                                              {"portLoopSpeed", 115200},
+                                              {"portLoopDataSize", 7},
+                                              {"portLoopParity", ParitySpace},
+                                              {"portStopBits", StopBitsOneAndHalf},
+                                              {"portLoopTime", 0},
+                                              {"portRasStatus", RasStatusMayBorrow},
+                                              {"portLoopTimeRemain", 59},
+                                              {"portLoopTxTotal", kHuge},
+                                              {"portLoopRxTotal", kHuge},
+                                              {"portLoopRate", kHuge},
+                                              {"portLoopAvgRate", kHuge},
+                                              {"portLoopInErrs", kHuge}})};
+    const std::size_t deviceWidth = 14;
+
+    std::vector<std::string> full = ProgressLines(ports, deviceWidth, 0, 0);
+    EXPECT_GT(full[1].size(), 119u) << "the case that needs fitting: " << full[1];
+    EXPECT_NE(full[0].find("avg 92159  errors 12  43200s left  running"), std::string::npos)
+        << full[0];
+
+    for (std::size_t columns : {119u, 79u}) {
+        std::vector<std::string> lines = ProgressLines(ports, deviceWidth, 7, columns);
+        ASSERT_EQ(lines.size(), 2u);
+        for (const std::string &line : lines) {
+            EXPECT_LE(line.size(), columns) << line;
+        }
+        EXPECT_EQ(lines[0].rfind(" 1 ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find("errors 12  43200s left  running"), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1].rfind("16 ", 0), 0u) << lines[1];
+        EXPECT_NE(lines[1].find("errors 4.29G  59s left"), std::string::npos) << lines[1];
+        EXPECT_NE(lines[1].find("stopping"), std::string::npos) << lines[1];
+    }
+    std::vector<std::string> wide = ProgressLines(ports, deviceWidth, 7, 119);
+    EXPECT_NE(wide[1].find("ttyMultiport16"), std::string::npos) << "device kept at 120 columns";
+    EXPECT_NE(wide[0].find("921600 8N1"), std::string::npos) << wide[0];
+
+    EXPECT_EQ(CompactCount(99999), "99999");
+    EXPECT_EQ(CompactCount(123456), "123k");
+    EXPECT_EQ(CompactCount(999999), "1M");
+    EXPECT_EQ(CompactCount(4294967295u), "4.29G");
 }
 
 }  // namespace
