@@ -323,4 +323,8 @@ bool SanitizedBuild() {
 #endif
 }
 
+std::chrono::milliseconds PromptLimit() {
+    return std::chrono::milliseconds(SanitizedBuild() ? 2000 : 1000);
+}
+
 }  // namespace vyn::test

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -110,5 +111,10 @@ bool WaitFor(const std::function<bool()> &condition, int limitMs = 30000);
 
 // True in builds with sanitizers, where timing figures are not asserted and limits are wider.
 bool SanitizedBuild();
+
+// The longest that something prompt (a wake-up, a completion that waits for no time-out) may
+// take: generous, for a machine loaded by other tests, and wider still under sanitizers, yet
+// far below the time-outs that tests tell a prompt completion from.
+std::chrono::milliseconds PromptLimit();
 
 }  // namespace vyn::test
