@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "board/protocol.h"
+#include "console/output.h"
 #include "console/store_access.h"
 
 namespace vyn::console {
@@ -17,21 +18,13 @@ namespace {
 
 using vocabulary::Word;
 
-// The words of a vocabulary table, as CLI11 takes a set and as help shows them ("a|b|c").
+// The words of a vocabulary table, as CLI11 takes a set.
 std::vector<std::string> WordsOf(std::span<const Word> table) {
     std::vector<std::string> words;
     for (const Word &entry : table) {
         words.emplace_back(entry.word);
     }
     return words;
-}
-
-std::string Alternatives(const std::vector<std::string> &words) {
-    std::string joined;
-    for (const std::string &word : words) {
-        joined += (joined.empty() ? "" : "|") + word;
-    }
-    return joined;
 }
 
 // CLI11 reads integers in any base (010 would be eight): a setting is a plain decimal number,
@@ -107,8 +100,6 @@ CLI::Option *AddNumber(CLI::App &command, const std::string &name, int32_t low, 
 // The option takes the table's words only; the setting gets the word's value.
 CLI::Option *AddWord(CLI::App &command, const std::string &name, std::span<const Word> table,
                      std::optional<int32_t> &setting, const std::string &help) {
-    std::vector<std::string> words = WordsOf(table);
-    std::string alternatives = Alternatives(words);
     return command
         .add_option_function<std::string>(
             name,
@@ -116,8 +107,8 @@ CLI::Option *AddWord(CLI::App &command, const std::string &name, std::span<const
                 setting = vocabulary::ValueOf(table, word);
             },
             help)
-        ->check(CLI::IsMember(std::move(words)).description(""))
-        ->type_name(alternatives);
+        ->check(CLI::IsMember(WordsOf(table)).description(""))
+        ->type_name(JoinWords(table, "|"));
 }
 
 // Two flags that exclude each other, each giving the setting its value.
@@ -146,7 +137,8 @@ void AddSettingOptions(CLI::App &command, TestSettings &settings) {
     CLI::Option *text = command
                             .add_option_function<std::string>(
                                 "--data", [&s](const std::string &data) { s.userData = data; },
-                                "User data (implies --pattern user), at most 256 octets")
+                                "User data (implies --pattern user), at most " +
+                                    std::to_string(kMaxUserData) + " octets")
                             ->check(kUserText)
                             ->type_name("TEXT");
     command
