@@ -60,10 +60,8 @@ bool AgentRig::Start(std::string &error) {
         return false;
     }
 
-    boardProcess_ = std::make_unique<test::Child>(std::vector<std::string>{
-        test::Program("vynboard"), "serve", "--dir", dev, "--ports", std::to_string(ports_)});
-    std::string line;
-    if (!boardProcess_->ReadLine(line, kStartLimitMs) || line != "ready") {
+    boardProcess_ = test::StartBoard(dev, ports_);
+    if (!boardProcess_) {
         error = "the board did not start";
         return false;
     }
