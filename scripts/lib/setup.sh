@@ -1,7 +1,8 @@
 # Shared by the scripts: installs from Debian's packages whatever the build and the tests need.
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
-                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps)
+                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps
+                  libsnmp-dev snmpd snmptrapd snmp smitools)
 
 ensure_packages() {
     local missing=()
@@ -15,6 +16,11 @@ ensure_packages() {
         $sudo apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
+}
+
+# The standard MIB modules that VYNLOOP-MIB imports, in build/mibs (fetched once).
+ensure_mibs() {
+    scripts/lib/fetch-mibs
 }
 
 # ThreadSanitizer cannot map its shadow memory when the kernel randomises mappings too widely.
