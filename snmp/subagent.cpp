@@ -40,18 +40,12 @@ void CatchStopSignals() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The agent library's settings: a subagent, its master's socket and pings, no persistent
-// state, no MIB files (every OID here is numeric), alarms run from the main loop.
-void ConfigureLibrary(const SubagentOptions &options) {
+// The agent library's settings: a subagent, no persistent state, no MIB files (every OID here
+// is numeric), alarms run from the main loop.
+void ConfigureLibrary() {
     ::setenv("MIBS", "", 1);
     ::setenv("MIBDIRS", "", 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
-    if (!options.agentxSocket.empty()) {
-        netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
-                              options.agentxSocket.c_str());
-    }
-    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
-                       options.pingIntervalSeconds);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_LOAD, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
@@ -69,7 +63,12 @@ class Subagent {
     int Run();
 
   private:
+    static int OnConfigRead(int, int, void *, void *self) {
+        static_cast<Subagent *>(self)->ApplyCommandLine();
+        return 0;
+    }
     static void OnPollAlarm(unsigned int, void *self) { static_cast<Subagent *>(self)->Poll(); }
+    void ApplyCommandLine();
     void Poll();
     void TestRequested(const RowKey &port);
     void EnsureAgent(const std::string &instance);
@@ -86,7 +85,9 @@ class Subagent {
 };
 
 int Subagent::Run() {
-    ConfigureLibrary(options_);
+    ConfigureLibrary();
+    netsnmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_READ_CONFIG,
+                              &Subagent::OnConfigRead, this, NETSNMP_CALLBACK_HIGHEST_PRIORITY);
     if (init_agent(kName) != 0) {
         snmp_log(LOG_ERR, "cannot initialise the agent library\n");
         return 1;
@@ -117,6 +118,18 @@ int Subagent::Run() {
     snmp_shutdown(kName);
     shutdown_agent();
     return 0;
+}
+
+// The master's socket and the ping interval from the command line. Applied once the
+// configuration files have been read and before the library connects to the master (both
+// happen in init_snmp), so that they override the files and the library's defaults.
+void Subagent::ApplyCommandLine() {
+    if (!options_.agentxSocket.empty()) {
+        netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
+                              options_.agentxSocket.c_str());
+    }
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                       options_.pingIntervalSeconds);
 }
 
 void Subagent::Poll() {
