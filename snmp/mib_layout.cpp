@@ -9,7 +9,8 @@ namespace {
 namespace v = vocabulary;
 
 constexpr int32_t kInt32Max = 2147483647;
-constexpr int64_t kMaxUserData = 256;  // what the agent keeps of portLoopUData
+constexpr int64_t kMaxUserData = 256;    // what the agent keeps of portLoopUData
+constexpr int64_t kMaxResultText = 256;  // the agent's result and error data texts
 
 // A manager starts a test or stops one; the agent writes every other state.
 constexpr int32_t kSettableLoopStates[] = {LoopStateRequested, LoopStateStopping};
@@ -56,7 +57,7 @@ constexpr Column kPortColumns[] = {
     Choice(15, "portStopBits", v::kStopBitsMibWords),
     Parameter(16, "portInBuffSize", 1, 65536),
     Choice(17, "portRasStatus", v::kRasStatusWords),
-    {18, "portLoopStopErr", Syntax::Octets, Access::ReadOnly},
+    {18, "portLoopStopErr", Syntax::Octets, Access::ReadOnly, 0, kMaxResultText},
     Count(19, "portLoopTxTotal"),
     Count(20, "portLoopRxTotal"),
     Count(21, "portLoopInErrs"),
@@ -64,7 +65,7 @@ constexpr Column kPortColumns[] = {
     Count(23, "portLoopAvgRate"),
     Parameter(24, "portLoopTimeRemain", 0, kInt32Max),
     Count(25, "portLoopLocErr"),
-    {26, "portLoopErrData", Syntax::Octets, Access::ReadOnly},
+    {26, "portLoopErrData", Syntax::Octets, Access::ReadOnly, 0, kMaxResultText},
 };
 
 constexpr Table kTables[] = {

@@ -101,6 +101,9 @@ int Subagent::Run() {
     }
     Poll();  // the results already published are known before any request is served
     init_snmp(kName);
+    // The library frees the arguments of the callbacks still registered when it shuts down.
+    snmp_unregister_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_READ_CONFIG,
+                             &Subagent::OnConfigRead, this, 1);
     long micros = static_cast<long>(
         std::chrono::duration_cast<std::chrono::microseconds>(options_.pollPeriod).count());
     struct timeval period = {micros / 1000000, micros % 1000000};

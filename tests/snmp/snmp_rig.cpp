@@ -74,7 +74,8 @@ int FreeUdpPort() {
 }
 
 SnmpRig::SnmpRig(std::string dir) : dir_(std::move(dir)), trapPort_(FreeUdpPort()) {
-    for (const char *sub : {"/persist", "/run", "/dev"}) {
+    // cert_indexes: made by Net-SNMP on first use otherwise, with a note on standard error.
+    for (const char *sub : {"/persist", "/persist/cert_indexes", "/run", "/dev"}) {
         ::mkdir((dir_ + sub).c_str(), 0700);
     }
     ::setenv("VYNLOOP_MIB", StorePath().c_str(), 1);
