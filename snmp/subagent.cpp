@@ -11,6 +11,7 @@
 #include "snmp/netsnmp.h"
 #include "snmp/notifier.h"
 #include "snmp/request_handler.h"
+#include "snmp/store_changes.h"
 #include "snmp/store_view.h"
 
 namespace vyn::snmp {
@@ -21,6 +22,9 @@ constexpr const char *kName = "vynloop-snmp";
 
 // A port left at requested with no agent gets one; asked again at most this often.
 constexpr std::chrono::seconds kEnsureAgain{2};
+
+// The ports are read when the store changed, and at least this often all the same.
+constexpr std::chrono::seconds kFullLookPeriod{5};
 
 // Set by SIGTERM and SIGINT; the main loop ends when it sees it.
 std::atomic<bool> stopRequested{false};
@@ -58,6 +62,7 @@ class Subagent {
     explicit Subagent(const SubagentOptions &options)
         : options_(options),
           view_(options.storePath, options.busyTimeoutMs),
+          changes_(options.storePath),
           launcher_(options.storePath, options.agentStartLimit) {}
 
     int Run();
@@ -68,6 +73,7 @@ class Subagent {
         return 0;
     }
     static void OnPollAlarm(unsigned int, void *self) { static_cast<Subagent *>(self)->Poll(); }
+    static void OnStoreEvent(int, void *self) { static_cast<Subagent *>(self)->changes_.Drain(); }
     void ApplyCommandLine();
     void Poll();
     void TestRequested(const RowKey &port);
@@ -76,6 +82,8 @@ class Subagent {
 
     const SubagentOptions options_;
     StoreView view_;
+    StoreChanges changes_;
+    std::chrono::steady_clock::time_point nextFullLook_{};
     CompletionWatch watch_;
     AgentLauncher launcher_;
     std::map<std::string, std::chrono::steady_clock::time_point> lastEnsure_;
@@ -108,6 +116,9 @@ int Subagent::Run() {
         std::chrono::duration_cast<std::chrono::microseconds>(options_.pollPeriod).count());
     struct timeval period = {micros / 1000000, micros % 1000000};
     unsigned int alarm = snmp_alarm_register_hr(period, SA_REPEAT, &Subagent::OnPollAlarm, this);
+    if (changes_.fd() >= 0) {
+        register_readfd(changes_.fd(), &Subagent::OnStoreEvent, this);
+    }
     snmp_log(LOG_INFO, "%s serves the store %s\n", kName, view_.Path().c_str());
 
     while (!stopRequested.load(std::memory_order_relaxed)) {
@@ -116,6 +127,9 @@ int Subagent::Run() {
 
     snmp_log(LOG_INFO, "%s ends\n", kName);
     snmp_alarm_unregister(alarm);
+    if (changes_.fd() >= 0) {
+        unregister_readfd(changes_.fd());
+    }
     handler_.reset();
     notifier_.reset();
     snmp_shutdown(kName);
@@ -147,6 +161,12 @@ void Subagent::Poll() {
     }
     storeLogged_ = false;
     FailUnstartable();
+    auto now = std::chrono::steady_clock::now();
+    if (!changes_.TakeChanged() && now < nextFullLook_) {
+        notifier_->Flush();
+        return;
+    }
+    nextFullLook_ = now + kFullLookPeriod;
     std::vector<PortResult> results;
     if (!view_.Refresh(error) || !view_.ReadResults(results, error)) {
         snmp_log(LOG_WARNING, "cannot read the ports' results: %s\n", error.message.c_str());

@@ -49,11 +49,11 @@ class SnmpTest : public ::testing::Test {
     }
 
     // The master, the notification receiver and the subagent, each ready.
-    void StartDaemons(const std::vector<std::string> &subagentExtra = {}) {
+    void StartDaemons() {
         std::string why;
         ASSERT_TRUE(rig_->StartTrapReceiver(why)) << why;
         ASSERT_TRUE(rig_->StartMaster(why)) << why;
-        ASSERT_TRUE(rig_->StartSubagent(why, subagentExtra)) << why;
+        ASSERT_TRUE(rig_->StartSubagent(why)) << why;
     }
 
     // A virtual board with `ports` ports in the test's device directory.

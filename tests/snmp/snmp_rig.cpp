@@ -163,10 +163,10 @@ bool SnmpRig::StartTrapReceiver(std::string &why) {
     return ready;
 }
 
-bool SnmpRig::StartSubagent(std::string &why, const std::vector<std::string> &extra) {
+bool SnmpRig::StartSubagent(std::string &why, const std::vector<std::string> &options) {
     std::vector<std::string> argv{vyn::test::Program("vynloop-snmp"), "--agentx",
-                                  "unix:" + dir_ + "/agentx.sock", "--ping-interval", "1"};
-    argv.insert(argv.end(), extra.begin(), extra.end());
+                                  "unix:" + dir_ + "/agentx.sock"};
+    argv.insert(argv.end(), options.begin(), options.end());
     ++subagentRuns_;
     const std::string log = dir_ + "/subagent-" + std::to_string(subagentRuns_) + ".log";
     subagent_ = std::make_unique<console::test::ChildProcess>(argv, dir_ + "/subagent.out", log);

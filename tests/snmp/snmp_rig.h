@@ -46,7 +46,10 @@ class SnmpRig {
     bool StartMaster(std::string &why);
     bool StartTrapReceiver(std::string &why);
     // Ready once VYNLOOP-MIB's objects answer (the store must hold an instance by then).
-    bool StartSubagent(std::string &why, const std::vector<std::string> &extra = {});
+    // `options` follow the socket; by default the master is checked every second, so that a
+    // test sees a restart at once.
+    bool StartSubagent(std::string &why,
+                       const std::vector<std::string> &options = {"--ping-interval", "1"});
     // SIGTERM, then the exit status (-1 when it did not end in time).
     int StopSubagent();
     int StopMaster();
