@@ -2,6 +2,7 @@
 // virtual board with the real agent, and with results written to the store the way the agent
 // publishes them (one transaction for a port's state and text).
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <regex>
 
@@ -198,6 +199,44 @@ TEST_F(NotificationTest, MasterRestartedIsReconnectedAndNothingIsLostMeanwhile) 
     EXPECT_TRUE(rig_->WaitValue(speed, "9600", 30000)) << rig_->SubagentLog();
     ASSERT_TRUE(WaitNotices(1)) << rig_->SubagentLog();
     EXPECT_EQ(Parse(rig_->Notifications()).at(0).text, "while the master was away");
+}
+
+// dist/'s snmpd drop-in, with this test's addresses and secrets in place of the placeholders.
+TEST_F(NotificationTest, TheSnmpdDropInExampleWorksAsShipped) {
+    const char *source = std::getenv("VYNLOOP_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "VYNLOOP_SOURCE_DIR names the sources";
+    std::ifstream in(std::string(source) + "/dist/snmpd.conf.d/vynloop.conf");
+    std::string config((std::istreambuf_iterator<char>(in)), {});
+    for (const auto &[placeholder, value] : std::vector<std::pair<std::string, std::string>>{
+             {"/var/agentx/master", "@AGENTX@"},
+             {"192.0.2.0/24", "127.0.0.1"},
+             {"nms.example.net", "@TRAPSINK@"},
+             {"vynread", kReadCommunity},
+             {"vynadmin", kUser},
+             {"change-this-auth-password", kAuthPassword},
+             {"change-this-priv-password", kPrivPassword}}) {
+        std::size_t at = config.find(placeholder);
+        ASSERT_NE(at, std::string::npos) << placeholder;
+        for (; at != std::string::npos; at = config.find(placeholder, at + value.size())) {
+            config.replace(at, placeholder.size(), value);
+        }
+    }
+    Provision("demo", {1});
+    std::string why;
+    ASSERT_TRUE(rig_->StartTrapReceiver(why)) << why;
+    ASSERT_TRUE(rig_->StartMasterWith(config, why)) << why;
+    ASSERT_TRUE(rig_->StartSubagent(why)) << why;
+    EXPECT_EQ(rig_->MasterLog().find(": line "), std::string::npos) << rig_->MasterLog();
+
+    const std::string time = Object("portLoopTime", "demo", 1);
+    EXPECT_EQ(rig_->Value(time), "10");
+    Finished reader = rig_->Tool("snmpset", {time, "i", "3"}, Credentials::ReadOnly);
+    EXPECT_NE(reader.err.find("noAccess"), std::string::npos) << reader.err;
+    Finished user = rig_->Tool("snmpset", {time, "i", "3"}, Credentials::User);
+    EXPECT_EQ(user.status, 0) << user.err;
+    EXPECT_EQ(rig_->Value(time), "3");
+    Publish("demo", {{1, "done"}}, LoopStateComplete);
+    ASSERT_TRUE(WaitNotices(1));
 }
 
 }  // namespace

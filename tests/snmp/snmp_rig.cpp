@@ -18,11 +18,6 @@ namespace {
 
 constexpr const char *kMasterProgram = "/usr/sbin/snmpd";
 constexpr const char *kReceiverProgram = "/usr/sbin/snmptrapd";
-constexpr const char *kReadCommunity = "public";
-constexpr const char *kWriteCommunity = "private";
-constexpr const char *kUser = "vynadmin";
-constexpr const char *kAuthPassword = "vyn-auth-secret";
-constexpr const char *kPrivPassword = "vyn-priv-secret";
 // sysUpTime.0: every master agent answers it.
 constexpr const char *kUptime = ".1.3.6.1.2.1.1.3.0";
 constexpr const char *kObjects = ".1.3.6.1.4.1.8072.9999.9999.1.1";
@@ -95,27 +90,38 @@ SnmpRig::~SnmpRig() {
     master_.reset();
 }
 
-void SnmpRig::WriteMasterConfig() const {
+std::string SnmpRig::DefaultMasterConfig() const {
     std::ostringstream conf;
-    conf << "[snmp] clientaddr 127.0.0.1\n"
-         << "agentaddress udp:" << MasterAddress() << "\n"
-         << "master agentx\n"
-         << "agentXSocket unix:" << dir_ << "/agentx.sock\n"
+    conf << "master agentx\n"
+         << "agentXSocket unix:@AGENTX@\n"
          << "agentXPerms 0600 0700\n"
-         << "agentXTimeout 5\n"
          << "rocommunity " << kReadCommunity << " 127.0.0.1\n"
          << "rwcommunity " << kWriteCommunity << " 127.0.0.1\n"
          << "createUser " << kUser << " SHA \"" << kAuthPassword << "\" AES \"" << kPrivPassword
          << "\"\n"
          << "rwuser " << kUser << " priv\n"
-         << "trap2sink 127.0.0.1:" << trapPort_ << " " << kReadCommunity << "\n";
-    Write(dir_ + "/snmpd.conf", conf.str());
+         << "trap2sink @TRAPSINK@ " << kReadCommunity << "\n";
+    return conf.str();
 }
 
 bool SnmpRig::StartMaster(std::string &why) {
+    return StartMasterWith(DefaultMasterConfig(), why);
+}
+
+bool SnmpRig::StartMasterWith(const std::string &config, std::string &why) {
+    std::string text = config;
+    for (const auto &[mark, value] :
+         {std::pair<std::string, std::string>{"@AGENTX@", dir_ + "/agentx.sock"},
+          {"@TRAPSINK@", "127.0.0.1:" + std::to_string(trapPort_)}}) {
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;) {
+            text.replace(at, mark.size(), value);
+        }
+    }
     for (int attempt = 0; attempt < 3; ++attempt) {
         port_ = FreeUdpPort();
-        WriteMasterConfig();
+        // Only 127.0.0.1, and notifications leave from it too.
+        Write(dir_ + "/snmpd.conf", "[snmp] clientaddr 127.0.0.1\nagentaddress udp:" +
+                                        MasterAddress() + "\nagentXTimeout 5\n" + text);
         master_ = std::make_unique<console::test::ChildProcess>(
             std::vector<std::string>{kMasterProgram, "-f", "-Lf", dir_ + "/snmpd.log", "-C", "-c",
                                      dir_ + "/snmpd.conf", "-I", "-smux"},
@@ -125,8 +131,12 @@ bool SnmpRig::StartMaster(std::string &why) {
         }
         master_.reset();  // the port may have been taken meanwhile: another one
     }
-    why = "snmpd did not answer: " + console::test::ReadFile(dir_ + "/snmpd.log");
+    why = "snmpd did not answer: " + MasterLog();
     return false;
+}
+
+std::string SnmpRig::MasterLog() const {
+    return console::test::ReadFile(dir_ + "/snmpd.log");
 }
 
 int SnmpRig::StopMaster() {

@@ -28,6 +28,11 @@ int FreeUdpPort();
 
 // How a tool authenticates: the read-only community, the read-write one, the SNMPv3 user.
 enum class Credentials { ReadOnly, ReadWrite, User, WrongPassword };
+inline constexpr const char *kReadCommunity = "public";
+inline constexpr const char *kWriteCommunity = "private";
+inline constexpr const char *kUser = "vynadmin";
+inline constexpr const char *kAuthPassword = "vyn-auth-secret";
+inline constexpr const char *kPrivPassword = "vyn-priv-secret";
 
 class SnmpRig {
   public:
@@ -42,8 +47,14 @@ class SnmpRig {
     std::string StorePath() const { return dir_ + "/mib.db"; }
     std::string DeviceDir() const { return dir_ + "/dev"; }
 
-    // Each false with the reason in `why`.
+    // Each false with the reason in `why`. The master's configuration: communities, the user
+    // and the notification sink for the credentials above, its AgentX socket in the directory.
     bool StartMaster(std::string &why);
+    // The same with `config` instead (its listening address is added), so that an example
+    // configuration can be tried; a line in `config` may say @TRAPSINK@ for the receiver's
+    // address and @AGENTX@ for the socket's.
+    bool StartMasterWith(const std::string &config, std::string &why);
+    std::string MasterLog() const;
     bool StartTrapReceiver(std::string &why);
     // Ready once VYNLOOP-MIB's objects answer (the store must hold an instance by then).
     // `options` follow the socket; by default the master is checked every second, so that a
@@ -77,7 +88,7 @@ class SnmpRig {
                  Credentials credentials, const std::string &timeoutSeconds) const;
     bool WaitAnswer(const std::vector<std::string> &request, const std::string &prefix,
                     int limitMs) const;
-    void WriteMasterConfig() const;
+    std::string DefaultMasterConfig() const;
     void EndStartedAgents();
 
     std::string dir_;
