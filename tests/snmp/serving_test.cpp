@@ -124,6 +124,34 @@ TEST_F(ServingTest, GetAnswersValuesAndTellsMissingObjectsFromMissingRows) {
     EXPECT_TRUE(std::regex_search(rows.back(), std::regex("^ *COM2 "))) << table.out;
 }
 
+// Odd names and types from a manager get answers, never a hang, and change nothing.
+TEST_F(ServingTest, StrangeRequestsGetProperAnswers) {
+    Provision("demo", {1, 2});
+    StartDaemons();
+    const std::string speed = ".1.3.6.1.4.1.8072.9999.9999.1.1.2.1.7";
+    for (const std::string &odd : {speed + ".4294967295", speed + ".255.1.2", speed + ".4.100.101",
+                                   speed + ".4.100.101.109.111.2.9.9.9", speed + ".0",
+                                   std::string(".1.3.6.1.4.1.8072.9999.9999.1.1.9")}) {
+        // Without VYNLOOP-MIB, which would refuse these names before sending them.
+        Finished next = rig_->Tool("snmpgetnext", {"-mNET-SNMP-MIB", "-On", odd});
+        EXPECT_EQ(next.status, 0) << odd << ": " << next.err;
+        EXPECT_EQ(next.err, "") << odd;
+    }
+    Finished deep =
+        rig_->Tool("snmpgetnext", {"-mNET-SNMP-MIB", "-On", speed + ".4.100.101.109.111.1.7.7"});
+    EXPECT_EQ(deep.out.rfind(speed + ".4.100.101.109.111.2 = ", 0), 0u) << deep.out;
+
+    ExpectRefused({Object("portLoopSpeed", "demo", 1), "a", "10.0.0.1"}, "wrongType",
+                  "VYNLOOP-MIB::portLoopSpeed.\"demo\".1");
+    ExpectRefused({Object("portLoopSpeed", "demo", 1), "o", ".1.3.6"}, "wrongType",
+                  "VYNLOOP-MIB::portLoopSpeed.\"demo\".1");
+    ExpectRefused({"VYNLOOP-MIB::vynPortTable", "i", "1"}, "notWritable",
+                  "VYNLOOP-MIB::vynPortTable");
+    ExpectRefused({"-mNET-SNMP-MIB", speed + ".4.100.101.109.111.1.0", "i", "9600"}, "noCreation",
+                  "NET-SNMP-MIB::netSnmpPlaypen.1.1.2.1.7.4.100.101.109.111.1.0");
+    EXPECT_EQ(rig_->Value(Object("portLoopSpeed", "demo", 1)), "9600");
+}
+
 TEST_F(ServingTest, SetOfSeveralObjectsIsStoredTogether) {
     Provision("demo", {1, 2});
     StartDaemons();
