@@ -250,6 +250,28 @@ TEST_F(ServingTest, BusyStoreAnswersResourceUnavailableAndKeepsItsValues) {
     EXPECT_EQ(set.status, 0) << set.err;
 }
 
+// No store yet: every request in the module gets an error, not an empty answer; once the store
+// is there it is served without a restart.
+TEST_F(ServingTest, MissingStoreIsAnErrorUntilItAppears) {
+    std::string why;
+    ASSERT_TRUE(rig_->StartMaster(why)) << why;
+    rig_->LaunchSubagent();
+    const std::string speed = Object("portLoopSpeed", "demo", 1);
+    Finished get;
+    ASSERT_TRUE(vyn::test::WaitFor([&] {
+        get = rig_->Tool("snmpget", {speed});
+        return get.err.find("Reason: (genError)") != std::string::npos;
+    })) << get.out
+        << get.err << rig_->SubagentLog();
+    Finished walk = rig_->Tool("snmpwalk", {"VYNLOOP-MIB::vynLoopObjects"});
+    EXPECT_NE(walk.err.find("genError"), std::string::npos) << walk.out << walk.err;
+    Finished set = rig_->Tool("snmpset", {speed, "i", "1200"});
+    EXPECT_NE(set.err.find("Reason: resourceUnavailable"), std::string::npos) << set.err;
+
+    Provision("demo", {1});
+    EXPECT_TRUE(rig_->WaitValue(speed, "9600")) << rig_->SubagentLog();
+}
+
 TEST_F(ServingTest, ReadOnlyCommunityAndWrongPasswordCannotWriteTheUserCan) {
     Provision("demo", {1, 2});
     StartDaemons();

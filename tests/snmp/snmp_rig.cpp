@@ -173,17 +173,21 @@ bool SnmpRig::StartTrapReceiver(std::string &why) {
     return ready;
 }
 
-bool SnmpRig::StartSubagent(std::string &why, const std::vector<std::string> &options) {
+void SnmpRig::LaunchSubagent(const std::vector<std::string> &options) {
     std::vector<std::string> argv{vyn::test::Program("vynloop-snmp"), "--agentx",
                                   "unix:" + dir_ + "/agentx.sock"};
     argv.insert(argv.end(), options.begin(), options.end());
     ++subagentRuns_;
     const std::string log = dir_ + "/subagent-" + std::to_string(subagentRuns_) + ".log";
     subagent_ = std::make_unique<console::test::ChildProcess>(argv, dir_ + "/subagent.out", log);
+}
+
+bool SnmpRig::StartSubagent(std::string &why, const std::vector<std::string> &options) {
+    LaunchSubagent(options);
     if (WaitAnswer({"snmpgetnext", "-On", kObjects}, std::string(kObjects) + ".", kReadyLimitMs)) {
         return true;
     }
-    why = "vynloop-snmp did not answer: " + console::test::ReadFile(log);
+    why = "vynloop-snmp did not answer: " + SubagentLog();
     return false;
 }
 

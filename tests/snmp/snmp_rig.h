@@ -61,6 +61,8 @@ class SnmpRig {
     // test sees a restart at once.
     bool StartSubagent(std::string &why,
                        const std::vector<std::string> &options = {"--ping-interval", "1"});
+    // The same without waiting for it to answer.
+    void LaunchSubagent(const std::vector<std::string> &options = {"--ping-interval", "1"});
     // SIGTERM, then the exit status (-1 when it did not end in time).
     int StopSubagent();
     int StopMaster();
