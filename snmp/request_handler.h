@@ -1,7 +1,8 @@
 // The Net-SNMP handler of vynLoopObjects: GET, GETNEXT (and so GETBULK) and the phases of SET,
 // served from the store. A SET is checked varbind by varbind in its first phase (type, size,
 // value, writability, row) and written in one store transaction for all its varbinds in the
-// action phase; the undo phase writes back what that transaction replaced.
+// action phase; the undo phase writes back what that transaction replaced. The agent library
+// calls it on its own thread, the main one, only.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,6 @@
 // The store as the subagent sees it: opened when it can be (and again later when it cannot
-// yet), the rows it holds, the values of objects, the ports' results, and sets.
+// yet), the rows it holds, the values of objects, the ports' results, and sets. One connection,
+// used on the main thread only.
 #pragma once
 
 #include <chrono>

@@ -57,6 +57,8 @@ void ConfigureLibrary() {
     snmp_enable_stderrlog();
 }
 
+// Everything here runs on the main thread, the agent library's; the launcher keeps a thread of
+// its own and shares nothing else.
 class Subagent {
   public:
     explicit Subagent(const SubagentOptions &options)
@@ -121,6 +123,7 @@ int Subagent::Run() {
     }
     snmp_log(LOG_INFO, "%s serves the store %s\n", kName, view_.Path().c_str());
 
+    // A signal interrupts the wait; one that comes just before it is seen at the next alarm.
     while (!stopRequested.load(std::memory_order_relaxed)) {
         agent_check_and_process(1);
     }

@@ -1,4 +1,4 @@
-// The subagent's parts without Net-SNMP: row indexes, the walk order over the rows, the value
+// The subagent's units without Net-SNMP: row indexes, the walk order over the rows, the value
 // checks of a SET, a SET's store transaction, and telling new results from old ones.
 #include <gtest/gtest.h>
 
