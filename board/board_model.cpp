@@ -45,6 +45,10 @@ Port *BoardModel::Destination(Port &port) {
 
 bool BoardModel::Transmit(Clock::time_point now) {
     bool busy = false;
+    // What waited for a reader goes first, so that it stays ahead of what the line brings now.
+    for (auto &port : ports_) {
+        port->DeliverReceived();
+    }
     for (auto &port : ports_) {
         sent_.clear();
         if (port->TakeSent(now, sent_) > 0) {
@@ -52,14 +56,14 @@ bool BoardModel::Transmit(Clock::time_point now) {
                 receiver->Receive(sent_);
             }
         }
-        busy = busy || port->Transmitting();
+        busy = busy || port->Transmitting() || port->Delivering();
     }
     return busy;
 }
 
 bool BoardModel::Transmitting() const {
     for (const auto &port : ports_) {
-        if (port->Transmitting()) {
+        if (port->Transmitting() || port->Delivering()) {
             return true;
         }
     }

@@ -24,8 +24,9 @@ class BoardModel {
     // The port named "COM<n>", or null.
     Port *Find(std::string_view name);
 
-    // Hands every character that finished on its line to the receiver it goes to. Returns
-    // whether any port still has characters to send.
+    // Hands every character that finished on its line to the receiver it goes to, and what
+    // waited in receive buffers to the readers that made room. Returns whether any port still
+    // has characters to send or to deliver.
     bool Transmit(Clock::time_point now);
     bool Transmitting() const;
 

@@ -1,5 +1,6 @@
-// Publishes each port's receive-error total to the management store once a second, as
-// portErrStatRxTotal.<instance>.<port>, on its own thread so that a slow or locked store never
+// Publishes each port's receive-error total to the management store as
+// portErrStatRxTotal.<instance>.<port>: within a tenth of a second of a change, and once a second
+// in any case. It runs on its own thread so that a slow or locked store never
 // holds up the board's lines. Only objects that exist are set; a store failure is retried on the
 // next round and never stops the board.
 #pragma once

@@ -24,9 +24,10 @@ int main(int argc, char **argv) {
     vyn::board::CtlArguments ctl;
     CLI::App *ctlCommand = app.add_subcommand("ctl", "Change or show a running board's state");
     ctlCommand->add_option("--dir", ctl.dir, "Directory the board serves")->required();
-    ctlCommand->add_option("settings", ctl.words,
-                           "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N "
-                           "stray=HEX ras=hold|free service=running|stopped, or [COMn] show");
+    ctlCommand->add_option(
+        "settings", ctl.words,
+        "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N "
+        "stray=HEX rxbuf=N ras=hold|free service=running|stopped, or [COMn] show");
     ctlCommand->footer(
         "Examples:\n"
         "  vynboard ctl --dir /tmp/board COM1 plug=cross:COM2 corrupt=1000\n"

@@ -132,6 +132,8 @@ void Port::PurgeTransmit() {
 }
 
 void Port::PurgeReceive() {
+    rxPending_.clear();
+    rxHead_ = 0;
     FlushSlaveInput(pty_.slave.Get());
 }
 
@@ -144,10 +146,56 @@ void Port::Receive(std::span<const std::uint8_t> characters) {
     counters.received.fetch_add(characters.size(), std::memory_order_relaxed);
     counters.corrupted.fetch_add(outcome.corrupted, std::memory_order_relaxed);
     counters.framingErrors.fetch_add(outcome.framingErrors, std::memory_order_relaxed);
-    WriteToReader(arriving_);
+    std::span<const std::uint8_t> rest(arriving_);
+    if (!Delivering()) {
+        rest = rest.subspan(WriteToReader(rest));
+    }
+    std::size_t kept = rest.size() < ReceiveRoom() ? rest.size() : ReceiveRoom();
+    rxPending_.insert(rxPending_.end(), rest.begin(), rest.begin() + static_cast<long>(kept));
+    counters.overruns.fetch_add(rest.size() - kept, std::memory_order_relaxed);
 }
 
-void Port::WriteToReader(std::span<const std::uint8_t> bytes) {
+void Port::DeliverReceived() {
+    if (!Delivering()) {
+        return;
+    }
+    rxHead_ += WriteToReader(std::span(rxPending_).subspan(rxHead_));
+    if (rxHead_ == rxPending_.size()) {
+        rxPending_.clear();
+        rxHead_ = 0;
+    } else if (rxHead_ >= rxPending_.size() / 2) {
+        // Delivered bytes are dropped from the front once they are half the buffer, so that
+        // each byte is moved at most once more.
+        rxPending_.erase(rxPending_.begin(), rxPending_.begin() + static_cast<long>(rxHead_));
+        rxHead_ = 0;
+    }
+}
+
+std::size_t Port::ReceiveRoom() const {
+    std::size_t capacity = rxLimit_ - kPtyReceiveShare;
+    std::size_t waiting = rxPending_.size() - rxHead_;
+    return waiting < capacity ? capacity - waiting : 0;
+}
+
+void Port::SetReceiveBuffer(std::size_t bytes) {
+    rxLimit_ = bytes;
+    DropReceived(rxLimit_ - kPtyReceiveShare);
+}
+
+void Port::DropReceived(std::size_t keep) {
+    std::size_t waiting = rxPending_.size() - rxHead_;
+    if (waiting > keep) {
+        rxPending_.resize(rxHead_ + keep);
+        counters.overruns.fetch_add(waiting - keep, std::memory_order_relaxed);
+    }
+}
+
+std::uint32_t Port::ReceiveWaiting() const {
+    return static_cast<std::uint32_t>(rxPending_.size() - rxHead_) +
+           BytesReadable(pty_.slave.Get());
+}
+
+std::size_t Port::WriteToReader(std::span<const std::uint8_t> bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         ssize_t count = ::write(pty_.master.Get(), bytes.data() + written, bytes.size() - written);
@@ -156,11 +204,11 @@ void Port::WriteToReader(std::span<const std::uint8_t> bytes) {
         } else if (count < 0 && errno == EINTR) {
             continue;
         } else {
-            break;  // the reader's input is full: what is left is lost
+            break;  // the pty's share is full: the rest waits in the receive buffer
         }
     }
     counters.delivered.fetch_add(written, std::memory_order_relaxed);
-    counters.overruns.fetch_add(bytes.size() - written, std::memory_order_relaxed);
+    return written;
 }
 
 void Port::Hold() {

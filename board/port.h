@@ -2,8 +2,11 @@
 //
 // Its transmitter reads what the slave's writers write (from the pty master) eagerly into a
 // queue and sends it at the line rate; while the queue holds kQueueLimit bytes or more, the
-// slave's writers are held. Its receiver hands what arrives to the slave's reader (by writing to
-// the pty master), after the port's receive faults; what does not fit is an overrun.
+// slave's writers are held. Its receiver behaves like a serial port's tty layer: what the line
+// carried (after the port's receive faults) waits for the slave's reader, first in the pty
+// itself and beyond that in the port's receive buffer, and is handed on (by writing to the pty
+// master) as the reader makes room. Only what finds the whole receive buffer full is dropped,
+// and counted as an overrun, as on a real port whose program cannot keep up.
 #pragma once
 
 #include <atomic>
@@ -55,6 +58,13 @@ class Port {
     static constexpr std::size_t kQueueLimit = 4096;
     static constexpr std::size_t kResumeLevel = kQueueLimit - 512;
     static constexpr std::size_t kQueueCapacity = 32 * 1024;
+    // What a pty itself holds for its reader before the master's writes stop (measured about
+    // 17 KiB of flip buffers plus the 4 KiB line discipline buffer); the receive buffer's size
+    // counts it in, so no size below it can be set.
+    static constexpr std::size_t kPtyReceiveShare = 24 * 1024;
+    // A Linux serial port's tty layer holds up to 640 KiB for a slow reader before it drops.
+    static constexpr std::size_t kDefaultReceiveBuffer = 640 * 1024;
+    static constexpr std::size_t kMaxReceiveBuffer = 64 * 1024 * 1024;
 
     // Creates COM<number> on a new pseudo-terminal; null with a reason on failure.
     static std::unique_ptr<Port> Open(int number, std::string &error);
@@ -80,6 +90,15 @@ class Port {
     void PurgeReceive();
 
     void Receive(std::span<const std::uint8_t> characters);
+    // Hands what waits in the receive buffer to the reader, as far as the pty takes it.
+    void DeliverReceived();
+    bool Delivering() const { return rxHead_ < rxPending_.size(); }
+    std::size_t receiveBuffer() const { return rxLimit_; }
+    // A size from kPtyReceiveShare to kMaxReceiveBuffer; what waits beyond a smaller one is lost
+    // as overruns.
+    void SetReceiveBuffer(std::size_t bytes);
+    // Characters waiting for the reader: in the receive buffer and in the pty.
+    std::uint32_t ReceiveWaiting() const;
 
     bool loopback = false;
     Plug plug;
@@ -97,7 +116,10 @@ class Port {
 
   private:
     explicit Port(int number) : number_(number), name_("COM" + std::to_string(number)) {}
-    void WriteToReader(std::span<const std::uint8_t> bytes);
+    // Writes to the pty master as much as it takes; returns how many bytes it took.
+    std::size_t WriteToReader(std::span<const std::uint8_t> bytes);
+    std::size_t ReceiveRoom() const;
+    void DropReceived(std::size_t keep);
     void ReopenSlave();
 
     int number_;
@@ -109,6 +131,10 @@ class Port {
     ByteQueue<kQueueCapacity> queue_;
     bool writersHeld_ = false;
     std::vector<std::uint8_t> arriving_;
+    // The receive buffer beyond the pty's share: bytes from rxHead_ on wait for the reader.
+    std::vector<std::uint8_t> rxPending_;
+    std::size_t rxHead_ = 0;
+    std::size_t rxLimit_ = kDefaultReceiveBuffer;
     RasState ras_ = RasState::kFree;
     std::uint32_t reservation_ = 0;
     bool locked_ = false;

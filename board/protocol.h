@@ -56,9 +56,13 @@
 //       framing=N     drop every Nth character the port receives, as a framing error (0: off)
 //       stray=HEX     deliver these bytes (1 to 64, as hex digits) once before the next
 //                     received character (0 or none: off)
+//       rxbuf=N       bytes the port's receive side holds for a slow reader before it drops
+//                     characters as overruns (24576 .. 67108864; default 655360, as a Linux
+//                     serial port's tty layer); a smaller size drops what waits beyond it
 //       ras=hold|free the remote access service holds or releases the port
 //   SHOW COMn                           -> OK KEY=VALUE ...
-//       the port's whole state and counters; values never contain blanks.
+//       the port's whole state and counters; values never contain blanks. rxwaiting counts the
+//       characters that wait for the port's reader.
 #pragma once
 
 #include <charconv>

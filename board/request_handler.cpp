@@ -93,6 +93,7 @@ struct PortChanges {
     std::optional<std::uint32_t> corrupt;
     std::optional<std::uint32_t> framing;
     std::optional<std::vector<std::uint8_t>> stray;
+    std::optional<std::size_t> receiveBuffer;
     std::optional<bool> hold;
 };
 
@@ -359,6 +360,11 @@ Answer RequestHandler::Set(const Words &args) {
             std::vector<std::uint8_t> bytes;
             valid = ParseStrayBytes(value, bytes);
             changes.stray = std::move(bytes);
+        } else if (key == "rxbuf") {
+            std::size_t bytes = 0;
+            valid = ParseNumber(value, bytes, Port::kMaxReceiveBuffer) &&
+                    bytes >= Port::kPtyReceiveShare;
+            changes.receiveBuffer = bytes;
         } else if (key == "ras") {
             valid = value == "hold" || value == "free";
             changes.hold = value == "hold";
@@ -383,6 +389,9 @@ Answer RequestHandler::Set(const Words &args) {
     }
     if (changes.stray) {
         port->faults.SetStray(std::move(*changes.stray));
+    }
+    if (changes.receiveBuffer) {
+        port->SetReceiveBuffer(*changes.receiveBuffer);
     }
     if (changes.hold && *changes.hold && port->ras() == RasState::kFree) {
         port->Hold();
@@ -411,7 +420,9 @@ Answer RequestHandler::Show(const Words &args) {
         " ras=" + std::string(RasName(port->ras())) +
         " held=" + (port->ras() == RasState::kHeld ? "yes" : "no") +
         " handle=" + std::to_string(port->reservation()) +
-        " queue=" + std::to_string(port->QueueBytes()) + " " + Counters(port->counters);
+        " queue=" + std::to_string(port->QueueBytes()) +
+        " rxbuf=" + std::to_string(port->receiveBuffer()) +
+        " rxwaiting=" + std::to_string(port->ReceiveWaiting()) + " " + Counters(port->counters);
     return Ok(values);
 }
 

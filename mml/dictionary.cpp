@@ -45,8 +45,10 @@ constexpr std::array kObjects = {
 };
 
 constexpr std::size_t kPortName = 0;
+constexpr std::size_t kRxErrors = 12;
 constexpr std::size_t kLoopOperating = kObjects.size() - 1;
 static_assert(kObjects[kPortName].name == "portName");
+static_assert(kObjects[kRxErrors].name == "portErrStatRxTotal");
 static_assert(kObjects[kLoopOperating].name == "portmodLoopOperating");
 
 bool IsPrintable(char c) {
@@ -85,6 +87,9 @@ std::size_t PortNameObject() {
 }
 std::size_t LoopOperatingObject() {
     return kLoopOperating;
+}
+std::size_t RxErrorsObject() {
+    return kRxErrors;
 }
 
 bool IsValidInstance(std::string_view instance) {

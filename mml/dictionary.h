@@ -44,6 +44,8 @@ std::optional<std::size_t> FindObject(std::string_view name);
 // port as present by creating it).
 std::size_t PortNameObject();
 std::size_t LoopOperatingObject();
+// portErrStatRxTotal: the receive errors of a port.
+std::size_t RxErrorsObject();
 
 // An instance name is 1 to 31 printable ASCII characters (0x21-0x7E) other than ','. It may
 // contain dots, but its last dot-separated part must not be a number: "portmodLoopOperating.a.3"

@@ -1,5 +1,6 @@
 // The store's requests: get and set of many objects in one transaction, by identifier or name.
 #include "mml/store.h"
+#include "mml/kernel_rx_errors.h"
 #include "mml/sqlite_support.h"
 
 namespace vyn::mml {
@@ -63,6 +64,24 @@ bool Store::ReadObject(const ObjectKey &key, Value &value, bool &found, Error &e
     return true;
 }
 
+// A port of this machine's own serial hardware has no board to publish its receive errors: the
+// kernel counts them, and they are read at the moment the object is. Any other port (a board's,
+// one whose device is missing) keeps the value in the store.
+bool Store::ReadKernelRxErrors(const ObjectKey &key, Value &value, Error &error) {
+    Value device;
+    bool found = false;
+    if (!ReadObject({PortNameObject(), key.instance, key.port}, device, found, error)) {
+        return false;
+    }
+    if (found && IsValidDeviceName(device.text)) {
+        auto total = KernelReceiveErrors(PortDeviceDirectory() + "/" + device.text, ttyInfo_);
+        if (total) {
+            value = Value::Integer(static_cast<int32_t>(*total));
+        }
+    }
+    return true;
+}
+
 bool Store::ObjectExists(const ObjectKey &key, bool &found, Error &error) {
     Value ignored;
     return ReadObject(key, ignored, found, error);
@@ -104,6 +123,10 @@ bool Store::Get(std::span<Binding> bindings, Answer &answer, Error &error) {
         if (!found) {
             answer = {MML_ERROR_STATUS_NO_SUCH_NAME, static_cast<int>(i + 1)};
             return true;
+        }
+        if (bindings[i].key.object == RxErrorsObject() &&
+            !ReadKernelRxErrors(bindings[i].key, values[i], error)) {
+            return false;
         }
     }
     if (!transaction.Commit(error)) {

@@ -56,6 +56,8 @@ class Store {
   public:
     struct Options {
         int busyTimeoutMs = 5000;  // how long a request waits for another writer
+        // The kernel's tty tables, where a real serial port's receive errors are read.
+        std::string ttyInfo = "/proc/tty";
     };
 
     // Opens an existing store. Fails for a missing or unreadable file, a file that is not a
@@ -72,7 +74,9 @@ class Store {
     }
 
     // The requests of the management library. Get fills each binding's value with the object's
-    // type and value; Set writes every binding or none. Both return false only when the store
+    // type and value (portErrStatRxTotal of a port whose device is a real serial port: the
+    // kernel's count of its receive errors, which nobody publishes); Set writes every binding or
+    // none. Both return false only when the store
     // failed; noSuchName and badValue come back in `answer`, with nothing changed. Set stores 1
     // for portmodLoopOperating = 3 of a resident instance and puts the 1 into the binding.
     bool Get(std::span<Binding> bindings, Answer &answer, Error &error);
@@ -116,6 +120,7 @@ class Store {
     bool PrepareStatements(Error &error);
     bool ReadObject(const ObjectKey &key, Value &value, bool &found, Error &error);
     bool ObjectExists(const ObjectKey &key, bool &found, Error &error);
+    bool ReadKernelRxErrors(const ObjectKey &key, Value &value, Error &error);
     bool UpdateObject(const ObjectKey &key, const Value &value, bool &found, Error &error);
     bool InsertObject(const ObjectKey &key, const Value &value, Error &error);
     bool SetRecords(std::span<Binding> bindings, Answer &answer,
@@ -125,6 +130,7 @@ class Store {
     bool Explain(const Answer &answer, std::span<const Binding> bindings, Error &error) const;
 
     std::string path_;
+    std::string ttyInfo_;
     Connection db_;
     Statement select_;
     Statement update_;

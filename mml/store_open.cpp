@@ -144,6 +144,7 @@ std::unique_ptr<Store> Store::Connect(const std::string &path, Error &error, Opt
     sqlite3_exec(db.get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
 
     std::unique_ptr<Store> store(new Store(path, std::move(db)));
+    store->ttyInfo_ = std::move(options.ttyInfo);
     if (!store->PrepareStatements(error)) {
         return nullptr;
     }

@@ -107,15 +107,15 @@ bool LineUse(uint32_t baud, bool cpuBudget) {
     CpuShare whole(agent);
     auto watch = [&](const std::vector<int32_t> &states) {
         peakRssKib = std::max(peakRssKib, vyn::bench::ProcessMemoryKib(agent, "VmRSS"));
-        bool allRunning =
-            std::all_of(states.begin(), states.end(), [](int32_t s) { return s == 3; });
+        bool allRunning = std::all_of(states.begin(), states.end(),
+                                      [](int32_t s) { return s == LoopStateRunning; });
         if (!window && allRunning) {
             window.emplace(agent);
         } else if (window && windowPercent < 0 && window->Elapsed() >= Seconds(kWindow)) {
             windowPercent = allRunning ? window->Percent() : -2;
         }
     };
-    if (!rig.SetOnAllPorts("portLoopState", 1, error) ||
+    if (!rig.SetOnAllPorts("portLoopState", LoopStateRequested, error) ||
         !rig.WaitForEnd(ports, kTestLimitMs, watch, error)) {
         return Failed(name, error);
     }
@@ -137,7 +137,7 @@ bool LineUse(uint32_t baud, bool cpuBudget) {
             return Failed(name, error);
         }
         ratios.push_back(static_cast<double>(rates[port - 1]) / baud);
-        if (states[port - 1] == 5 && text.rfind(kCleanEnd, 0) == 0) {
+        if (states[port - 1] == LoopStateComplete && text.rfind(kCleanEnd, 0) == 0) {
             ++clean;
         } else {
             std::printf("  COM%d: state %d, \"%s\"\n", port, states[port - 1], text.c_str());
@@ -219,7 +219,7 @@ bool MeasureStart(AgentRig &rig, StartTimes &times, std::string &error) {
         return false;
     }
     std::uint64_t sentBefore = counters.value.sent;
-    if (!rig.Set({{rig.Name("portLoopState", 1), 1}}, error)) {
+    if (!rig.Set({{rig.Name("portLoopState", 1), LoopStateRequested}}, error)) {
         return false;
     }
     Clock::time_point set = Clock::now();
@@ -283,7 +283,7 @@ bool StartLatency() {
             !rig.GetIntegers({rig.Name("portLoopState", 1)}, state, error)) {
             return Failed(name, error);
         }
-        if (state[0] != 5) {
+        if (state[0] != LoopStateComplete) {
             return Failed(name, "the test ended in state " + std::to_string(state[0]));
         }
         std::printf(

@@ -17,13 +17,14 @@
 
 #include "board/client/client.h"
 #include "mml/store.h"
+#include "mml/vocabulary.h"
 #include "tests/support/process.h"
 
 namespace vyn::bench {
 
-// Loop states a console reads back: 2 stopped, 4 failed, 5 time ran out.
+// Loop states a console reads back when a test has ended.
 inline bool TestEnded(int32_t state) {
-    return state == 2 || state == 4 || state == 5;
+    return state == LoopStateStopped || state == LoopStateFailed || state == LoopStateComplete;
 }
 
 class AgentRig {

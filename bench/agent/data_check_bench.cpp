@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "bench/agent/verdict.h"
-#include "loop/data_check.h"
-#include "loop/line_math.h"
+#include "agent/loop/data_check.h"
+#include "agent/loop/line_math.h"
 
 namespace {
 

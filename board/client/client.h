@@ -75,7 +75,7 @@ class Client {
     Result<std::uint32_t> Reserve(std::string_view port);
     Status Free(std::uint32_t handle);
     Result<bool> Held(std::string_view port);
-    // Applies "key=value ..." settings (plug, loopback, corrupt, framing, stray, ras).
+    // Applies "key=value ..." settings (plug, loopback, corrupt, framing, stray, rxbuf, ras).
     Status Set(std::string_view port, std::string_view settings);
     Result<KeyValues> Show(std::string_view port);
 

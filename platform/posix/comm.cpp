@@ -1,5 +1,6 @@
 // The Comm calls on port handles (line settings, time-outs, queue and error status, purges) and
 // DeviceIoControl on ports and on the board's control device.
+#include "mml/vocabulary.h"
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
@@ -12,8 +13,6 @@ namespace vyn::platform {
 namespace {
 
 // The board driver's control codes on a port: internal loopback on and off.
-constexpr DWORD kPortLoopbackOn = 0x001B0104;
-constexpr DWORD kPortLoopbackOff = 0x001B0100;
 
 // How often a queue reading is retried when a write moved bytes into the device meanwhile.
 constexpr int kQueueAttempts = 3;
@@ -187,11 +186,11 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     if (!port) {
         return FALSE;
     }
-    if (code != kPortLoopbackOn && code != kPortLoopbackOff) {
+    if (code != IoctlPortLoopbackOn && code != IoctlPortLoopbackOff) {
         return FailWith(ERROR_INVALID_FUNCTION);
     }
     if (bytesReturned != nullptr) {
         *bytesReturned = 0;
     }
-    return Done(port->driver().SetLoopback(code == kPortLoopbackOn));
+    return Done(port->driver().SetLoopback(code == IoctlPortLoopbackOn));
 }

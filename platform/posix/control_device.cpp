@@ -25,7 +25,7 @@ DWORD ControlDevice::Probe() {
 
 DWORD ControlDevice::Control(DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize,
                              DWORD *returned) {
-    if (code != kControlLoopbackOn && code != kControlLoopbackOff) {
+    if (code != ControlLoopbackOn && code != ControlLoopbackOff) {
         return ERROR_INVALID_FUNCTION;
     }
     if (in == nullptr || inSize < sizeof(DWORD) || out == nullptr || outSize < sizeof(DWORD)) {
@@ -33,7 +33,7 @@ DWORD ControlDevice::Control(DWORD code, const void *in, DWORD inSize, void *out
     }
     DWORD index = 0;
     std::memcpy(&index, in, sizeof index);
-    DWORD error = client_.SetLoopbackByIndex(index, code == kControlLoopbackOn).error;
+    DWORD error = client_.SetLoopbackByIndex(index, code == ControlLoopbackOn).error;
     // The output tells the caller whether the switch was made: 0 when it was.
     std::memcpy(out, &error, sizeof error);
     if (returned != nullptr) {

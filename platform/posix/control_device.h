@@ -5,16 +5,15 @@
 #include <string>
 
 #include "board/client/client.h"
+#include "mml/vocabulary.h"
 #include "platform/posix/handles.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {
 
-// Control codes of the control device: internal loopback on and off for the port whose 0-based
-// index is the 4-byte input; the 4-byte output stays 0 when it is done.
-inline constexpr DWORD kControlLoopbackOn = 130;
-inline constexpr DWORD kControlLoopbackOff = 131;
-
+// Its control codes (ControlLoopbackOn, ControlLoopbackOff in mml/vocabulary.h) switch the
+// internal loopback of the port whose 0-based index is the 4-byte input; the 4-byte output stays
+// 0 when it is done.
 class ControlDevice final : public KernelObject {
   public:
     explicit ControlDevice(const std::string &socketPath);

@@ -100,6 +100,9 @@ constexpr MessageText kMessageTable[] = {
     {ERROR_CLASS_ALREADY_EXISTS, "Class already exists."},
     {ERROR_CLASS_DOES_NOT_EXIST, "Class does not exist."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
+    {kErrorConsolePort, "The port is a console of this system and is never tested."},
+    {kErrorNoInternalLoopback,
+     "Internal loopback is not supported by this port; test it with an external loopback plug."},
 };
 
 const char *MessageFor(DWORD code) {

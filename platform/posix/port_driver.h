@@ -34,6 +34,8 @@ class PortDriver {
     virtual DWORD Purge(bool receive, bool transmit) = 0;
     // CE_* flags for the receive errors that happened since the last call.
     virtual DWORD TakeErrors(DWORD &flags) = 0;
+    // The port is being closed: whatever the driver changed that outlives a close goes back.
+    virtual void Release() {}
 };
 
 }  // namespace vyn::platform

@@ -145,6 +145,7 @@ void SerialPort::OnClose() {
         return;
     }
     Reactor::Instance().Detach(channel_);
+    driver_->Release();
     Unclaim(fd_.Get());
 }
 
@@ -185,7 +186,7 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
     unsigned major = ::major(status.st_rdev);
     unsigned minor = ::minor(status.st_rdev);
     if (IsConsoleDevice(major, minor) || IsActiveConsole(status.st_rdev)) {
-        return Fail(error, ERROR_ACCESS_DENIED);
+        return Fail(error, kErrorConsolePort);
     }
     UniqueFd fd = OpenSameObject(where.Get(), path, status);
     if (!fd.Valid()) {

@@ -36,8 +36,9 @@ class SerialPort final : public KernelObject {
                DWORD access);
     ~SerialPort() override;
 
-    // Ends pending operations (ERROR_OPERATION_ABORTED) and gives up the port's exclusivity at
-    // once; the descriptor itself closes with the last reference.
+    // Ends pending operations (ERROR_OPERATION_ABORTED), lets the driver leave the port as it
+    // found it and gives up the port's exclusivity at once; the descriptor itself closes with the
+    // last reference.
     void OnClose() override;
 
     bool IsOpen() const { return !closed_.load(std::memory_order_acquire); }

@@ -26,6 +26,7 @@ class Kernel final : public UartSystem {
     }
     int SetModemBits(int fd, int bits) override { return Call(::ioctl(fd, TIOCMBIS, &bits)); }
     int ClearModemBits(int fd, int bits) override { return Call(::ioctl(fd, TIOCMBIC, &bits)); }
+    int GetModemBits(int fd, int &bits) override { return Call(::ioctl(fd, TIOCMGET, &bits)); }
     int OutputQueue(int fd, int &bytes) override { return Call(::ioctl(fd, TIOCOUTQ, &bytes)); }
     int InputQueue(int fd, int &bytes) override { return Call(::ioctl(fd, FIONREAD, &bytes)); }
     int Flush(int fd, int queue) override { return Call(::ioctl(fd, TCFLSH, queue)); }
@@ -42,6 +43,9 @@ class Kernel final : public UartSystem {
 DWORD FromErrno(int error) {
     return error == 0 ? ERROR_SUCCESS : Win32ErrorFromErrno(error);
 }
+
+// The modem outputs that a close leaves as they are and that the driver changes.
+constexpr int kRestoredModemBits = kModemLoopBit | TIOCM_DTR | TIOCM_RTS;
 
 DWORD QueueBytes(int error, int count, DWORD &bytes) {
     if (error != 0) {
@@ -61,6 +65,8 @@ UartSystem &KernelUartSystem() {
 UartPort::UartPort(int fd, UartSystem &system) : fd_(fd), system_(system) {
     // Errors counted before the port was opened are not this user's.
     countersKnown_ = system_.Counters(fd_, seen_) == 0;
+    termiosKnown_ = system_.GetTermios(fd_, foundTermios_) == 0;
+    modemKnown_ = system_.GetModemBits(fd_, foundModem_) == 0;
 }
 
 DWORD UartPort::SetLine(const SerialLine &line) {
@@ -98,8 +104,24 @@ DWORD UartPort::GetLine(SerialLine &line) {
 }
 
 DWORD UartPort::SetLoopback(bool on) {
-    return FromErrno(on ? system_.SetModemBits(fd_, kModemLoopBit)
-                        : system_.ClearModemBits(fd_, kModemLoopBit));
+    if (!on) {
+        return FromErrno(system_.ClearModemBits(fd_, kModemLoopBit));
+    }
+    // Drivers without modem control refuse the bit; many others take it and do not loop. Only
+    // a bit that reads back is a loopback: otherwise the test would end with nothing received,
+    // which reads like a broken port.
+    int error = system_.SetModemBits(fd_, kModemLoopBit);
+    if (error == ENOTTY || error == EINVAL || error == EOPNOTSUPP) {
+        return kErrorNoInternalLoopback;
+    }
+    int bits = 0;
+    if (error == 0) {
+        error = system_.GetModemBits(fd_, bits);
+    }
+    if (error != 0) {
+        return FromErrno(error);
+    }
+    return (bits & kModemLoopBit) != 0 ? ERROR_SUCCESS : kErrorNoInternalLoopback;
 }
 
 DWORD UartPort::OutputQueue(DWORD &bytes) {
@@ -139,6 +161,28 @@ DWORD UartPort::TakeErrors(DWORD &flags) {
     seen_ = now;
     countersKnown_ = true;
     return ERROR_SUCCESS;
+}
+
+void UartPort::Release() {
+    // Internal loopback first, so that nothing the port sends meanwhile comes back to it. DTR and
+    // RTS go back to what the open left; a close with HUPCL in the restored setting then drops
+    // them as it would for any user.
+    if (modemKnown_) {
+        int now = 0;
+        if (system_.GetModemBits(fd_, now) == 0) {
+            int on = foundModem_ & kRestoredModemBits & ~now;
+            int off = now & kRestoredModemBits & ~foundModem_;
+            if (off != 0) {
+                system_.ClearModemBits(fd_, off);
+            }
+            if (on != 0) {
+                system_.SetModemBits(fd_, on);
+            }
+        }
+    }
+    if (termiosKnown_) {
+        system_.SetTermios(fd_, foundTermios_);
+    }
 }
 
 }  // namespace vyn::platform

@@ -1,7 +1,9 @@
 // The driver of a real serial port (a UART of this machine): line settings through termios2,
 // internal loopback through the modem-control bit TIOCM_LOOP, the output queue through TIOCOUTQ
-// and receive errors through the interrupt counters. Every system call goes through UartSystem,
-// so that the driver can be exercised against a stand-in.
+// and receive errors through the interrupt counters. The kernel keeps a port's termios and its
+// modem outputs (TIOCM_LOOP included) from one user to the next, so the driver puts back what it
+// found when the port is closed. Every system call goes through UartSystem, so that the driver
+// can be exercised against a stand-in.
 #pragma once
 
 #include <asm/termbits.h>
@@ -31,6 +33,7 @@ class UartSystem {
     virtual int SetTermios(int fd, const termios2 &settings) = 0;  // TCSETS2
     virtual int SetModemBits(int fd, int bits) = 0;                // TIOCMBIS
     virtual int ClearModemBits(int fd, int bits) = 0;              // TIOCMBIC
+    virtual int GetModemBits(int fd, int &bits) = 0;               // TIOCMGET
     virtual int OutputQueue(int fd, int &bytes) = 0;               // TIOCOUTQ
     virtual int InputQueue(int fd, int &bytes) = 0;                // FIONREAD
     virtual int Flush(int fd, int queue) = 0;                      // TCFLSH
@@ -52,10 +55,16 @@ class UartPort final : public PortDriver {
     DWORD InputQueue(DWORD &bytes) override;
     DWORD Purge(bool receive, bool transmit) override;
     DWORD TakeErrors(DWORD &flags) override;
+    void Release() override;
 
   private:
     int fd_;
     UartSystem &system_;
+    // What the port held when it was opened, where it could be read.
+    bool termiosKnown_ = false;
+    termios2 foundTermios_{};
+    bool modemKnown_ = false;
+    int foundModem_ = 0;
     std::mutex mutex_;  // guards the counters seen last
     bool countersKnown_ = false;
     UartCounters seen_;

@@ -1,12 +1,25 @@
 # Shared by the scripts: installs from Debian's packages whatever the build and the tests need.
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
-                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps
+                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache
                   libsnmp-dev snmpd snmptrapd snmp smitools)
 
-ensure_packages() {
+# The compiler cache keys objects by paths relative to the source root, so that every clone of
+# the project on this machine (a CI run's included) reuses what another one compiled.
+export CCACHE_BASEDIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+export CCACHE_NOHASHDIR=1
+
+# What scripts/vmtest needs besides the build: the emulator, the virtual machine's shell and
+# tools, and the archiver of its initial file system.
+VYNLOOP_VM_PACKAGES=(qemu-system-x86 busybox-static cpio)
+
+# install_missing [APT-OPTION...] -- PACKAGE...
+install_missing() {
+    local options=()
+    while [ "$1" != "--" ]; do options+=("$1"); shift; done
+    shift
     local missing=()
-    for package in "${VYNLOOP_PACKAGES[@]}"; do
+    for package in "$@"; do
         dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -14,8 +27,18 @@ ensure_packages() {
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" \
+            "${missing[@]}" >/dev/null
     fi
+}
+
+ensure_packages() {
+    install_missing -- "${VYNLOOP_PACKAGES[@]}"
+}
+
+# The emulator's recommendations (graphics, firmware for other machines) are not needed.
+ensure_vm_packages() {
+    install_missing --no-install-recommends -- "${VYNLOOP_VM_PACKAGES[@]}"
 }
 
 # The standard MIB modules that VYNLOOP-MIB imports, in build/mibs (fetched once).

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "loop/port_state.h"
-#include "loop/port_test.h"
-#include "mib/mib.h"
+#include "agent/loop/port_state.h"
+#include "agent/loop/port_test.h"
+#include "agent/mib/mib.h"
 #include "tests/support/fake_mml.h"
 
 class AgentTest : public ::testing::Test {

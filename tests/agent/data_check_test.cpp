@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "loop/data_check.h"
-#include "loop/line_math.h"
+#include "agent/loop/data_check.h"
+#include "agent/loop/line_math.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "loop/line_math.h"
-#include "loop/port_test.h"
+#include "agent/loop/line_math.h"
+#include "agent/loop/port_test.h"
 
 namespace {
 
@@ -54,26 +54,26 @@ std::string Pattern(const char *data, int32_t length) {
 
 TEST(LineMathTest, TheUserPatternIsKeptWhereItFitsTheDataSize) {
     char data[USER_DATA_SIZE] = "ABC~";
-    PatternChoice kept = SettlePattern(2, 8, data, 4);
+    PatternChoice kept = SettlePattern(LoopPatternUser, 8, data, 4);
     EXPECT_EQ(kept.barberPole, 0u);
     EXPECT_EQ(Pattern(data, kept.length), "ABC~");
-    kept = SettlePattern(2, 7, data, 4);  // 7 bits: bytes are not examined
+    kept = SettlePattern(LoopPatternUser, 7, data, 4);  // 7 bits: bytes are not examined
     EXPECT_EQ(kept.barberPole, 0u);
 
     char six[USER_DATA_SIZE] = "0123?";
-    kept = SettlePattern(2, 6, six, 5);
+    kept = SettlePattern(LoopPatternUser, 6, six, 5);
     EXPECT_EQ(kept.barberPole, 0u);
-    EXPECT_EQ(kept.loopPattern, 2);
+    EXPECT_EQ(kept.loopPattern, LoopPatternUser);
     char sixHigh[USER_DATA_SIZE] = "012@";
-    PatternChoice replaced = SettlePattern(2, 6, sixHigh, 4);
+    PatternChoice replaced = SettlePattern(LoopPatternUser, 6, sixHigh, 4);
     EXPECT_EQ(replaced.barberPole, 1u);
-    EXPECT_EQ(replaced.loopPattern, 1);
+    EXPECT_EQ(replaced.loopPattern, LoopPatternBarber);
     ASSERT_EQ(replaced.length, 30);
     EXPECT_EQ(sixHigh[0], ' ');
     EXPECT_EQ(sixHigh[29], '=');
 
     char five[USER_DATA_SIZE] = "abc";
-    replaced = SettlePattern(2, 5, five, 3);
+    replaced = SettlePattern(LoopPatternUser, 5, five, 3);
     EXPECT_EQ(replaced.barberPole, 1u);
     ASSERT_EQ(replaced.length, 8);
     EXPECT_EQ(five[0], 0x01);
@@ -83,8 +83,8 @@ TEST(LineMathTest, TheUserPatternIsKeptWhereItFitsTheDataSize) {
 TEST(LineMathTest, GeneratedPatternsBySize) {
     char seven[USER_DATA_SIZE];
     char eight[USER_DATA_SIZE];
-    PatternChoice a = SettlePattern(1, 7, seven, 0);
-    PatternChoice b = SettlePattern(1, 8, eight, 0);
+    PatternChoice a = SettlePattern(LoopPatternBarber, 7, seven, 0);
+    PatternChoice b = SettlePattern(LoopPatternBarber, 8, eight, 0);
     ASSERT_EQ(a.length, 60);
     ASSERT_EQ(b.length, 60);
     EXPECT_EQ(memcmp(seven, eight, 60), 0);

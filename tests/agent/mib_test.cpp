@@ -17,7 +17,7 @@ class CmdTableTest : public AgentTest {
 TEST_F(CmdTableTest, ReadsFifteenParametersInOneGetThenRasStatus) {
     Set("portLoopSpeed", fake_mml::Integer(19200));
     Set("portLoopUData", fake_mml::Text("hello"));
-    Set("portRasStatus", fake_mml::Integer(1));
+    Set("portRasStatus", fake_mml::Integer(RasStatusMayBorrow));
     Set("portInBuffSize", fake_mml::Integer(4096));
     ASSERT_EQ(ReadPortCmdTable(7, entry), 1);
     auto requests = fake_mml::Requests();
@@ -33,7 +33,7 @@ TEST_F(CmdTableTest, ReadsFifteenParametersInOneGetThenRasStatus) {
     EXPECT_EQ(entry->loopSpeed, 19200u);
     EXPECT_STREQ(entry->userData, "hello");
     EXPECT_EQ(entry->userDataLength, 5);
-    EXPECT_EQ(entry->rasStatus, 1);
+    EXPECT_EQ(entry->rasStatus, RasStatusMayBorrow);
     EXPECT_EQ(entry->inBuffSize, 4096);
     EXPECT_EQ(entry->engineState, Idle);
     EXPECT_EQ(fake_mml::LiveAllocations(), 0);
@@ -45,7 +45,7 @@ TEST_F(CmdTableTest, AFailedFirstRequestChangesNoField) {
     std::string portNameBefore = entry->portName;
     int32_t loopState = entry->loopState, rasStatus = entry->rasStatus;
     Set("portName", fake_mml::Text("COM9"));
-    Set("portLoopState", fake_mml::Integer(1));
+    Set("portLoopState", fake_mml::Integer(LoopStateRequested));
     fake_mml::GetScript().failedRequests[3] = {0, 5, 7, 11, 13};
     EXPECT_EQ(ReadPortCmdTable(7, entry), 0);
     EXPECT_EQ(Message(),
@@ -115,14 +115,14 @@ TEST_F(CmdTableTest, AnUnexpectedTypeIsReportedAndLeavesItsFieldAlone) {
 }
 
 TEST_F(CmdTableTest, RasStatusIsZeroForARefusedNameAndTwoForAFailedRead) {
-    Set("portRasStatus", fake_mml::Integer(1));
+    Set("portRasStatus", fake_mml::Integer(RasStatusMayBorrow));
     fake_mml::GetScript().refusedNames["portRasStatus.abc.3"] = 2;
     EXPECT_EQ(ReadPortCmdTable(7, entry), 1);
     EXPECT_EQ(entry->rasStatus, 0);
     fake_mml::GetScript().refusedNames.clear();
     fake_mml::GetScript().failedObjects["portRasStatus.abc.3"] = {3, 0, 0, 0, 0};
     EXPECT_EQ(ReadPortCmdTable(7, entry), 1);
-    EXPECT_EQ(entry->rasStatus, 2);
+    EXPECT_EQ(entry->rasStatus, RasStatusUnknown);
     EXPECT_EQ(entry->engineState, Idle);
     EXPECT_EQ(Message(), "");
 }

@@ -1,5 +1,5 @@
 // The port table's discovery of ports with test objects, and the instance name.
-#include "shell/shell.h"
+#include "agent/shell/shell.h"
 #include "tests/agent/agent_fixture.h"
 
 namespace {

@@ -31,7 +31,7 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     entry->timeRemain = 8;
     entry->locErr = 23;
     snprintf(entry->errData, sizeof entry->errData, "abc");
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     auto requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 1u);
     const auto &sent = requests[0].bindings;
@@ -46,12 +46,12 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     EXPECT_EQ(sent[8].text, "abc");
     EXPECT_EQ(sent[9].name, "portLoopState.abc.3");
     EXPECT_EQ(sent[9].integer, 3);
-    EXPECT_EQ(entry->loopState, 3);
+    EXPECT_EQ(entry->loopState, LoopStateRunning);
 
     entry->msgText[0] = 0;
     entry->errData[0] = 0;
     int conversions = fake_mml::Conversions();
-    PublishLoopResults(7, entry, 0);
+    PublishLoopResults(7, entry, PUBLISH_NO_STATE);
     requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 2u);
     ASSERT_EQ(requests[1].bindings.size(), 9u);
@@ -59,12 +59,12 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     EXPECT_EQ(requests[1].bindings[0].text, "");
     EXPECT_EQ(requests[1].bindings[8].text, "");
     EXPECT_EQ(fake_mml::Conversions(), conversions) << "names are converted once per test";
-    EXPECT_EQ(fake_mml::Object("portLoopState.abc.3")->integer, 3);
+    EXPECT_EQ(fake_mml::Object("portLoopState.abc.3")->integer, LoopStateRunning);
 }
 
 TEST_F(PublishTest, WithoutASessionTheListIsBuiltAndNothingSent) {
     snprintf(entry->msgText, sizeof entry->msgText, "kept");
-    PublishLoopResults(0, entry, 3);
+    PublishLoopResults(0, entry, LoopStateRunning);
     EXPECT_EQ(entry->resultListBuilt, 1u);
     EXPECT_TRUE(fake_mml::Requests().empty());
     EXPECT_EQ(Message(), "kept");
@@ -72,7 +72,7 @@ TEST_F(PublishTest, WithoutASessionTheListIsBuiltAndNothingSent) {
 
 TEST_F(PublishTest, ARefusedNameLeavesNoListAndTheNextPublicationStartsAgain) {
     fake_mml::GetScript().refusedNames["portLoopRate.abc.3"] = 2;
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     EXPECT_EQ(entry->resultListBuilt, 0u);
     EXPECT_EQ(entry->resultBindings, nullptr);
     EXPECT_EQ(Message(), "Internal Error MMLStrToMMLOid failed for portLoopRate.abc.3, Error 2");
@@ -80,21 +80,21 @@ TEST_F(PublishTest, ARefusedNameLeavesNoListAndTheNextPublicationStartsAgain) {
     EXPECT_EQ(fake_mml::Conversions(), 4);
 
     fake_mml::GetScript().refusedNames.clear();
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     EXPECT_EQ(entry->resultListBuilt, 1u);
     EXPECT_EQ(fake_mml::Conversions(), 14);
 
     MMLFreeVarBindList(&entry->resultList);
     entry->resultListBuilt = 0;
     fake_mml::GetScript().refusedNames["portLoopState.abc.3"] = 5;
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     EXPECT_EQ(Message(),
               "Internal Error MMLStrToMMLOid(b) failed for portLoopState.abc.3, Error 5");
 }
 
 TEST_F(PublishTest, AFailedRequestReplacesTheMessageAndKeepsTheList) {
     fake_mml::GetScript().failedRequests[1] = {1, 0, 0, 14, 5};
-    PublishLoopResults(7, entry, 0);
+    PublishLoopResults(7, entry, PUBLISH_NO_STATE);
     EXPECT_EQ(Message(),
               "Internal Error MMLRequestLocal(a) failed, errorStatus = 0, errorIndex = 0, "
               "Error1 = 14, Error2 = 5");

@@ -1,5 +1,5 @@
 // The one-line result of a test and the description of a failed device operation.
-#include "loop/report.h"
+#include "agent/loop/report.h"
 #include "tests/agent/agent_fixture.h"
 
 namespace {
@@ -135,7 +135,7 @@ TEST_F(ReportTest, PublishesTheResultWithTheReasonAndReleasesWhatTheTestHeld) {
     entry->rxCount = 0;
     entry->writeState = 0;
     entry->writeBuffer = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 960));
-    PublishLoopResults(7, entry, 3);
+    PublishLoopResults(7, entry, LoopStateRunning);
     ReportTestCompletion(7, entry, 5);
     auto requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 2u);

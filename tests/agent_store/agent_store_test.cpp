@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "loop/port_state.h"
-#include "loop/report.h"
-#include "mib/mib.h"
+#include "agent/loop/port_state.h"
+#include "agent/loop/report.h"
+#include "agent/mib/mib.h"
 #include "mml/store.h"
 #include "tests/support/process.h"
 
@@ -69,7 +69,7 @@ TEST_F(AgentStoreTest, ReadsTheProvisionedRequest) {
 }
 
 TEST_F(AgentStoreTest, AConsoleReadsExactlyWhatTheReportPublished) {
-    PublishLoopResults(session_, entry_, 3);
+    PublishLoopResults(session_, entry_, LoopStateRunning);
     EXPECT_EQ(Get({"portLoopState.abc.3"}), std::vector<std::string>{"3"});
     entry_->rxCount = 95940;
     entry_->txTotal = 96000;

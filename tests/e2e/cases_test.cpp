@@ -241,25 +241,6 @@ namespace {
 
 class LongCasesTest : public EngineTest {};
 
-// Takes about 75 seconds: a test without a time limit on a port with portRasStatus 1 runs in
-// 60-second periods that the console renews, and ends when a period is not renewed.
-TEST_F(LongCasesTest, ATestWithoutLimitRunsInPeriodsTheConsoleRenews) {
-    StartSystem(1);
-    Request(1, {{"portLoopTime", "0"}, {"portRasStatus", "1"}});
-    ASSERT_TRUE(WaitForState(1, 3));
-    ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTimeRemain", 1) <= 50; }, 30000));
-    Set({Name("portLoopTimeRemain", 1) + "=70"});
-    ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTimeRemain", 1) >= 60; }, 10000))
-        << "renewed";
-    TestEnd end = WaitForEnd(1, 120000);
-    EXPECT_EQ(end.state, 5);
-    EXPECT_EQ(end.text.rfind("Infinite loopback test terminated due to loss of communications, no "
-                             "errors detected. Avg transmission rate was ",
-                             0),
-              0u)
-        << end.text;
-}
-
 TEST_F(LongCasesTest, ABoardThatGoesAwayFailsTheTestAndNotTheAgent) {
     StartSystem(2);
     Request(1, {{"portLoopSpeed", "115200"}, {"portLoopTime", "30"}});

@@ -1,8 +1,9 @@
 // Sixteen ports tested at once, timed, with internal loopback: every port passes with the line's
-// rate, and its totals match what the line carried.
+// rate, and its totals match what the line carried, whatever the speeds of its neighbours.
 #include <cmath>
 
-#include "loop/line_math.h"
+#include "agent/loop/line_math.h"
+#include "mml/vocabulary.h"
 #include "tests/e2e/engine_fixture.h"
 
 namespace vyn::test {
@@ -10,10 +11,10 @@ namespace {
 
 struct LineCase {
     const char *name;
-    int speed;
+    std::vector<int> speeds;  // port n at speeds[(n - 1) % size]
     int dataSize;
-    int parity;    // portLoopParity: 1 none, 3 even
-    int stopBits;  // portStopBits: 1 one, 3 two
+    int parity;
+    int stopBits;
 };
 
 class LinesTest : public EngineTest, public ::testing::WithParamInterface<LineCase> {};
@@ -23,18 +24,20 @@ TEST_P(LinesTest, SixteenPortsPassAtTheLineRate) {
     const int ports = 16;
     const int seconds = 10;
     StartSystem(ports);
+    auto speedOf = [&](int port) { return line.speeds[(port - 1) % line.speeds.size()]; };
     for (int port = 1; port <= ports; ++port) {
-        Request(port, {{"portLoopSpeed", std::to_string(line.speed)},
+        Request(port, {{"portLoopSpeed", std::to_string(speedOf(port))},
                        {"portLoopDataSize", std::to_string(line.dataSize)},
                        {"portLoopParity", std::to_string(line.parity)},
                        {"portStopBits", std::to_string(line.stopBits)},
                        {"portLoopTime", std::to_string(seconds)}});
     }
-    WritePlan plan = PlanWrites(line.speed, line.dataSize, line.stopBits, line.parity, 60);
-    const double expected = static_cast<double>(plan.charsPerSecond) * seconds;
     for (int port = 1; port <= ports; ++port) {
+        int speed = speedOf(port);
+        WritePlan plan = PlanWrites(speed, line.dataSize, line.stopBits, line.parity, 60);
+        const double expected = static_cast<double>(plan.charsPerSecond) * seconds;
         TestEnd end = WaitForEnd(port);
-        EXPECT_EQ(end.state, 5) << "port " << port << ": " << end.text;
+        EXPECT_EQ(end.state, LoopStateComplete) << "port " << port << ": " << end.text;
         const std::string lead =
             "Loopback test complete, no errors detected. Avg transmission rate was ";
         ASSERT_EQ(end.text.substr(0, lead.size()), lead) << "port " << port;
@@ -45,22 +48,67 @@ TEST_P(LinesTest, SixteenPortsPassAtTheLineRate) {
         if (!SanitizedBuild()) {
             // A reader slowed down by a sanitizer lets the port's input overrun.
             EXPECT_EQ(Integer("portLoopRxTotal", port), tx) << "everything sent came back";
-            EXPECT_LE(std::abs(rate - line.speed), line.speed / 100) << "port " << port;
+            EXPECT_LE(std::abs(rate - speed), speed / 100) << "port " << port;
             // What the writer had handed out when the time ran out still goes on the line: at
             // most one second of characters ahead, or its backlog limit on slow lines.
             double ahead =
                 std::max<double>(plan.charsPerSecond, plan.txBacklogLimit + plan.writeChunk);
             EXPECT_GE(tx, expected - plan.charsPerSecond) << "port " << port;
+            auto counters = BoardClient().Errors("COM" + std::to_string(port));
+            ASSERT_TRUE(counters.ok()) << counters.message;
+            EXPECT_EQ(counters.value.overruns, 0u) << "port " << port;
             EXPECT_LE(tx, expected + ahead) << "port " << port;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, LinesTest,
-                         ::testing::Values(LineCase{"9600_8N1", 9600, 8, 1, 1},
-                                           LineCase{"19200_7E2", 19200, 7, 3, 3},
-                                           LineCase{"115200_8N1", 115200, 8, 1, 1}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Settings, LinesTest,
+    ::testing::Values(
+        // A mixed rack: 4 ports at 9600, 8 at 115200 and 4 at 921600.
+        LineCase{"mixed_8N1", {9600, 115200, 115200, 921600}, 8, ParityNone, StopBitsOne},
+        LineCase{"19200_7E2", {19200}, 7, ParityEven, StopBitsTwo}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A port that cannot keep up (one character a read, a receive buffer of the smallest size)
+// receives a neighbour's 4 Mbaud line through a cable while four other ports run flat out at
+// 921600: what its receive side had to drop is what its result counts as receive errors, no
+// more and no less.
+TEST_F(EngineTest, OverrunsOfASlowReaderAreItsReceiveErrors) {
+    StartSystem(6);
+    const std::string fast = "921600";
+    for (int port = 1; port <= 4; ++port) {
+        Request(port, {{"portLoopSpeed", fast}, {"portLoopTime", "8"}});
+    }
+    BoardSet(5, "plug=cross:COM6");
+    BoardSet(6, "rxbuf=24576");
+    Request(6, {{"portLoopSpeed", fast},
+                {"portLoopTime", "7"},
+                {"portLoopMode", std::to_string(LoopModeExternal)},
+                {"portLoopDataCheck", std::to_string(DataCheckCountOnly)},
+                {"portInBuffSize", "1"}});
+    // The source sends for 2 s, so the slow port's overruns are over well before its own end.
+    Request(5, {{"portLoopSpeed", "4000000"},
+                {"portLoopTime", "2"},
+                {"portLoopMode", std::to_string(LoopModeExternal)}});
+    TestEnd slow = WaitForEnd(6);
+    auto counters = BoardClient().Errors("COM6");
+    ASSERT_TRUE(counters.ok()) << counters.message;
+    ASSERT_GT(counters.value.overruns, 0u) << "the slow reader kept up: " << slow.text;
+    EXPECT_EQ(slow.state, LoopStateComplete) << slow.text;
+    EXPECT_NE(
+        slow.text.find(", " + std::to_string(counters.value.overruns) + " receive errors detected"),
+        std::string::npos)
+        << slow.text;
+    EXPECT_EQ(Integer("portLoopInErrs", 6), static_cast<int>(counters.value.overruns));
+    for (int port = 1; port <= 4; ++port) {
+        TestEnd end = WaitForEnd(port);
+        EXPECT_EQ(end.state, LoopStateComplete) << end.text;
+        if (!SanitizedBuild()) {
+            EXPECT_EQ(end.text.find("Loopback test complete, no errors detected."), 0u) << end.text;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace vyn::test

@@ -101,20 +101,21 @@ TEST_F(LineSettingsTest, BothLoopbackFormsReturnWhatIsWrittenWhateverThePlug) {
     EXPECT_FALSE(toOne("across"));
     for (bool byIndex : {false, true}) {
         SCOPED_TRACE(byIndex);
-        ASSERT_TRUE(byIndex ? ask(130) : Loopback(one.get(), true));
+        ASSERT_TRUE(byIndex ? ask(ControlLoopbackOn) : Loopback(one.get(), true));
         EXPECT_EQ(out, 0u);
         EXPECT_TRUE(toOne("home"));
-        ASSERT_TRUE(byIndex ? ask(131) : Loopback(one.get(), false));
+        ASSERT_TRUE(byIndex ? ask(ControlLoopbackOff) : Loopback(one.get(), false));
         EXPECT_FALSE(toOne("away"));
     }
 
-    EXPECT_FALSE(DeviceIoControl(one.get(), 0x001B0108, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_FALSE(
+        DeviceIoControl(one.get(), IoctlPortUnsupported, nullptr, 0, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     index = 7;
-    EXPECT_FALSE(ask(130));
+    EXPECT_FALSE(ask(ControlLoopbackOn));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_NE(out, 0u) << "the output tells that the switch was not made";
-    EXPECT_FALSE(ask(130, 2));
+    EXPECT_FALSE(ask(ControlLoopbackOn, 2));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     ASSERT_EQ(StopBoard(), 0);
     EXPECT_EQ(OpenDevice("Kyrx1"), INVALID_HANDLE_VALUE) << "no board, no control device";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board/client/client.h"
+#include "mml/vocabulary.h"
 #include "platform/win32.h"
 #include "tests/support/process.h"
 
@@ -102,8 +103,8 @@ inline bool WriteAll(HANDLE port, const std::string &data) {
 
 // Switches the port's internal loopback through the port itself.
 inline bool Loopback(HANDLE port, bool on) {
-    return DeviceIoControl(port, on ? 0x001B0104 : 0x001B0100, nullptr, 0, nullptr, 0, nullptr,
-                           nullptr) != FALSE;
+    return DeviceIoControl(port, on ? IoctlPortLoopbackOn : IoctlPortLoopbackOff, nullptr, 0,
+                           nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
 // A board with three ports, whose directory is the device directory of the test.

@@ -1,7 +1,12 @@
 // The real-UART driver against a stand-in for its system calls: which calls it makes and what
 // termios2 contents it applies. No real UART is opened.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
+#include <cstring>
+#include <string>
+
+#include "platform/posix/error.h"
 #include "platform/posix/uart_port.h"
 
 namespace vyn::serial_test {
@@ -17,8 +22,12 @@ class FakeUart final : public platform::UartSystem {
         termios = refuseTermios == 0 ? settings : termios;
         return refuseTermios;
     }
-    int SetModemBits(int, int bits) override { return modem |= bits, refuseModem; }
+    int SetModemBits(int, int bits) override {
+        modem |= bits & (honoursLoop ? ~0 : ~platform::kModemLoopBit);
+        return refuseModem;
+    }
     int ClearModemBits(int, int bits) override { return modem &= ~bits, refuseModem; }
+    int GetModemBits(int, int &bits) override { return bits = modem, 0; }
     int OutputQueue(int, int &bytes) override { return bytes = outputQueue, 0; }
     int InputQueue(int, int &bytes) override { return bytes = 0, 0; }
     int Flush(int, int) override { return 0; }
@@ -28,6 +37,7 @@ class FakeUart final : public platform::UartSystem {
 
     termios2 termios{};
     int termiosSets = 0, refuseTermios = 0, modem = 0, refuseModem = 0, outputQueue = 0;
+    bool honoursLoop = true;
     platform::UartCounters counters;
 };
 
@@ -74,8 +84,8 @@ TEST(UartDriver, LoopbackQueueAndErrorsUseTheirOwnCalls) {
     EXPECT_EQ(fake.modem, platform::kModemLoopBit);
     ASSERT_EQ(port.SetLoopback(false), ERROR_SUCCESS);
     EXPECT_EQ(fake.modem, 0);
-    fake.refuseModem = ENOTTY;
-    EXPECT_EQ(port.SetLoopback(true), ERROR_INVALID_FUNCTION);
+    fake.refuseModem = EIO;
+    EXPECT_EQ(port.SetLoopback(true), ERROR_IO_DEVICE);
 
     fake.outputQueue = 1234;
     DWORD bytes = 0;
@@ -91,6 +101,58 @@ TEST(UartDriver, LoopbackQueueAndErrorsUseTheirOwnCalls) {
     EXPECT_EQ(flags, CE_FRAME | CE_RXOVER);
     ASSERT_EQ(port.TakeErrors(flags), ERROR_SUCCESS);
     EXPECT_EQ(flags, 0u) << "each error is reported once";
+}
+
+// The text that a failed loopback request quotes after the agent's own sentence.
+std::string SystemText(DWORD code) {
+    char text[256] = {};
+    return FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, sizeof text,
+                          nullptr) != 0
+               ? text
+               : "";
+}
+
+TEST(UartDriver, InternalLoopbackThatIsRefusedOrDoesNotReadBackIsNotSupported) {
+    const std::string expected =
+        "Internal loopback is not supported by this port; test it with an external loopback plug.";
+    FakeUart ignores;
+    ignores.honoursLoop = false;  // takes the bit, reads it back clear
+    platform::UartPort adapter(3, ignores);
+    EXPECT_EQ(adapter.SetLoopback(true), platform::kErrorNoInternalLoopback);
+    EXPECT_EQ(adapter.SetLoopback(false), ERROR_SUCCESS) << "an external test still runs";
+
+    FakeUart refuses;
+    refuses.refuseModem = ENOTTY;  // no modem control at all
+    platform::UartPort noModem(3, refuses);
+    EXPECT_EQ(noModem.SetLoopback(true), platform::kErrorNoInternalLoopback);
+
+    EXPECT_EQ(SystemText(platform::kErrorNoInternalLoopback), expected);
+    EXPECT_LT(std::strlen("Unable to set internal loopback for ttyUSB15, IOCTL failed. ") +
+                  expected.size(),
+              256u)
+        << "the agent's result holds the whole text";
+}
+
+TEST(UartDriver, ClosingPutsBackTheSettingAndModemOutputsThePortWasFoundWith) {
+    FakeUart fake;
+    fake.modem = TIOCM_DTR | TIOCM_RTS | TIOCM_CTS;  // as an open leaves them
+    const termios2 found = fake.termios;
+    platform::UartPort port(3, fake);
+    ASSERT_EQ(port.SetLine({57600, 7, EVENPARITY, TWOSTOPBITS, true, false, false, false, false}),
+              ERROR_SUCCESS);
+    ASSERT_EQ(port.SetLoopback(true), ERROR_SUCCESS);
+    ASSERT_EQ(fake.modem, platform::kModemLoopBit | TIOCM_CTS);
+
+    port.Release();
+    EXPECT_EQ(fake.modem, TIOCM_DTR | TIOCM_RTS | TIOCM_CTS) << "loopback off, DTR and RTS back";
+    EXPECT_EQ(std::memcmp(&fake.termios, &found, sizeof found), 0);
+
+    FakeUart looped;  // a port left looped by its last user stays so for the next one
+    looped.modem = platform::kModemLoopBit | TIOCM_DTR;
+    platform::UartPort again(3, looped);
+    ASSERT_EQ(again.SetLoopback(false), ERROR_SUCCESS);
+    again.Release();
+    EXPECT_EQ(looped.modem, platform::kModemLoopBit | TIOCM_DTR);
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+// The arithmetic of a test, as functions of values: character times, write sizes, rates and the
+// test pattern.
+#pragma once
+
+#include <cstdint>
+
+#include "mml/vocabulary.h"
+
+// Bits of one character as the writer counts them: start bit, data bits, one or two stop bits
+// (two for StopBitsTwo, one for anything else), and a parity bit unless parity is ParityNone.
+uint32_t FrameBits(int32_t dataSize, int32_t stopBits, int32_t parity);
+
+// Ten times the bits of one character as the monitor counts them: StopBitsOneAndHalf counts
+// one and a half.
+uint32_t BitTime10(int32_t dataSize, int32_t stopBits, int32_t parity);
+
+constexpr uint32_t BACKLOG_UNLIMITED = 999999u;
+constexpr uint32_t SLOW_LINE_CHARS_PER_SECOND = 1920u;
+constexpr uint32_t MAX_PATTERN_COPIES = 32767u;
+
+// How a test writes: about one second of line time per write, in whole pattern copies.
+struct WritePlan {
+    uint32_t charsPerSecond;
+    uint32_t copies;
+    uint32_t writeChunk;
+    uint32_t writeBufferSize;
+    uint32_t txBacklogLimit;
+};
+
+WritePlan PlanWrites(uint32_t loopSpeed, int32_t dataSize, int32_t stopBits, int32_t parity,
+                     uint32_t patternLength);
+
+// A rate in baud from characters carried over an interval: (chars / ms) x bitTime10 x 100,
+// truncated. 0 for an empty interval.
+uint32_t RateInBaud(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10);
+
+// The generated barber-pole pattern for a data size: 8 bytes from 0x01 for 5 bits, 30 from blank
+// for 6, and 60 from blank for 7, 8 (and any other size). Returns its length.
+uint32_t BarberPolePattern(int32_t dataSize, char *pattern);
+
+// What SettlePattern decided: the pattern now in force, its length, and whether the barber pole
+// replaced the user's data because of the data size (1) or not (0).
+struct PatternChoice {
+    int32_t loopPattern;
+    int32_t length;
+    uint32_t barberPole;
+};
+// Settles the test pattern in place: the user's data where it fits the data size, else the
+// barber-pole pattern.
+PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userData,
+                            int32_t userDataLength);

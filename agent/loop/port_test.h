@@ -1,0 +1,186 @@
+// The port test table: one record for each of the 16 ports the agent can test. It is the whole
+// state of the test engine: the request read from the management data, the open port, the
+// buffers, counters, rates and texts of the running test, and the hand-over state between the
+// threads.
+//
+// The threads share the records without a table lock. A test is handed from thread to thread
+// through `engineState` and the two wake semaphores; every field that one thread writes while
+// another reads it is atomic, or changed only under the guard its group names. The fields are
+// grouped by the thread that writes them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "mml/vocabulary.h"
+#include "mml/vynmall.h"
+#include "platform/win32.h"
+
+constexpr int PORT_COUNT = 16;
+constexpr int MSG_TEXT_SIZE = 260;
+constexpr int MSG_TEXT_MAX = 256;
+constexpr int PORT_NAME_SIZE = 32;
+constexpr int USER_DATA_SIZE = 256;
+constexpr int ERR_DATA_SIZE = 256;
+constexpr int GOOD_HISTORY_SIZE = 21;
+constexpr int RESULT_BINDING_COUNT = 10;
+
+// engineState values
+enum EngineState {
+    Idle = 0,
+    Configured = 1,
+    RasWait = 2,
+    WriterStarted = 3,
+    Running = 4,
+    EndedByError = 5,
+    EndedByTime = 6,
+    EndedByRequest = 7,
+};
+
+// What the writer is doing for a test (writeState).
+enum WriteState : int16_t {
+    WriteIdle = 0,         // no write outstanding
+    WriteOutstanding = 1,  // a write is under way on writeOverlapped
+    WriteHeld = 2,         // held back: the backlog is above its limit
+};
+
+// One of the reader's two read slots.
+struct ReadSlot {
+    OVERLAPPED overlapped;  // its event is one of the entry's events
+    std::atomic<uint32_t> readSize;
+    std::atomic<char *> buffer;
+    DWORD bytesRead;
+};
+
+struct PortTestEntry {
+    // --- Who the port is, and the hand-over of its test between the threads.
+    // portNumber is set once before the threads start. engineState moves the test on: the
+    // control thread sets Configured, the writer WriterStarted, the reader Running; whoever ends
+    // the test sets an end state under textGuard (port_state.h), and the control thread returns
+    // it to Idle after the report. activeParts counts the writer, reader and monitor still at
+    // work on a test (each takes its part down atomically); a new request waits for 0.
+    int32_t portNumber;  // 1..16, or -1 when the port has no test objects
+    std::atomic<int32_t> engineState;
+    std::atomic<uint32_t> activeParts;
+    std::atomic<HANDLE> portHandle;  // opened by the control thread, closed by the monitor
+    // testRunning: set by the writer at start, cleared by the monitor (time, stop request) or the
+    // control thread (error limit, topology exit) to end the test. rxEnabled: the reader counts
+    // while it is set. Both are atomic flags that anyone may clear.
+    std::atomic<uint32_t> testRunning;
+    std::atomic<uint32_t> rxEnabled;
+
+    // --- The request: read from the management objects by the control thread while the port
+    // is idle, then only read by the others (the release of engineState Configured hands it
+    // over). Atomic where another thread reads it while the control thread may still write.
+    char portName[PORT_NAME_SIZE];
+    int32_t portNameNumber;  // the first number in portName (COM12: 12), for the control device
+    std::atomic<int32_t> rasStatus;    // portRasStatus: may a held port be borrowed?
+    int32_t loopMode;                  // LoopMode
+    std::atomic<int32_t> loopState;    // portLoopState as read when the request was seen
+    std::atomic<int32_t> loopPattern;  // LoopPattern; the writer sets barber when it must
+    char userData[USER_DATA_SIZE];     // the user's bytes; the writer settles the pattern here
+    std::atomic<int32_t> userDataLength;
+    std::atomic<uint32_t> loopSpeed;
+    std::atomic<int32_t> loopParity;            // LoopParity
+    std::atomic<int32_t> loopDataSize;          // 5..8
+    int32_t loopFlow;                           // LoopFlow
+    std::atomic<int32_t> loopDataCheck;         // LoopDataCheck
+    std::atomic<int32_t> loopTime;              // seconds; 0 runs until stopped
+    uint32_t loopStopOnErr;                     // end the test at this many errors; 0 never
+    std::atomic<int32_t> stopBits;              // LoopStopBits
+    std::atomic<int32_t> inBuffSize;            // bytes per read
+    std::atomic<uint32_t> errStatRxTotalStart;  // portErrStatRxTotal when the test started
+
+    // --- The control thread's running duties: polls, lease, remote access and publication.
+    // Only the control thread writes these (the shutdown report runs under controlGuard too);
+    // the monitor reads errStatRxTotalNow, requestedLoopState and leaseMode, atomically.
+    uint32_t pollCount;  // visits of the running test, for publishing every fourth
+    std::atomic<uint32_t> errStatRxTotalNow;  // portErrStatRxTotal, read every pass
+    std::atomic<int32_t> requestedLoopState;  // portLoopState as the console left it
+    // 1 for a test without a time limit on a port that may be borrowed: it runs in periods of
+    // LEASE_SECONDS that the console renews through portLoopTimeRemain.
+    std::atomic<uint8_t> leaseMode;
+    uint32_t rasWaitStart;              // tick when an access-denied open began to wait
+    std::atomic<uint32_t> rasPort;      // the reservation's handle, while rasReserved
+    std::atomic<uint32_t> rasReserved;  // the port was borrowed; the monitor gives it back
+    uint32_t resultListBuilt;           // the result list's names are converted
+    MmlVarBindList resultList;
+    MmlVarBind *resultBindings;
+    // Copies of the texts taken under textGuard just before each publication.
+    char publishedMsgText[MSG_TEXT_SIZE];
+    char publishedErrData[ERR_DATA_SIZE];
+    std::mutex controlGuard;  // held while acting on the port's objects: publications never overlap
+
+    // --- The message and the data around the last error. Written by whoever ends or fails the
+    // test, and by the reader (errData, locErr); always under textGuard, so a publication sends
+    // a consistent message and a matching error pair.
+    std::mutex textGuard;
+    char msgText[MSG_TEXT_SIZE];
+    char errData[ERR_DATA_SIZE];   // the last good characters, then the failing stretch
+    std::atomic<uint32_t> locErr;  // where in errData the first wrong character is
+
+    // --- The writer's state. Only the writer thread writes these once the test has started,
+    // except txBacklog, which the monitor drains by atomic read-modify-write. writeBuffer is
+    // set and freed under writeGuard, so it is never freed while a write on it is outstanding.
+    OVERLAPPED writeOverlapped;  // its event is writeEvent
+    HANDLE writeEvent;           // manual-reset, for the life of the process
+    std::mutex writeGuard;
+    char *writeBuffer;
+    uint32_t writeBufferSize;
+    uint32_t writeChunk;  // bytes per write: whole pattern copies, about a second of line time
+    std::atomic<int16_t> writeState;  // WriteState
+    DWORD bytesWritten;
+    std::atomic<uint32_t> charsPerSecond;  // line speed / frame bits; the monitor reads it
+    std::atomic<uint32_t> barberPole;      // 1: the data size forced the barber-pole pattern
+    std::atomic<uint32_t> txQueued;        // characters handed to writes since the test began
+    std::atomic<uint32_t> txBacklog;       // written and not yet carried by the line
+    uint32_t txBacklogLimit;               // no new write while txBacklog is above it
+    uint32_t startTick;                    // tick of the first write, for elapsed time
+
+    // --- The reader's state. Only the reader thread writes these while the test runs; the
+    // monitor and the control thread read the counters atomically.
+    ReadSlot readSlots[2];
+    int16_t activeSlot;                // the slot whose read is outstanding
+    std::atomic<uint32_t> rxCount;     // characters received
+    std::atomic<uint32_t> dataErrors;  // wrong stretches found by the data check
+    uint32_t outOfSync;   // 1: looking for the pattern's first character again after an error
+    uint32_t patternPos;  // where in the pattern the next character should be
+    // The last 20 characters that matched, shown before the failing stretch in errData.
+    char goodHistory[GOOD_HISTORY_SIZE];
+    // The pattern repeated, so that a whole read is checked with one comparison.
+    char *expectedStream;
+    uint32_t expectedLength;
+    std::atomic<uint32_t> readerDone;  // 1: the reading of the test is over
+
+    // --- The monitor's figures, once a second. Only the test's monitor thread writes these
+    // (the control thread recounts the receive errors once more before the report, after the
+    // monitor's last sample); the control thread reads them atomically to publish.
+    std::atomic<HANDLE> monitorThread;
+    std::atomic<uint32_t> monitorThreadId;
+    // Auto-reset: set when the reading of a test is over, so that its monitor takes the last
+    // sample and closes the port at once instead of at its next once-a-second look.
+    HANDLE monitorWake;
+    std::atomic<uint32_t> avgStartTick;  // where the average rate is measured from
+    std::atomic<uint32_t> sampleTick;    // the last sample
+    std::atomic<uint32_t> txSent;        // characters the line really carried
+    std::atomic<uint32_t> txSentPrev;
+    std::atomic<uint32_t> txTotal;
+    std::atomic<uint32_t> rxTotal;
+    std::atomic<uint32_t> rxErrors;  // receive errors since the test began
+    std::atomic<uint32_t> inErrs;    // data errors + receive errors
+    std::atomic<uint32_t> rate;      // baud over the last second
+    std::atomic<uint32_t> avgRate;   // baud since the test began
+    // Seconds left: counted down by the monitor, raised by the control thread in lease mode.
+    std::atomic<int32_t> timeRemain;
+};
+
+extern PortTestEntry PortTestTable[PORT_COUNT];
+
+// Prepares all 16 entries and finds which ports have test objects. Returns 1 when all 16 were
+// prepared, 0 when an object name could not be converted.
+int InitPortTestTable(MmlSessionHandle session);
+
+// Frees the entry's write buffer, unless a write on it is still outstanding: the writer then
+// frees it when that write completes. Safe to call twice.
+void ReleaseWriteBuffer(PortTestEntry *entry);

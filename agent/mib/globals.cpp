@@ -1,0 +1,4 @@
+#include "agent/mib/mib.h"
+
+char instanceName[INSTANCE_NAME_SIZE];
+MmlSessionHandle MmlSession;

@@ -1,0 +1,65 @@
+// The agent's management data access: every read and write of management objects goes through
+// the management access library (mml/vynmall.h) from here.
+#pragma once
+
+#include <cstdint>
+
+#include "agent/loop/port_test.h"
+#include "mml/vynmall.h"
+
+constexpr int INSTANCE_NAME_SIZE = 32;
+constexpr int OBJECT_NAME_SIZE = 64;
+
+// The instance name (at most 31 characters) that names the agent's objects, and its one session
+// (0 = none). Both are set on the main thread before any worker thread starts.
+extern char instanceName[INSTANCE_NAME_SIZE];
+extern MmlSessionHandle MmlSession;
+
+// Reads the fifteen test parameters of the entry's port in one get, then its portRasStatus.
+// Returns 1 when the parameters were read (an unexpected value type is reported in msgText with
+// engineState 5 but still returns 1), 0 when the read failed (msgText and engineState 5 tell).
+int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry);
+
+// One-record gets of a port's object. 1 and the value on success; 0 on failure, with the call
+// site's text in msgText and engineState 5 (the value is then not written).
+int GetPortLoopState(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
+int GetPortLoopTimeRemain(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
+int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32_t *value);
+
+// Sets portmodLoopOperating of the instance. Returns the value the request left in the record,
+// or LoopOperatingActive (keep running) when the name or the request failed.
+int32_t SetPortmodLoopOperating(MmlSessionHandle session, int32_t value);
+
+// PublishLoopResults without a new loop state: the counters and texts of a running test.
+constexpr int32_t PUBLISH_NO_STATE = 0;
+
+// Publishes the port's message, counters, error data and, unless state is PUBLISH_NO_STATE, its
+// new loop state, in one set request. The binding list is built at the first publication of a test
+// and kept in the entry. Failures are written into msgText.
+void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t state);
+
+// The 32-bit value of a returned record, whatever its type.
+int32_t RecordInteger(const MmlVarBind *record);
+
+// Formats a failed request's text (errorStatus, errorIndex, Error1, Error2) into `text`
+// (MSG_TEXT_SIZE bytes), fetching Error1 and Error2 from the library.
+void DescribeRequestFailure(MmlSessionHandle session, const char *format, int32_t errorStatus,
+                            int32_t errorIndex, char *text);
+
+// The outcome of a one-record access.
+struct MibAccess {
+    int32_t nameResult;  // MMLStrToMMLOid's result; not 0: nothing was sent
+    int32_t result;      // MMLRequestLocal's result
+    int32_t errorStatus;
+    int32_t errorIndex;
+    int32_t error1;  // from MMLGetErrors, when asked for and the request failed
+    int32_t error2;
+    int32_t value;  // the record's 32-bit value as the request left it
+};
+
+// One request of one record, the model of every single-object access: allocate and zero the
+// record, convert the name (on failure release the record and send nothing), fill in the type
+// and value (a get sends type 5), send, take the value, free the list. Returns 1 when the request
+// succeeded (result and errorStatus 0).
+int MibAccessOne(MmlSessionHandle session, int32_t requestType, const char *name, uint8_t type,
+                 int32_t value, int fetchErrors, MibAccess *access);

@@ -1,0 +1,113 @@
+// Publishing a port's results: message, seven counters, the text at the last data error and,
+// when asked, the new loop state, in one set request.
+#include <cstdio>
+#include <cstring>
+
+#include "agent/loop/port_state.h"
+#include "agent/mib/mib.h"
+
+namespace {
+
+// The ten bindings, in order. Names are converted once per test; later publications only
+// refresh the values and send the list again.
+const char *const kResultObjects[RESULT_BINDING_COUNT] = {
+    "portLoopStopErr.%s.%d",    "portLoopTxTotal.%s.%d", "portLoopRxTotal.%s.%d",
+    "portLoopInErrs.%s.%d",     "portLoopRate.%s.%d",    "portLoopAvgRate.%s.%d",
+    "portLoopTimeRemain.%s.%d", "portLoopLocErr.%s.%d",  "portLoopErrData.%s.%d",
+    "portLoopState.%s.%d",
+};
+
+constexpr int BIND_STOP_ERR = 0;
+constexpr int BIND_ERR_DATA = 8;
+constexpr int BIND_STATE = 9;
+
+int BuildResultList(PortTestEntry *entry) {
+    entry->resultBindings =
+        static_cast<MmlVarBind *>(MMLAlloc(RESULT_BINDING_COUNT * sizeof(MmlVarBind)));
+    if (entry->resultBindings == nullptr) {
+        return 0;
+    }
+    memset(entry->resultBindings, 0, RESULT_BINDING_COUNT * sizeof(MmlVarBind));
+    for (int i = 0; i < RESULT_BINDING_COUNT; ++i) {
+        char name[OBJECT_NAME_SIZE];
+        MmlVarBind *binding = &entry->resultBindings[i];
+        snprintf(name, sizeof name, kResultObjects[i], instanceName, entry->portNumber);
+        int32_t result = MMLStrToMMLOid(name, &binding->oid);
+        if (result != 0) {
+            char text[MSG_TEXT_SIZE];
+            MMLFree(entry->resultBindings);
+            entry->resultBindings = nullptr;
+            snprintf(text, sizeof text,
+                     i == BIND_STATE ? "Internal Error MMLStrToMMLOid(b) failed for %s, Error %d"
+                                     : "Internal Error MMLStrToMMLOid failed for %s, Error %d",
+                     name, result);
+            SetMessageText(entry, text);
+            return 0;
+        }
+        binding->type =
+            (i == BIND_STOP_ERR || i == BIND_ERR_DATA) ? MML_TYPE_OCTETS : MML_TYPE_INTEGER;
+    }
+    // The texts sent are the entry's own, copied just before each request.
+    entry->resultBindings[BIND_STOP_ERR].value.text = entry->publishedMsgText;
+    entry->resultBindings[BIND_STOP_ERR].owned = 0;
+    entry->resultBindings[BIND_ERR_DATA].value.text = entry->publishedErrData;
+    entry->resultBindings[BIND_ERR_DATA].owned = 0;
+    entry->resultList.list = entry->resultBindings;
+    entry->resultList.len = 0;
+    entry->resultListBuilt = 1;
+    return 1;
+}
+
+// Takes the texts and the error position in one step, so that errData and locErr always match
+// and no text is sent half rewritten.
+void RefreshResultList(PortTestEntry *entry, int32_t state) {
+    MmlVarBind *bindings = entry->resultBindings;
+    {
+        std::lock_guard<std::mutex> guard(entry->textGuard);
+        memcpy(entry->publishedMsgText, entry->msgText, sizeof entry->publishedMsgText);
+        memcpy(entry->publishedErrData, entry->errData, sizeof entry->publishedErrData);
+        bindings[7].value.integer = static_cast<int32_t>(entry->locErr.load());
+    }
+    entry->publishedMsgText[MSG_TEXT_SIZE - 1] = 0;
+    entry->publishedErrData[ERR_DATA_SIZE - 1] = 0;
+    entry->resultList.list = bindings;
+    bindings[BIND_STOP_ERR].length = static_cast<uint32_t>(strlen(entry->publishedMsgText));
+    bindings[1].value.integer = static_cast<int32_t>(entry->txTotal.load());
+    bindings[2].value.integer = static_cast<int32_t>(entry->rxTotal.load());
+    bindings[3].value.integer = static_cast<int32_t>(entry->inErrs.load());
+    bindings[4].value.integer = static_cast<int32_t>(entry->rate.load());
+    bindings[5].value.integer = static_cast<int32_t>(entry->avgRate.load());
+    bindings[6].value.integer = entry->timeRemain.load();
+    bindings[BIND_ERR_DATA].length = static_cast<uint32_t>(strlen(entry->publishedErrData));
+    if (state != PUBLISH_NO_STATE) {
+        entry->loopState = state;
+        bindings[BIND_STATE].value.integer = state;
+        entry->resultList.len = RESULT_BINDING_COUNT;
+    } else {
+        entry->resultList.len = RESULT_BINDING_COUNT - 1;
+    }
+}
+
+}  // namespace
+
+void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t state) {
+    if (entry->resultListBuilt == 0 && !BuildResultList(entry)) {
+        return;
+    }
+    if (session == 0) {
+        return;
+    }
+    RefreshResultList(entry, state);
+    int32_t errorStatus = 0;
+    int32_t errorIndex = 0;
+    int32_t result =
+        MMLRequestLocal(session, MML_REQUEST_SET, &entry->resultList, &errorStatus, &errorIndex);
+    if (result != 0 || errorStatus != 0) {
+        char text[MSG_TEXT_SIZE];
+        DescribeRequestFailure(session,
+                               "Internal Error MMLRequestLocal(a) failed, errorStatus = %d, "
+                               "errorIndex = %d, Error1 = %d, Error2 = %d",
+                               errorStatus, errorIndex, text);
+        SetMessageText(entry, text);
+    }
+}

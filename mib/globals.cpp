@@ -1,4 +1,0 @@
-#include "mib/mib.h"
-
-char instanceName[INSTANCE_NAME_SIZE];
-MmlSessionHandle MmlSession;
