@@ -8,25 +8,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "board/client/unix_socket.h"
+
 namespace vyn::board {
 
 namespace {
-
-bool FillAddress(const std::string &path, sockaddr_un &address) {
-    address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
-
-bool SomeoneListens(const sockaddr_un &address) {
-    UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    return probe.Valid() &&
-           connect(probe.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-}
 
 bool PeerAllowed(int fd) {
     ucred credentials{};
@@ -57,7 +43,7 @@ ControlServer::~ControlServer() {
 
 bool ControlServer::Listen(const std::string &path, std::string &error) {
     sockaddr_un address;
-    if (!FillAddress(path, address)) {
+    if (!UnixAddress(path, address)) {
         error = "socket path too long: " + path;
         return false;
     }
@@ -67,7 +53,7 @@ bool ControlServer::Listen(const std::string &path, std::string &error) {
             error = path + " exists and is not a socket";
             return false;
         }
-        if (SomeoneListens(address)) {
+        if (SomeoneListens(path)) {
             error = "a board already runs at " + path;
             return false;
         }
@@ -97,11 +83,11 @@ void ControlServer::Accept() {
         }
         UniqueFd client(fd);
         if (!PeerAllowed(fd)) {
-            SendFarewell(fd, "ERR 5 access denied\n");
+            SendFarewell(fd, Error(win32::kAccessDenied, "access denied").line);
             continue;
         }
         if (connections_.size() >= kMaxConnections) {
-            SendFarewell(fd, "ERR 8 too many connections\n");
+            SendFarewell(fd, Error(win32::kNotEnoughMemory, "too many connections").line);
             continue;
         }
         if (!poller_.Add(fd, EPOLLIN | EPOLLRDHUP, tagBase_ | static_cast<std::uint32_t>(fd))) {

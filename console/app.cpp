@@ -4,6 +4,7 @@
 
 #include "console/command_set.h"
 #include "console/output.h"
+#include "mml/store_path.h"
 
 namespace vyn::console {
 
@@ -16,8 +17,9 @@ int Run(int argc, char **argv) {
         "Exit status: 0 success, 1 a negative answer, 2 a usage error or a store failure.\n"
         "Example:\n  vynloopctl --mib /tmp/mib.db init demo 1=COM1 2=COM2");
     GlobalOptions globals;
-    app.add_option("--mib", globals.mib,
-                   "The store (default: $VYNLOOP_MIB, else /var/lib/vynloop/mib.db)")
+    app.add_option(
+           "--mib", globals.mib,
+           std::string("The store (default: $VYNLOOP_MIB, else ") + mml::kDefaultStorePath + ")")
         ->type_name("PATH");
     app.require_subcommand(1);
 

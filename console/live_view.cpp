@@ -8,13 +8,12 @@ namespace vyn::console {
 void LiveView::Show(const std::vector<std::string> &lines) {
     std::string text;
     if (terminal_) {
-        std::size_t width = TerminalWidth(out_);  // again each time: the window may change
+        std::size_t columns = Columns();  // again each time: the window may change
         if (drawn_ > 0) {
             text += "\x1b[" + std::to_string(drawn_) + "A";
         }
         for (const std::string &line : lines) {
-            // One column stays free: writing the last column would leave the cursor there.
-            text += "\r\x1b[2K" + line.substr(0, width - 1) + "\n";
+            text += "\r\x1b[2K" + line.substr(0, columns) + "\n";
         }
         drawn_ = lines.size();
     } else {
@@ -28,6 +27,11 @@ void LiveView::Show(const std::vector<std::string> &lines) {
     }
     std::fputs(text.c_str(), out_);
     std::fflush(out_);
+}
+
+std::size_t LiveView::Columns() const {
+    // One column stays free: writing the last column would leave the cursor there.
+    return terminal_ ? TerminalWidth(out_) - 1 : 0;
 }
 
 bool StdoutIsTerminal() {

@@ -1,6 +1,6 @@
 // Shows a set of lines that change over time. On a terminal they are redrawn in place (cursor up,
-// clear line), cut to the terminal's width so that none wraps; elsewhere each line is printed
-// again only when it changed, without escape codes.
+// clear line), and a line longer than Columns() is cut so that none wraps; elsewhere each line is
+// printed again only when it changed, without escape codes.
 #pragma once
 
 #include <cstdio>
@@ -19,6 +19,8 @@ class LiveView {
     void Detach() { drawn_ = 0; }
 
     bool Terminal() const { return terminal_; }
+    // The characters a line may take on the terminal now; 0 (no limit) elsewhere.
+    std::size_t Columns() const;
 
   private:
     std::FILE *out_;

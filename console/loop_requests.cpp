@@ -34,7 +34,7 @@ bool RequestTests(mml::Store &store, const std::string &instance, const std::vec
                 writes.insert(writes.end(), more.begin(), more.end());
                 // The request last, after the values it asks the agent to use.
                 writes.push_back(PortBinding("portLoopState", instance, ports[i],
-                                             mml::Value::Integer(kStateRequested)));
+                                             mml::Value::Integer(LoopStateRequested)));
             }
             return writes;
         },
@@ -51,9 +51,9 @@ bool RequestStops(mml::Store &store, const std::string &instance, const std::vec
             before.clear();
             for (std::size_t i = 0; i < ports.size(); ++i) {
                 before.push_back(states[i].value.integer);
-                if (states[i].value.integer == kStateRunning) {
+                if (states[i].value.integer == LoopStateRunning) {
                     writes.push_back(PortBinding("portLoopState", instance, ports[i],
-                                                 mml::Value::Integer(kStateStopping)));
+                                                 mml::Value::Integer(LoopStateStopping)));
                 }
             }
             return writes;
@@ -67,7 +67,7 @@ bool OfferTime(mml::Store &store, const std::string &instance, int port, int32_t
     return store.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
-            running = states[0].value.integer == kStateRunning;
+            running = states[0].value.integer == LoopStateRunning;
             if (!running) {
                 return std::vector<mml::Binding>{};
             }

@@ -12,13 +12,13 @@
 
 namespace vyn::console {
 
-// Writes the settings and loop state 1 on every port, unless a test is underway on one of them:
-// then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
+// Writes the settings and the loop state requested on every port, unless a test is underway on one
+// of them: then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
 bool RequestTests(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
                   const TestSettings &settings, int &busyPort, mml::Error &error);
 
-// Writes loop state 7 on those of `ports` whose test runs (state 3). `before` gets each port's
-// state as read, in the order of `ports`.
+// Writes the loop state stopping on those of `ports` whose test is running. `before` gets each
+// port's state as read, in the order of `ports`.
 bool RequestStops(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
                   std::vector<int32_t> &before, mml::Error &error);
 

@@ -11,45 +11,31 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 std::string LoopStateWord(int32_t state) {
-    switch (state) {
-        case 0:
-            return "idle";
-        case kStateRequested:
-            return "requested";
-        case kStateStopped:
-            return "stopped";
-        case kStateRunning:
-            return "running";
-        case kStateFailed:
-            return "failed";
-        case kStateComplete:
-            return "complete";
-        case kStateStopping:
-            return "stopping";
-        default:
-            return "state " + std::to_string(state);
+    if (auto word = vocabulary::WordOf(vocabulary::kLoopStateWords, state)) {
+        return std::string(*word);
     }
+    return "state " + std::to_string(state);
 }
 
 bool TestUnderway(int32_t state) {
-    return state == kStateRequested || state == kStateRunning || state == kStateStopping;
+    return state == LoopStateRequested || state == LoopStateRunning || state == LoopStateStopping;
 }
 
 Outcome ClassifyOutcome(int32_t state, std::string_view result) {
     switch (state) {
-        case kStateRequested:
-        case kStateRunning:
-        case kStateStopping:
+        case LoopStateRequested:
+        case LoopStateRunning:
+        case LoopStateStopping:
             return Outcome::Pending;
-        case kStateStopped:
+        case LoopStateStopped:
             return Outcome::Stopped;
-        case kStateComplete:
+        case LoopStateComplete:
             if (StartsWith(result, "Loopback test complete, no errors detected")) {
                 return Outcome::Passed;
             }
             // A test that ran its time with errors; an endless test whose line went quiet.
             return StartsWith(result, "Loopback test complete") ? Outcome::Errors : Outcome::Failed;
-        case kStateFailed:
+        case LoopStateFailed:
             return StartsWith(result, "Loopback test terminated due to errors") ? Outcome::Errors
                                                                                 : Outcome::Failed;
         default:

@@ -1,23 +1,20 @@
 // The loop state of a port (portLoopState) in words, and what a finished test's result means.
+// The states themselves are the vocabulary's LoopState values.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "mml/vocabulary.h"
+
 namespace vyn::console {
 
-inline constexpr int32_t kStateRequested = 1;
-inline constexpr int32_t kStateStopped = 2;
-inline constexpr int32_t kStateRunning = 3;
-inline constexpr int32_t kStateFailed = 4;
-inline constexpr int32_t kStateComplete = 5;
-inline constexpr int32_t kStateStopping = 7;
-
-// 0 idle, 1 requested, 2 stopped, 3 running, 4 failed, 5 complete, 7 stopping; "state N" else.
+// The vocabulary's word for a loop state ("idle", "running", ...); "state N" for a value that
+// has none.
 std::string LoopStateWord(int32_t state);
 
-// A test is asked for, running or being stopped: the port is not free for another request.
+// A test is requested, running or stopping: the port is not free for another request.
 bool TestUnderway(int32_t state);
 
 // What became of a port's last test, from its loop state and result text.
@@ -30,7 +27,7 @@ enum class Outcome {
     Stopped,  // stopped on request
 };
 
-// Passed means: the test's time ran out (state 5) and its result begins "Loopback test
+// Passed means: the test's time ran out (complete) and its result begins "Loopback test
 // complete, no errors detected". A stopped test has not passed, whatever its text says.
 Outcome ClassifyOutcome(int32_t state, std::string_view result);
 

@@ -35,4 +35,12 @@ std::string OneLine(std::string_view text) {
     return line;
 }
 
+std::string JoinWords(std::span<const vocabulary::Word> table, std::string_view separator) {
+    std::string joined;
+    for (const vocabulary::Word &entry : table) {
+        joined += (joined.empty() ? "" : std::string(separator)) + std::string(entry.word);
+    }
+    return joined;
+}
+
 }  // namespace vyn::console

@@ -2,8 +2,11 @@
 // error, starting with "vynloopctl: ".
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "mml/vocabulary.h"
 
 namespace vyn::console {
 
@@ -20,5 +23,8 @@ int Negative(std::string_view message);
 
 // `text` with line breaks and other control characters shown as blanks, so that it fits one line.
 std::string OneLine(std::string_view text);
+
+// The words of a vocabulary table, in its order, joined by `separator`: "none|odd|even".
+std::string JoinWords(std::span<const vocabulary::Word> table, std::string_view separator);
 
 }  // namespace vyn::console

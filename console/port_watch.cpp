@@ -72,13 +72,10 @@ class PortWatch {
 
   private:
     void Draw() {
-        std::vector<std::string> lines;
-        for (const PortSnapshot &port : snapshots_) {
-            // Without a terminal the moving block stays put, so that a line is printed again
-            // only when a published value changed.
-            lines.push_back(ProgressLine(port, deviceWidth_, live_.Terminal() ? tick_ : 0));
-        }
-        live_.Show(lines);
+        // Without a terminal the moving block stays put, so that a line is printed again only
+        // when a published value changed.
+        live_.Show(
+            ProgressLines(snapshots_, deviceWidth_, live_.Terminal() ? tick_ : 0, live_.Columns()));
     }
 
     // Asks first when someone can answer; stdin elsewhere means nobody is there to ask.
@@ -104,9 +101,9 @@ class PortWatch {
             return false;
         }
         for (std::size_t i = 0; i < snapshots_.size(); ++i) {
-            if (before[i] == kStateRunning) {
+            if (before[i] == LoopStateRunning) {
                 std::size_t state = *mml::FindObject("portLoopState");
-                snapshots_[i].values[state] = mml::Value::Integer(kStateStopping);
+                snapshots_[i].values[state] = mml::Value::Integer(LoopStateStopping);
             }
         }
         return true;
@@ -125,7 +122,7 @@ class PortWatch {
         }
         agentMissing_ = 0;
         bool waiting = std::any_of(snapshots_.begin(), snapshots_.end(), [](const auto &port) {
-            return port.State() == kStateRequested;
+            return port.State() == LoopStateRequested;
         });
         if (!mode_.untilResults) {
             return -1;  // a plain watch shows what there is

@@ -108,10 +108,11 @@ void AddStatusCommand(CommandSet &commands) {
         [&commands, status] { return RunStatus(commands.Globals(), *status); },
         "--json prints one object: {\"instance\", \"agentRunning\" (bool), \"resident\" (bool), "
         "\"loopOperating\" (portmodLoopOperating), \"ports\": [{\"port\", \"device\", "
-        "\"loopState\" (number), \"loopStateWord\" (idle, requested, running, stopping, "
-        "stopped, failed, complete), \"outcome\" (as results gives it), \"objects\": {every "
-        "per-port object by name, e.g. \"portLoopTxTotal\": its integer or text, as get prints "
-        "it}, \"octetsHex\": {each text object's exact bytes in hex}}]}");
+        "\"loopState\" (number), \"loopStateWord\" (" +
+            JoinWords(vocabulary::kLoopStateWords, ", ") +
+            "), \"outcome\" (as results gives it), \"objects\": {every "
+            "per-port object by name, e.g. \"portLoopTxTotal\": its integer or text, as get prints "
+            "it}, \"octetsHex\": {each text object's exact bytes in hex}}]}");
     command->add_option("instance", status->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");

@@ -54,11 +54,11 @@ int RunStop(const GlobalOptions &globals, const StopOptions &options) {
     std::vector<int> stopping;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         std::string label = PortLabel(*view.Find(ports[i]));
-        if (before[i] == kStateRunning || before[i] == kStateStopping) {
+        if (before[i] == LoopStateRunning || before[i] == LoopStateStopping) {
             std::printf("%s: %s\n", label.c_str(),
-                        before[i] == kStateRunning ? "stopping" : "already stopping");
+                        before[i] == LoopStateRunning ? "stopping" : "already stopping");
             stopping.push_back(ports[i]);
-        } else if (before[i] == kStateRequested) {
+        } else if (before[i] == LoopStateRequested) {
             std::printf("%s: not running yet: its test waits for the agent to start it\n",
                         label.c_str());
             status = kExitNegative;
@@ -90,7 +90,7 @@ Taken AwaitTaken(InstanceView &view, int port, int32_t seconds, mml::Error &erro
             return Taken::No;
         }
         const PortSnapshot &now = *view.Find(port);
-        if (now.State() != kStateRunning) {
+        if (now.State() != LoopStateRunning) {
             return Taken::Ended;
         }
         int32_t left = now.Integer("portLoopTimeRemain");
@@ -121,10 +121,10 @@ int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
     }
     const PortSnapshot &port = *view.Find(ports[0]);
     const std::string label = PortLabel(port);
-    if (port.State() != kStateRunning) {
+    if (port.State() != LoopStateRunning) {
         return Negative(label + " is not running (" + LoopStateWord(port.State()) + ")");
     }
-    if (port.Integer("portLoopTime") != 0 || port.Integer("portRasStatus") == 0) {
+    if (port.Integer("portLoopTime") != 0 || port.Integer("portRasStatus") == RasStatusNoBorrow) {
         return Negative(label +
                         ": only a test without a time limit on a port with --ras-status 1 runs "
                         "in periods that can be renewed");

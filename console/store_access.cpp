@@ -1,9 +1,9 @@
 #include "console/store_access.h"
 
 #include <charconv>
-#include <cstdlib>
 
 #include "console/output.h"
+#include "mml/store_path.h"
 
 namespace vyn::console {
 
@@ -11,11 +11,7 @@ std::string StorePath(const GlobalOptions &globals) {
     if (!globals.mib.empty()) {
         return globals.mib;
     }
-    const char *fromEnvironment = std::getenv("VYNLOOP_MIB");
-    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') {
-        return fromEnvironment;
-    }
-    return "/var/lib/vynloop/mib.db";
+    return mml::StorePathFromEnvironment();
 }
 
 std::unique_ptr<mml::Store> OpenStore(const GlobalOptions &globals, int &status) {

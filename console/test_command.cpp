@@ -25,22 +25,13 @@ using namespace std::chrono_literals;
 struct TestOptions {
     std::string instance;
     std::vector<std::string> ports;
-    SettingWords words;
-    std::vector<CLI::Option *> valued;  // options whose value must not be empty
+    TestSettings settings;
     bool wait = false;
 };
 
 int RunTest(const GlobalOptions &globals, const TestOptions &options) {
-    for (const CLI::Option *option : options.valued) {
-        if (option->count() > 0 && option->as<std::string>().empty()) {
-            return Fail("bad value '' for " + option->get_name() + ": a value is required");
-        }
-    }
-    TestSettings settings;
+    const TestSettings &settings = options.settings;
     std::string reason;
-    if (!ParseSettings(options.words, settings, reason)) {
-        return Fail(reason);
-    }
     InstanceView view;
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
@@ -117,29 +108,7 @@ void AddTestCommand(CommandSet &commands) {
     test->add_option("ports", options->ports, "Port number 1 to 16, or its device name")
         ->required()
         ->type_name("PORT");
-    SettingWords &w = options->words;
-    auto valued = [&](const char *name, std::string &value, const char *help, const char *type) {
-        options->valued.push_back(test->add_option(name, value, help)->type_name(type));
-    };
-    valued("--speed", w.speed, "Line speed in baud", "BAUD");
-    valued("--data-bits", w.dataBits, "Data bits: 5, 6, 7 or 8", "5..8");
-    valued("--parity", w.parity, "Parity", "none|odd|even|mark|space");
-    valued("--stop-bits", w.stopBits, "Stop bits", "1|1.5|2");
-    valued("--flow", w.flow, "Flow control", "none|xonxoff|rtscts|dtrdsr");
-    valued("--pattern", w.pattern, "Test pattern: barber pole or the user data", "barber|user");
-    valued("--data", w.data, "User data (implies --pattern user), at most 256 octets", "TEXT");
-    valued("--data-hex", w.dataHex, "User data in hex, e.g. 55AA0D0A (implies --pattern user)",
-           "HEX");
-    valued("--time", w.time, "Test length in seconds; 0 runs until stopped", "SECONDS");
-    valued("--stop-on-errors", w.stopOnErrors, "End the test after this many errors; 0 never", "N");
-    valued("--ras-status", w.rasStatus,
-           "1: the port may be borrowed from the remote access service, and a test without a "
-           "time limit runs in 60-second periods that extend renews; 0: normal",
-           "0|1");
-    test->add_flag("--no-check", w.noCheck, "Count the characters only; do not check the data");
-    test->add_flag("--check", w.check, "Check the data received against the pattern");
-    test->add_flag("--internal", w.internal, "Loop back inside the port (internal loopback)");
-    test->add_flag("--external", w.external, "Loop back through an external plug or cable");
+    AddSettingOptions(*test, options->settings);
     test->add_flag("--wait", options->wait, "Show live progress and wait for the results");
 }
 

@@ -1,60 +1,46 @@
 #include "console/test_settings.h"
 
-#include <array>
+#include <CLI/CLI.hpp>
+
+#include <cctype>
 #include <limits>
+#include <map>
+#include <span>
 #include <string_view>
 
 #include "board/protocol.h"
+#include "console/output.h"
 #include "console/store_access.h"
 
 namespace vyn::console {
 
 namespace {
 
-struct Choice {
-    std::string_view word;
-    int32_t value;
-};
+using vocabulary::Word;
 
-constexpr std::array kParities{Choice{"none", 1}, Choice{"odd", 2}, Choice{"even", 3},
-                               Choice{"mark", 4}, Choice{"space", 5}};
-constexpr std::array kStopBits{Choice{"1", 1}, Choice{"1.5", 2}, Choice{"2", 3}};
-constexpr std::array kFlows{Choice{"none", 1}, Choice{"xonxoff", 2}, Choice{"rtscts", 3},
-                            Choice{"dtrdsr", 4}};
-constexpr std::array kPatterns{Choice{"barber", 1}, Choice{"user", 2}};
-
-template <std::size_t N>
-bool ParseChoice(const std::string &word, const std::array<Choice, N> &choices,
-                 std::string_view option, std::optional<int32_t> &out, std::string &reason) {
-    if (word.empty()) {
-        return true;
+// The words of a vocabulary table, as CLI11 takes a set.
+std::vector<std::string> WordsOf(std::span<const Word> table) {
+    std::vector<std::string> words;
+    for (const Word &entry : table) {
+        words.emplace_back(entry.word);
     }
-    std::string allowed;
-    for (const Choice &choice : choices) {
-        if (choice.word == word) {
-            out = choice.value;
-            return true;
+    return words;
+}
+
+// CLI11 reads integers in any base (010 would be eight): a setting is a plain decimal number,
+// handed on without its sign's plus and its leading zeros.
+const CLI::Validator kDecimal(
+    [](std::string &text) {
+        std::size_t digits = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+        if (text.size() == digits ||
+            text.find_first_not_of("0123456789", digits) != std::string::npos) {
+            return "Value '" + text + "' is not a decimal number";
         }
-        allowed += (allowed.empty() ? "" : "|") + std::string(choice.word);
-    }
-    reason = "bad value '" + word + "' for " + std::string(option) + ": expected " + allowed;
-    return false;
-}
-
-bool ParseNumber(const std::string &word, std::string_view option, int32_t low, int32_t high,
-                 std::string_view expected, std::optional<int32_t> &out, std::string &reason) {
-    if (word.empty()) {
-        return true;
-    }
-    int32_t value = 0;
-    if (!ParseInteger(word, value) || value < low || value > high) {
-        reason = "bad value '" + word + "' for " + std::string(option) + ": expected " +
-                 std::string(expected);
-        return false;
-    }
-    out = value;
-    return true;
-}
+        std::size_t first = std::min(text.find_first_not_of('0', digits), text.size() - 1);
+        text = (text[0] == '-' ? "-" : "") + text.substr(first);
+        return std::string();
+    },
+    "", "DECIMAL");
 
 // Pairs of hex digits, optionally separated by blanks or colons between octets.
 bool ParseHex(const std::string &word, std::string &octets) {
@@ -76,73 +62,130 @@ bool ParseHex(const std::string &word, std::string &octets) {
     return !octets.empty();
 }
 
-bool ParseUserData(const SettingWords &words, TestSettings &settings, std::string &reason) {
-    if (!words.data.empty() && !words.dataHex.empty()) {
-        reason = "--data and --data-hex exclude each other";
-        return false;
+std::string CheckUserData(const std::string &octets) {
+    if (octets.empty()) {
+        return "user data may not be empty";
     }
-    if (!words.dataHex.empty()) {
+    if (octets.size() > kMaxUserData) {
+        return "user data of " + std::to_string(octets.size()) + " octets is too long: at most " +
+               std::to_string(kMaxUserData);
+    }
+    return {};
+}
+
+const CLI::Validator kUserText([](const std::string &text) { return CheckUserData(text); }, "",
+                               "USERDATA");
+
+const CLI::Validator kUserHex(
+    [](const std::string &text) {
         std::string octets;
-        if (!ParseHex(words.dataHex, octets)) {
-            reason = "bad value '" + words.dataHex +
-                     "' for --data-hex: expected pairs of hex digits, e.g. 55AA0D0A";
-            return false;
+        if (!ParseHex(text, octets)) {
+            return "Value '" + text + "' is not pairs of hex digits, e.g. 55AA0D0A";
         }
-        settings.userData = std::move(octets);
-    } else if (!words.data.empty()) {
-        settings.userData = words.data;
-    }
-    if (settings.userData && settings.userData->size() > kMaxUserData) {
-        reason = "user data of " + std::to_string(settings.userData->size()) +
-                 " octets is too long: at most " + std::to_string(kMaxUserData);
-        return false;
-    }
-    if (settings.userData) {
-        if (settings.pattern && *settings.pattern != 2) {
-            reason = "--data and --data-hex give a user pattern: they exclude --pattern barber";
-            return false;
-        }
-        settings.pattern = 2;
-    }
-    return true;
+        return CheckUserData(octets);
+    },
+    "", "HEXDATA");
+
+CLI::Option *AddNumber(CLI::App &command, const std::string &name, int32_t low, int32_t high,
+                       std::optional<int32_t> &setting, const std::string &help,
+                       const std::string &type) {
+    return command
+        .add_option_function<int32_t>(
+            name, [&setting](const int32_t &value) { setting = value; }, help)
+        ->transform(kDecimal)
+        ->check(CLI::Range(low, high).description(""))
+        ->type_name(type);
+}
+
+// The option takes the table's words only; the setting gets the word's value.
+CLI::Option *AddWord(CLI::App &command, const std::string &name, std::span<const Word> table,
+                     std::optional<int32_t> &setting, const std::string &help) {
+    return command
+        .add_option_function<std::string>(
+            name,
+            [table, &setting](const std::string &word) {
+                setting = vocabulary::ValueOf(table, word);
+            },
+            help)
+        ->check(CLI::IsMember(WordsOf(table)).description(""))
+        ->type_name(JoinWords(table, "|"));
+}
+
+// Two flags that exclude each other, each giving the setting its value.
+void AddFlagPair(CLI::App &command, std::optional<int32_t> &setting, const std::string &first,
+                 int32_t firstValue, const std::string &firstHelp, const std::string &second,
+                 int32_t secondValue, const std::string &secondHelp) {
+    CLI::Option *one = command.add_flag_callback(
+        first, [&setting, firstValue] { setting = firstValue; }, firstHelp);
+    CLI::Option *other = command.add_flag_callback(
+        second, [&setting, secondValue] { setting = secondValue; }, secondHelp);
+    one->excludes(other);
 }
 
 }  // namespace
 
-bool ParseSettings(const SettingWords &words, TestSettings &settings, std::string &reason) {
+void AddSettingOptions(CLI::App &command, TestSettings &settings) {
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-    settings = TestSettings{};
-    if (!ParseNumber(words.speed, "--speed", 1, kMax, "a positive number of baud", settings.speed,
-                     reason) ||
-        !ParseNumber(words.dataBits, "--data-bits", 5, 8, "5, 6, 7 or 8", settings.dataBits,
-                     reason) ||
-        !ParseChoice(words.parity, kParities, "--parity", settings.parity, reason) ||
-        !ParseChoice(words.stopBits, kStopBits, "--stop-bits", settings.stopBits, reason) ||
-        !ParseChoice(words.flow, kFlows, "--flow", settings.flow, reason) ||
-        !ParseChoice(words.pattern, kPatterns, "--pattern", settings.pattern, reason) ||
-        !ParseNumber(words.time, "--time", 0, kMax, "seconds, 0 for no limit", settings.time,
-                     reason) ||
-        !ParseNumber(words.stopOnErrors, "--stop-on-errors", 0, kMax,
-                     "a number of errors, 0 for no limit", settings.stopOnErrors, reason) ||
-        !ParseNumber(words.rasStatus, "--ras-status", 0, 1, "0 or 1", settings.rasStatus, reason) ||
-        !ParseUserData(words, settings, reason)) {
-        return false;
+    TestSettings &s = settings;
+    AddNumber(command, "--speed", 1, kMax, s.speed, "Line speed in baud", "BAUD");
+    AddNumber(command, "--data-bits", 5, 8, s.dataBits, "Data bits", "5..8");
+    AddWord(command, "--parity", vocabulary::kParityWords, s.parity, "Parity");
+    AddWord(command, "--stop-bits", vocabulary::kStopBitsWords, s.stopBits, "Stop bits");
+    AddWord(command, "--flow", vocabulary::kFlowWords, s.flow, "Flow control");
+    AddWord(command, "--pattern", vocabulary::kPatternWords, s.pattern,
+            "Test pattern: barber pole or the user data");
+    CLI::Option *text = command
+                            .add_option_function<std::string>(
+                                "--data", [&s](const std::string &data) { s.userData = data; },
+                                "User data (implies --pattern user), at most " +
+                                    std::to_string(kMaxUserData) + " octets")
+                            ->check(kUserText)
+                            ->type_name("TEXT");
+    command
+        .add_option_function<std::string>(
+            "--data-hex",
+            [&s](const std::string &hex) {
+                std::string octets;
+                ParseHex(hex, octets);
+                s.userData = std::move(octets);
+            },
+            "User data in hex, e.g. 55AA0D0A (implies --pattern user)")
+        ->check(kUserHex)
+        ->type_name("HEX")
+        ->excludes(text);
+    AddNumber(command, "--time", 0, kMax, s.time, "Test length in seconds; 0 runs until stopped",
+              "SECONDS");
+    AddNumber(command, "--stop-on-errors", 0, kMax, s.stopOnErrors,
+              "End the test after this many errors; 0 never", "N");
+    // Scripts give the object's value, people may give the word.
+    std::map<std::string, int32_t> rasStatus;
+    for (const Word &entry : vocabulary::kRasStatusWords) {
+        rasStatus.emplace(entry.word, entry.value);
     }
-    if (words.noCheck && words.check) {
-        reason = "--check and --no-check exclude each other";
-        return false;
-    }
-    if (words.noCheck || words.check) {
-        settings.dataCheck = words.check ? 1 : 2;
-    }
-    if (words.internal && words.external) {
-        reason = "--internal and --external exclude each other";
-        return false;
-    }
-    if (words.internal || words.external) {
-        settings.mode = words.internal ? 1 : 2;
-    }
-    return true;
+    command
+        .add_option_function<int32_t>(
+            "--ras-status", [&s](const int32_t &value) { s.rasStatus = value; },
+            "1 (yes): the port may be borrowed from the remote access service, and a test "
+            "without a time limit runs in 60-second periods that extend renews; 0 (no): normal")
+        ->transform(CLI::CheckedTransformer(rasStatus).description(""))
+        ->type_name("0|1");
+    AddFlagPair(command, s.dataCheck, "--no-check", DataCheckCountOnly,
+                "Count the characters only; do not check the data", "--check", DataCheckOn,
+                "Check the data received against the pattern");
+    AddFlagPair(command, s.mode, "--internal", LoopModeInternal,
+                "Loop back inside the port (internal loopback)", "--external", LoopModeExternal,
+                "Loop back through an external plug or cable");
+    // Once every option is in: user data asks for the user pattern.
+    command.callback([&s] {
+        if (!s.userData) {
+            return;
+        }
+        if (s.pattern && *s.pattern != LoopPatternUser) {
+            throw CLI::ValidationError(
+                "--data and --data-hex give a user pattern: they exclude --pattern barber");
+        }
+        s.pattern = LoopPatternUser;
+    });
 }
 
 std::vector<mml::Binding> SettingBindings(const TestSettings &settings, const std::string &instance,
@@ -175,17 +218,19 @@ std::string CheckRunnable(const TestSettings &settings, const PortSnapshot &curr
     int32_t pattern = settings.pattern.value_or(current.Integer("portLoopPattern"));
     const std::string &data =
         settings.userData ? *settings.userData : current.Text("portLoopUData");
-    if (pattern == 2 && data.empty()) {
+    if (pattern == LoopPatternUser && data.empty()) {
         return "the user pattern needs data: give --data TEXT or --data-hex HEX";
     }
     return {};
 }
 
 std::string ShortLineSettings(int32_t speed, int32_t dataBits, int32_t parity, int32_t stopBits) {
-    static constexpr std::string_view kParityLetters = "NOEMS";
-    char letter = parity >= 1 && parity <= 5 ? kParityLetters[parity - 1] : '?';
-    std::string stop = stopBits == 2 ? "1.5" : stopBits == 3 ? "2" : stopBits == 1 ? "1" : "?";
-    return std::to_string(speed) + ' ' + std::to_string(dataBits) + letter + stop;
+    // The parity's initial as a letter (N, O, E, M, S) and the stop bits as figures.
+    auto parityWord = vocabulary::WordOf(vocabulary::kParityWords, parity);
+    char letter = parityWord ? static_cast<char>(std::toupper((*parityWord)[0])) : '?';
+    auto stopWord = vocabulary::WordOf(vocabulary::kStopBitsWords, stopBits);
+    return std::to_string(speed) + ' ' + std::to_string(dataBits) + letter +
+           std::string(stopWord.value_or("?"));
 }
 
 }  // namespace vyn::console

@@ -9,36 +9,38 @@
 
 #include "console/port_snapshot.h"
 #include "mml/store.h"
+#include "mml/vocabulary.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace vyn::console {
 
-// The words from the command line, empty when not given.
-struct SettingWords {
-    std::string speed, dataBits, parity, stopBits, flow, pattern, data, dataHex, time, stopOnErrors,
-        rasStatus;
-    bool noCheck = false, check = false, internal = false, external = false;
-};
-
-// The checked values, in the objects' own encoding.
+// The settings given, in the objects' own encoding (the vocabulary's values).
 struct TestSettings {
     std::optional<int32_t> speed;         // portLoopSpeed, baud
     std::optional<int32_t> dataBits;      // portLoopDataSize, 5 to 8
-    std::optional<int32_t> parity;        // portLoopParity, 1 none ... 5 space
-    std::optional<int32_t> stopBits;      // portStopBits, 1 one, 2 one and a half, 3 two
-    std::optional<int32_t> flow;          // portLoopFlow, 1 none ... 4 dtrdsr
-    std::optional<int32_t> pattern;       // portLoopPattern, 1 barber pole, 2 user data
+    std::optional<int32_t> parity;        // portLoopParity, a LoopParity
+    std::optional<int32_t> stopBits;      // portStopBits, a LoopStopBits
+    std::optional<int32_t> flow;          // portLoopFlow, a LoopFlow
+    std::optional<int32_t> pattern;       // portLoopPattern, a LoopPattern
     std::optional<std::string> userData;  // portLoopUData
-    std::optional<int32_t> dataCheck;     // portLoopDataCheck, 1 check, 2 count only
+    std::optional<int32_t> dataCheck;     // portLoopDataCheck, a LoopDataCheck
     std::optional<int32_t> time;          // portLoopTime, seconds, 0 until stopped
     std::optional<int32_t> stopOnErrors;  // portLoopStopOnErr, 0 never
-    std::optional<int32_t> mode;          // portLoopMode, 1 internal, 2 external
-    std::optional<int32_t> rasStatus;     // portRasStatus, 0 or 1
+    std::optional<int32_t> mode;          // portLoopMode, a LoopMode
+    std::optional<int32_t> rasStatus;     // portRasStatus, a RasStatus
 };
 
 inline constexpr std::size_t kMaxUserData = 256;  // what the agent keeps of portLoopUData
 
-// Checks every word; false with a one-line reason naming the option.
-bool ParseSettings(const SettingWords &words, TestSettings &settings, std::string &reason);
+// Declares the settings as options of `command` (--speed ... --internal). CLI11 checks each
+// value as it is parsed (numbers in their ranges, the vocabulary's words, options that exclude
+// each other) and puts it into `settings`, which must outlive the parse. User data implies the
+// user pattern. A bad value fails the parse with a CLI::ParseError whose text is one line that
+// names the option.
+void AddSettingOptions(CLI::App &command, TestSettings &settings);
 
 // The parameter bindings for one port (only the settings given).
 std::vector<mml::Binding> SettingBindings(const TestSettings &settings, const std::string &instance,

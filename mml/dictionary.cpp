@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "mml/vocabulary.h"
+
 namespace vyn::mml {
 
 namespace {
@@ -17,21 +19,21 @@ constexpr ObjectDef Text(std::string_view name) {
 // check on, 10 seconds, no stop on error, 4 KiB input buffer; results empty and zero.
 constexpr std::array kObjects = {
     Text("portName"),
-    Int("portLoopMode", 1),
-    Int("portLoopState", 0),
-    Int("portLoopPattern", 1),
+    Int("portLoopMode", LoopModeInternal),
+    Int("portLoopState", LoopStateIdle),
+    Int("portLoopPattern", LoopPatternBarber),
     Text("portLoopUData"),
     Int("portLoopSpeed", 9600),
-    Int("portLoopParity", 1),
+    Int("portLoopParity", ParityNone),
     Int("portLoopDataSize", 8),
-    Int("portLoopFlow", 1),
-    Int("portLoopDataCheck", 1),
+    Int("portLoopFlow", FlowNone),
+    Int("portLoopDataCheck", DataCheckOn),
     Int("portLoopTime", 10),
     Int("portLoopStopOnErr", 0),
     Int("portErrStatRxTotal", 0),
-    Int("portStopBits", 1),
+    Int("portStopBits", StopBitsOne),
     Int("portInBuffSize", 4096),
-    Int("portRasStatus", 0),
+    Int("portRasStatus", RasStatusNoBorrow),
     Text("portLoopStopErr"),
     Int("portLoopTxTotal", 0),
     Int("portLoopRxTotal", 0),
@@ -41,7 +43,8 @@ constexpr std::array kObjects = {
     Int("portLoopTimeRemain", 0),
     Int("portLoopLocErr", 0),
     Text("portLoopErrData"),
-    ObjectDef{"portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, 1, {}},
+    ObjectDef{
+        "portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, LoopOperatingActive, {}},
 };
 
 constexpr std::size_t kPortName = 0;

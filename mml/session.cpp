@@ -8,13 +8,13 @@
 
 #include "mml/sqlite_support.h"
 #include "mml/store.h"
+#include "mml/store_path.h"
 #include "mml/vynmall.h"
 
 namespace vyn::mml {
 
 namespace {
 
-constexpr const char *kDefaultStorePath = "/var/lib/vynloop/mib.db";
 constexpr uint32_t kMaxRecords = 64;
 
 struct Session {
@@ -72,11 +72,6 @@ class SessionTable {
 SessionTable &Sessions() {
     static SessionTable table;
     return table;
-}
-
-std::string StorePath() {
-    const char *path = std::getenv("VYNLOOP_MIB");
-    return (path != nullptr && path[0] != '\0') ? path : kDefaultStorePath;
 }
 
 // Turns the caller's records into bindings. False for a record that no identifier of this
@@ -175,7 +170,7 @@ int32_t MMLInitialize(int32_t version, int32_t reserved1, int32_t reserved2, int
         options.busyTimeoutMs = reserved1;
     }
     Error error;
-    std::unique_ptr<Store> store = Store::Open(StorePath(), error, options);
+    std::unique_ptr<Store> store = Store::Open(StorePathFromEnvironment(), error, options);
     if (!store) {
         Sessions().SetOpenFailure(error.sqliteCode, error.failure);
         return error.failure;

@@ -2,6 +2,7 @@
 #include "mml/store.h"
 #include "mml/kernel_rx_errors.h"
 #include "mml/sqlite_support.h"
+#include "mml/vocabulary.h"
 
 namespace vyn::mml {
 
@@ -32,7 +33,7 @@ bool FitsObject(const Value &value, const ObjectDef &def) {
 
 bool IsResidentOverride(const Binding &binding) {
     return binding.key.object == LoopOperatingObject() && binding.value.type == MML_TYPE_INTEGER &&
-           binding.value.integer == 3;
+           binding.value.integer == LoopOperatingIdleExit;
 }
 
 }  // namespace
@@ -152,7 +153,7 @@ bool Store::SetRecords(std::span<Binding> bindings, Answer &answer,
             return true;  // the caller's transaction rolls back
         }
         const Value *stored = &binding.value;
-        Value keptUp = Value::Integer(1);
+        Value keptUp = Value::Integer(LoopOperatingActive);
         if (IsResidentOverride(binding)) {
             bool resident = false;
             if (!ReadResident(binding.key.instance, resident, error)) {
@@ -190,7 +191,7 @@ bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
         return false;
     }
     for (std::size_t i : overridden) {
-        bindings[i].value.integer = 1;
+        bindings[i].value.integer = LoopOperatingActive;
     }
     return true;
 }

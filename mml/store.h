@@ -76,9 +76,9 @@ class Store {
     // The requests of the management library. Get fills each binding's value with the object's
     // type and value (portErrStatRxTotal of a port whose device is a real serial port: the
     // kernel's count of its receive errors, which nobody publishes); Set writes every binding or
-    // none. Both return false only when the store
-    // failed; noSuchName and badValue come back in `answer`, with nothing changed. Set stores 1
-    // for portmodLoopOperating = 3 of a resident instance and puts the 1 into the binding.
+    // none. Both return false only when the store failed; noSuchName and badValue come back in
+    // `answer`, with nothing changed. Set stores LoopOperatingActive for a portmodLoopOperating
+    // of LoopOperatingIdleExit on a resident instance, and puts that into the binding.
     bool Get(std::span<Binding> bindings, Answer &answer, Error &error);
     bool Set(std::span<Binding> bindings, Answer &answer, Error &error);
 
@@ -98,9 +98,9 @@ class Store {
     bool SetValue(std::string_view name, const Value &value, Error &error);
 
     // Creates every per-port object of the listed ports with its default (portName: the
-    // device) and the instance's portmodLoopOperating (1). Objects that exist keep their
-    // values, except portName, which takes the new device. With `markResident` the instance
-    // is marked resident. One transaction; invalid arguments change nothing.
+    // device) and the instance's portmodLoopOperating (LoopOperatingActive). Objects that exist
+    // keep their values, except portName, which takes the new device. With `markResident` the
+    // instance is marked resident. One transaction; invalid arguments change nothing.
     bool Provision(std::string_view instance, std::span<const PortDevice> ports, bool markResident,
                    Error &error);
     // The provisioned ports of an instance, ascending (none: an empty list).

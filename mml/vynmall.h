@@ -92,9 +92,9 @@ enum {
 // served the request; errorStatus and errorIndex then give its answer (0, or 2 noSuchName / 3
 // badValue with the 1-based record, nothing changed). A get fills each record's type and value
 // (a text: a new allocation with a terminator, `owned` 1). A set leaves the records as sent,
-// except that portmodLoopOperating set to 3 for an instance provisioned resident stores 1 and
-// puts 1 into the record. Returns an MML_FAILURE_* code when the session is unknown, the request
-// is malformed or the store failed.
+// except that portmodLoopOperating set to LoopOperatingIdleExit for an instance provisioned
+// resident stores LoopOperatingActive and puts that into the record. Returns an MML_FAILURE_* code
+// when the session is unknown, the request is malformed or the store failed.
 int32_t MMLRequestLocal(MmlSessionHandle session, int32_t requestType, MmlVarBindList *list,
                         int32_t *errorStatus, int32_t *errorIndex);
 

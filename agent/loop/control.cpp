@@ -61,7 +61,7 @@ void FailStartWithSystemError(PortTestEntry *entry, const char *format, DWORD er
 }
 
 // Opens the port, borrowing it from the remote access service when the service holds it.
-// Returns 0 when the port waits for the service (engineState 2) or could not be opened.
+// Returns 0 when the port waits for the service (RasWait) or could not be opened.
 int OpenTestPort(PortTestEntry *entry) {
     HANDLE port = OpenPortDevice(entry);
     DWORD error = port == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;

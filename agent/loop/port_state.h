@@ -33,7 +33,7 @@ inline void GetMessageText(PortTestEntry *entry, char *text, size_t size) {
 }
 
 // A failure seen by the thread that owns the entry at that moment (the control thread on an idle
-// or starting port, a management read during a test): writes the message and sets engineState 5
+// or starting port, a management read during a test): writes the message and sets EndedByError
 // unless the test has already ended. Returns 1 when this call ended the test.
 inline int FailTest(PortTestEntry *entry, const char *text) {
     std::lock_guard<std::mutex> guard(entry->textGuard);
@@ -56,7 +56,7 @@ inline int MoveState(PortTestEntry *entry, int32_t from, int32_t to) {
     return 1;
 }
 
-// Ends a test that is still being started or running (engineState 1, 3 or 4) with a new state,
+// Ends a test that is still being started or running (Configured, WriterStarted or Running) with a new state,
 // and a message when one is given. Returns 1 when this call ended the test, 0 when it had already
 // ended (or was never started): then nothing is changed.
 inline int EndRunningTest(PortTestEntry *entry, int32_t endState, const char *text) {

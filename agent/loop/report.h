@@ -6,7 +6,7 @@
 
 #include "agent/loop/port_test.h"
 
-// The reason published for a test that ended in engine state 5, 6 or 7.
+// The reason published for a test that ended in EndedByError, EndedByTime or EndedByRequest.
 inline int32_t CompletionReasonFor(int32_t endState) {
     switch (endState) {
         case EndedByTime:
@@ -45,7 +45,7 @@ void ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_
 void SetSystemErrorText(PortTestEntry *entry, const char *text, DWORD errorCode);
 
 // A device operation of a running test failed (in the writer or the reader): the test's writer
-// and reader are told to wind down, and the test ends with engineState 5 and the description
+// and reader are told to wind down, and the test ends with EndedByError and the description
 // (`format` with the port's name) and the system's text, unless it has already ended. Returns 1
 // when this call ended it.
 int FailDeviceOperation(PortTestEntry *entry, const char *format, DWORD errorCode);

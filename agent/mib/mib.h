@@ -17,11 +17,11 @@ extern MmlSessionHandle MmlSession;
 
 // Reads the fifteen test parameters of the entry's port in one get, then its portRasStatus.
 // Returns 1 when the parameters were read (an unexpected value type is reported in msgText with
-// engineState 5 but still returns 1), 0 when the read failed (msgText and engineState 5 tell).
+// EndedByError but still returns 1), 0 when the read failed (msgText and EndedByError tell).
 int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry);
 
 // One-record gets of a port's object. 1 and the value on success; 0 on failure, with the call
-// site's text in msgText and engineState 5 (the value is then not written).
+// site's text in msgText and EndedByError (the value is then not written).
 int GetPortLoopState(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
 int GetPortLoopTimeRemain(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
 int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32_t *value);

@@ -5,7 +5,7 @@
 //                memory (under 8 MiB)
 //   line-921600  the same at 921600 8N1 (processor share shown, not asserted)
 //   idle         a resident agent with 16 ports and no test: processor share (under 0.5%)
-//   start        from portLoopState 1 committed to the first character at the port (at most
+//   start        from the request (portLoopState requested) committed to the first character at the port (at most
 //                700 ms), ten times
 // Usage: agent_bench [line-115200|line-921600|idle|start]...   (none: all of them)
 // Every figure is printed as a "result" line (see verdict.h); the exit status is 1 when a target

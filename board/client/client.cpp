@@ -2,10 +2,11 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "board/client/unix_socket.h"
 
 namespace vyn::board {
 
@@ -17,26 +18,6 @@ Status Failure(std::uint32_t code, std::string message) {
     return Status{code, std::move(message)};
 }
 
-int RemainingMs(Deadline deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Waits until the socket is ready for `events`; false on time-out.
-bool WaitFor(int fd, short events, Deadline deadline) {
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        int ready = poll(&entry, 1, RemainingMs(deadline));
-        if (ready > 0) {
-            return true;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
-}
-
 enum class Outcome { kDone, kLost, kTimedOut };
 
 Outcome SendAll(int fd, const std::string &line, Deadline deadline) {
@@ -46,7 +27,7 @@ Outcome SendAll(int fd, const std::string &line, Deadline deadline) {
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
         } else if (count < 0 && errno == EAGAIN) {
-            if (!WaitFor(fd, POLLOUT, deadline)) {
+            if (!WaitReady(fd, POLLOUT, deadline)) {
                 return Outcome::kTimedOut;
             }
         } else if (count < 0 && errno == EINTR) {
@@ -75,7 +56,7 @@ Outcome ReceiveLine(int fd, std::string &line, Deadline deadline) {
                 return Outcome::kLost;
             }
         } else if (count < 0 && errno == EAGAIN) {
-            if (!WaitFor(fd, POLLIN, deadline)) {
+            if (!WaitReady(fd, POLLIN, deadline)) {
                 return Outcome::kTimedOut;
             }
         } else if (count < 0 && errno == EINTR) {
@@ -183,24 +164,17 @@ std::string Client::SocketPathIn(std::string_view dir) {
 }
 
 Status Client::Connect() {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path_.size() >= sizeof address.sun_path) {
-        return Failure(win32::kInvalidParameter, "board socket path too long: " + path_);
+    UniqueFd fd;
+    switch (int error = ConnectUnix(path_, fd, true)) {
+        case 0:
+            socket_ = std::move(fd);
+            return {};
+        case ENAMETOOLONG:
+            return Failure(win32::kInvalidParameter, "board socket path too long: " + path_);
+        default:
+            return Failure(error == ENOENT ? win32::kFileNotFound : win32::kNotReady,
+                           "no board answers at " + path_ + ": " + std::strerror(error));
     }
-    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) {
-        return Failure(win32::kNotReady,
-                       std::string("cannot create a socket: ") + std::strerror(errno));
-    }
-    if (connect(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        int error = errno;
-        return Failure(error == ENOENT ? win32::kFileNotFound : win32::kNotReady,
-                       "no board answers at " + path_ + ": " + std::strerror(error));
-    }
-    socket_ = std::move(fd);
-    return {};
 }
 
 Status Client::Exchange(const std::string &line, std::string &answer) {

@@ -3,7 +3,8 @@
 // A Client talks to one board through its control socket. It connects on first use, keeps the
 // connection for later requests, and when the board has gone away in between (restarted), it
 // reconnects and sends the request once more. Every call waits at most the time-out given at
-// construction. Failures carry a Win32 error code: the board's own answer code, or
+// construction (kBoardTimeout unless told). Failures carry a Win32 error code: the board's own
+// answer code, or
 //   2   (file not found)  no board socket at the path
 //   21  (not ready)       the board cannot be reached
 //   121 (timeout)         no answer in time
@@ -50,10 +51,12 @@ enum class PurgeWhat { kReceive, kTransmit, kBoth };
 
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
+// A board answers at once; a board that does not within this time is taken as unreachable.
+inline constexpr std::chrono::milliseconds kBoardTimeout{2000};
+
 class Client {
   public:
-    explicit Client(std::string socketPath,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(2));
+    explicit Client(std::string socketPath, std::chrono::milliseconds timeout = kBoardTimeout);
 
     // The control socket of a board serving the directory `dir`.
     static std::string SocketPathIn(std::string_view dir);

@@ -13,9 +13,6 @@ namespace vyn::platform {
 
 namespace {
 
-// A board answers at once; a board that does not within this time is taken as unreachable.
-constexpr std::chrono::milliseconds kBoardTimeout{2000};
-
 board::LineSetting ToBoard(const SerialLine &line) {
     board::LineSetting setting;
     setting.baud = line.baud;
@@ -62,7 +59,7 @@ BoardPort::BoardPort(int fd, std::string name, const std::string &socketPath)
       ceiling_(CharactersPerSecond(SerialLine{})),
       fd_(fd),
       name_(std::move(name)),
-      client_(socketPath, kBoardTimeout) {}
+      client_(socketPath) {}
 
 DWORD BoardPort::SetLine(const SerialLine &line) {
     // The board runs one handshake at a time.

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/posix/error.h"
@@ -11,13 +10,11 @@
 
 namespace vyn::platform {
 
-namespace {
+std::string BoardSocketPath() {
+    return board::Client::SocketPathIn(DeviceDirectory());
+}
 
-constexpr std::chrono::milliseconds kBoardTimeout{2000};
-
-}  // namespace
-
-ControlDevice::ControlDevice(const std::string &socketPath) : client_(socketPath, kBoardTimeout) {}
+ControlDevice::ControlDevice(const std::string &socketPath) : client_(socketPath) {}
 
 DWORD ControlDevice::Probe() {
     return client_.Ports().error;
@@ -43,7 +40,7 @@ DWORD ControlDevice::Control(DWORD code, const void *in, DWORD inSize, void *out
 }
 
 HANDLE OpenControlDevice(DWORD &error) {
-    std::string path = DeviceDirectory() + "/" + std::string(board::kSocketName);
+    std::string path = BoardSocketPath();
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         error = Win32ErrorFromErrno(errno);

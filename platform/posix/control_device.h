@@ -28,6 +28,9 @@ class ControlDevice final : public KernelObject {
     board::Client client_;
 };
 
+// The control socket of the device directory's board, which is also its control device.
+std::string BoardSocketPath();
+
 // Opens the control device of the device directory's board. Null with the Win32 error when no
 // board answers there.
 HANDLE OpenControlDevice(DWORD &error);

@@ -115,10 +115,10 @@ void MutexObject::DropOwnership() {
 
 }  // namespace vyn::platform
 
+using vyn::UniqueFd;
 using vyn::platform::FailWith;
 using vyn::platform::HandleTable;
 using vyn::platform::MutexObject;
-using vyn::platform::UniqueFd;
 
 HANDLE WINAPI CreateMutexA(LPVOID /*attributes*/, BOOL initialOwner, LPCSTR name) {
     UniqueFd lockFile;

@@ -9,9 +9,9 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/deadline.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/unique_fd.h"
 
 namespace vyn::platform {
 

@@ -22,9 +22,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/port_driver.h"
 #include "platform/posix/sync.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {

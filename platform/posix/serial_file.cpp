@@ -20,6 +20,7 @@
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/locations.h"
+#include "platform/posix/names.h"
 #include "platform/posix/overlapped.h"
 #include "platform/posix/serial_line.h"
 #include "platform/posix/termios_line.h"
@@ -30,16 +31,6 @@ namespace vyn::platform {
 namespace {
 
 constexpr char kDevicePrefix[] = "\\\\.\\";
-constexpr char kControlDeviceName[] = "Kyrx1";
-
-bool EqualsIgnoringCase(const std::string &a, const char *b) {
-    std::size_t length = std::strlen(b);
-    return a.size() == length && std::equal(a.begin(), a.end(), b, [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // The terminals this machine's kernel writes its console to (for example a serial port that is
 // not a virtual console), from sysfs: nothing is opened to learn it.
 bool IsActiveConsole(dev_t device) {
@@ -202,8 +193,7 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
     }
     std::unique_ptr<PortDriver> driver;
     if (IsPtySlave(major)) {
-        auto board = std::make_unique<BoardPort>(fd.Get(), name,
-                                                 DeviceDirectory() + "/" + kControlDeviceName);
+        auto board = std::make_unique<BoardPort>(fd.Get(), name, BoardSocketPath());
         // Between a port's release and the service taking its lock back, the lock alone would
         // let us in.
         if (board->HeldByService()) {
@@ -243,8 +233,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD /*shareMode*/, LP
     }
     HANDLE handle = nullptr;
     if (error == ERROR_SUCCESS) {
-        handle = EqualsIgnoringCase(name, kControlDeviceName) ? OpenControlDevice(error)
-                                                              : OpenSerialPort(name, access, error);
+        // The board's control device is named after its control socket.
+        handle = SameName(name, vyn::board::kSocketName) ? OpenControlDevice(error)
+                                                         : OpenSerialPort(name, access, error);
     }
     if (handle == nullptr) {
         SetLastError(error);

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/port_driver.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {

@@ -2,40 +2,29 @@
 // device directory: the "RemoteAccess" service runs when the board says its service runs, and
 // "rasman.dll" is a module of this platform whose entry points reserve and free ports through
 // the board. Where no board answers, the service is simply not running.
-#include <cctype>
-#include <chrono>
 #include <cstring>
 #include <string>
 
 #include "board/client/client.h"
+#include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/locations.h"
+#include "platform/posix/names.h"
 #include "platform/posix/serial_file.h"
 
 namespace vyn::platform {
 
 namespace {
 
-constexpr std::chrono::milliseconds kBoardTimeout{2000};
 constexpr DWORD kServiceShareProcess = 0x20;
 
 class ServiceManager final : public KernelObject {};
 class Service final : public KernelObject {};
 class Module final : public KernelObject {};
 
-bool SameText(const char *a, const char *b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*b))) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
-
 board::Client BoardClient() {
-    return board::Client(DeviceDirectory() + "/" + std::string(board::kSocketName), kBoardTimeout);
+    return board::Client(BoardSocketPath());
 }
 
 // The entry points of "rasman.dll". Internal names: the agent keeps global pointers named after
@@ -91,13 +80,13 @@ using vyn::platform::FailWith;
 using vyn::platform::HandleTable;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
-    using vyn::platform::SameText;
+    using vyn::platform::SameName;
     if (machineName != nullptr && machineName[0] != '\0') {
         FailWith(ERROR_NOT_SUPPORTED);  // no other machines
         return nullptr;
     }
     if (databaseName != nullptr && databaseName[0] != '\0' &&
-        !SameText(databaseName, "ServicesActive")) {
+        !SameName(databaseName, "ServicesActive")) {
         FailWith(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -115,7 +104,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD /*acc
         FailWith(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!vyn::platform::SameText(serviceName, "RemoteAccess")) {
+    if (!vyn::platform::SameName(serviceName, "RemoteAccess")) {
         FailWith(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
@@ -157,12 +146,12 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
-    using vyn::platform::SameText;
+    using vyn::platform::SameName;
     if (fileName == nullptr) {
         FailWith(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!SameText(fileName, "rasman.dll") && !SameText(fileName, "rasman")) {
+    if (!SameName(fileName, "rasman.dll") && !SameName(fileName, "rasman")) {
         FailWith(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

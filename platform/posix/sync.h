@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/handles.h"
-#include "platform/posix/unique_fd.h"
 
 namespace vyn::platform {
 

@@ -12,10 +12,10 @@
 #include <latch>
 #include <memory>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/sync.h"
-#include "platform/posix/unique_fd.h"
 
 namespace vyn::platform {
 
@@ -127,7 +127,7 @@ HANDLE WINAPI CreateThread(LPVOID /*attributes*/, SIZE_T stackSize, LPTHREAD_STA
         FailWith(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    UniqueFd finished = OpenEventFd(0, false);
+    vyn::UniqueFd finished = OpenEventFd(0, false);
     if (!finished.Valid()) {
         FailWithErrno();
         return nullptr;

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "board/client/unique_fd.h"
 #include "platform/posix/error.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/posix/window_message_queue.h"
 #include "platform/posix/window_protocol.h"
 #include "platform/posix/window_registry.h"

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "board/client/unix_socket.h"
 #include "platform/posix/error.h"
 #include "platform/posix/locations.h"
 #include "platform/posix/window_protocol.h"
@@ -24,51 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBacklog = 16;
 // How long a client waits for a window's process to take and answer its request.
 constexpr std::chrono::milliseconds kAnswerTimeout{5000};
-
-bool FillAddress(const std::string &path, sockaddr_un &address) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
-}
-
-// A non-blocking connection attempt: 0 when connected, else the errno of the attempt
-// (EINPROGRESS while it goes on, EAGAIN for a full backlog).
-int Connect(const std::string &path, UniqueFd &fd) {
-    sockaddr_un address{};
-    if (!FillAddress(path, address)) {
-        return ENAMETOOLONG;
-    }
-    fd.Reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) {
-        return errno;
-    }
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
-        return 0;
-    }
-    return errno;
-}
-
-// Waits until `fd` reports `events`; false on time-out or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-    while (true) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return false;
-        }
-        pollfd entry{fd, events, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(left.count()) + 1);
-        if (ready > 0) {
-            return true;
-        }
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
 
 DWORD ConnectError(int error) {
     switch (error) {
@@ -127,7 +83,7 @@ WindowSocket::WindowSocket(UniqueFd fd, std::string path, dev_t device, ino_t in
 
 std::shared_ptr<WindowSocket> WindowSocket::Bind(const std::string &path, DWORD &error) {
     sockaddr_un address{};
-    if (!FillAddress(path, address)) {
+    if (!UnixAddress(path, address)) {
         error = ERROR_INVALID_NAME;
         return nullptr;
     }
@@ -149,9 +105,7 @@ std::shared_ptr<WindowSocket> WindowSocket::Bind(const std::string &path, DWORD 
             error = Win32ErrorFromErrno(errno);
             return nullptr;
         }
-        UniqueFd probe;
-        int result = Connect(path, probe);
-        if (result == 0 || result == EINPROGRESS || result == EAGAIN) {
+        if (SomeoneListens(path)) {
             error = ERROR_ALREADY_EXISTS;  // a live window holds the name
             return nullptr;
         }
@@ -182,10 +136,10 @@ void WindowSocket::RemoveFile() const {
 DWORD ExchangeWithWindow(const std::string &path, const std::string &request) {
     auto deadline = Clock::now() + kAnswerTimeout;
     UniqueFd fd;
-    int result = Connect(path, fd);
+    int result = ConnectUnix(path, fd, true);
     if (result == EINPROGRESS) {
         socklen_t length = sizeof result;
-        if (!WaitFor(fd.Get(), POLLOUT, deadline)) {
+        if (!WaitReady(fd.Get(), POLLOUT, deadline)) {
             return ERROR_TIMEOUT;
         }
         if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &result, &length) != 0) {
@@ -203,7 +157,7 @@ DWORD ExchangeWithWindow(const std::string &path, const std::string &request) {
         if (count >= 0) {
             sent += static_cast<std::size_t>(count);
         } else if (errno == EAGAIN) {
-            if (!WaitFor(fd.Get(), POLLOUT, deadline)) {
+            if (!WaitReady(fd.Get(), POLLOUT, deadline)) {
                 return ERROR_TIMEOUT;
             }
         } else if (errno != EINTR) {
@@ -223,7 +177,7 @@ DWORD ExchangeWithWindow(const std::string &path, const std::string &request) {
         } else if (count == 0) {
             return ERROR_INVALID_WINDOW_HANDLE;  // closed without an answer: the window went
         } else if (errno == EAGAIN) {
-            if (!WaitFor(fd.Get(), POLLIN, deadline)) {
+            if (!WaitReady(fd.Get(), POLLIN, deadline)) {
                 return ERROR_TIMEOUT;
             }
         } else if (errno != EINTR) {

@@ -47,12 +47,19 @@ ensure_mibs() {
 }
 
 # ThreadSanitizer cannot map its shadow memory when the kernel randomises mappings too widely.
+# Above 28 bits of randomisation, root lowers vm.mmap_rnd_bits to 28: a machine-wide setting that
+# lasts until the next boot, so it says so. Anyone else is told what to run.
 ensure_tsan_mappings() {
     local bits
     bits=$(cat /proc/sys/vm/mmap_rnd_bits 2>/dev/null || echo 0)
     if [ "$bits" -gt 28 ]; then
         if [ "$(id -u)" -eq 0 ]; then
-            sysctl -qw vm.mmap_rnd_bits=28 || true
+            echo "Lowering vm.mmap_rnd_bits from $bits to 28 on this machine until the next boot:" \
+                 "ThreadSanitizer cannot map its shadow memory with wider address randomisation"
+            sysctl -qw vm.mmap_rnd_bits=28 || echo "Could not lower vm.mmap_rnd_bits" >&2
+        else
+            echo "vm.mmap_rnd_bits is $bits; ThreadSanitizer needs 28 or less:" \
+                 "sudo sysctl -w vm.mmap_rnd_bits=28" >&2
         fi
     fi
 }

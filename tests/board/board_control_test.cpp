@@ -42,17 +42,19 @@ TEST_F(BoardProgram, CreatesItsFilesRemovesThemOnSigtermAndTakesOverWhatAKilledO
     }
     EXPECT_NE(access(Port(4).c_str(), F_OK), 0);
     struct stat status {};
-    EXPECT_TRUE(lstat(Path("Kyrx1").c_str(), &status) == 0 && S_ISSOCK(status.st_mode));
+    EXPECT_TRUE(lstat(Path(std::string(kSocketName)).c_str(), &status) == 0 &&
+                S_ISSOCK(status.st_mode));
     EXPECT_EQ(client_.Ports().value, 3);
 
     EXPECT_EQ(Stop(), 0);
     EXPECT_NE(access(Port(1).c_str(), F_OK), 0);
-    EXPECT_NE(access(Path("Kyrx1").c_str(), F_OK), 0);
+    EXPECT_NE(access(Path(std::string(kSocketName)).c_str(), F_OK), 0);
 
     ASSERT_TRUE(Start(3));
     board_->Signal(SIGKILL);
     board_->Wait();
-    ASSERT_EQ(access(Path("Kyrx1").c_str(), F_OK), 0) << "a killed board leaves its files";
+    ASSERT_EQ(access(Path(std::string(kSocketName)).c_str(), F_OK), 0)
+        << "a killed board leaves its files";
     ASSERT_TRUE(Start(2));
     EXPECT_EQ(client_.Ports().value, 2);
     EXPECT_NE(access(Port(3).c_str(), F_OK), 0);
@@ -103,7 +105,7 @@ TEST_F(BoardProgram, CtlChangesAndShowsAPort) {
 TEST_F(BoardProgram, GarbageOnTheSocketIsAnsweredAndDropped) {
     ASSERT_TRUE(Start(1));
     // A client that never completes a request does not hold up the others.
-    SocketClient silent(Path("Kyrx1"));
+    SocketClient silent(Path(std::string(kSocketName)));
     ASSERT_TRUE(silent.Send("VYNB"));
     // What is not a request gets one error line and the connection is closed; a request of this
     // protocol that the board does not know keeps the connection.
@@ -116,7 +118,7 @@ TEST_F(BoardProgram, GarbageOnTheSocketIsAnsweredAndDropped) {
         {"VYNBOARD 1 DANCE\nVYNBOARD  1\tPORTS\nGET / HTTP/1.0\n", {"ERR 1 ", "OK 1", "ERR 87 "}},
     };
     for (const auto &[junk, answers] : exchanges) {
-        SocketClient client(Path("Kyrx1"));
+        SocketClient client(Path(std::string(kSocketName)));
         ASSERT_TRUE(client.Send(junk));
         std::istringstream got(client.ReadToEnd(5000));  // "<open>" at the end if not closed
         std::string line;
@@ -137,13 +139,13 @@ TEST_F(BoardProgram, OnlyRootAndItsOwnUserMayConnect) {
     ASSERT_TRUE(Start(1));
     // Let the file system pass anyone, so that only the board's own check stands in the way.
     ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(Path("Kyrx1").c_str(), 0666), 0);
+    ASSERT_EQ(chmod(Path(std::string(kSocketName)).c_str(), 0666), 0);
     pid_t child = fork();
     if (child == 0) {
         if (setgid(65534) != 0 || setuid(65534) != 0) {
             _exit(3);
         }
-        SocketClient client(Path("Kyrx1"));
+        SocketClient client(Path(std::string(kSocketName)));
         client.Send(FormatRequest("PORTS"));
         _exit(client.ReadToEnd(5000) == "ERR 5 access denied\n" ? 0 : 4);
     }

@@ -1,5 +1,8 @@
 // The agent started on demand, and how long it stays: an idle agent ends after about 15 s unless
 // its instance is resident. Also the one test that runs past a 60-second period (slow).
+#include <chrono>
+#include <thread>
+
 #include "tests/console/loop_fixture.h"
 
 namespace vyn::console::test {
@@ -24,7 +27,7 @@ TEST_F(AgentLifeTest, TestStartsTheAgentWhichStaysIdleOnlyWhenResident) {
     EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(again.err, "") << "the running agent takes the request";
 
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(WaitFor(
         [&] {
             return Ctl({"ping", "demo"}).status == 1;
         },
@@ -33,7 +36,7 @@ TEST_F(AgentLifeTest, TestStartsTheAgentWhichStaysIdleOnlyWhenResident) {
     // The resident one must outlast twenty idle seconds.
     std::this_thread::sleep_until(idleSince + std::chrono::seconds(20));
     EXPECT_EQ(Ctl({"ping", "keep"}).status, 0);
-    EXPECT_EQ(Get("portmodLoopOperating.keep"), "1");
+    EXPECT_EQ(Get("portmodLoopOperating.keep"), std::to_string(LoopOperatingActive));
 }
 
 TEST_F(AgentLifeTest, TestFailsClearlyWhenNoAgentCanStart) {
@@ -43,7 +46,7 @@ TEST_F(AgentLifeTest, TestFailsClearlyWhenNoAgentCanStart) {
     ::setenv("VYNLOOP_AGENT", (dir_ + "/missing").c_str(), 1);
     ExpectError({"test", "demo", "1"});
     ::unsetenv("VYNLOOP_AGENT");
-    EXPECT_EQ(Get("portLoopState.demo.1"), "0") << "nothing requested";
+    EXPECT_EQ(Get("portLoopState.demo.1"), std::to_string(LoopStateIdle)) << "nothing requested";
 }
 
 // Slow: over a minute. An endless test on a port that remote access may lend runs in 60-second
@@ -53,8 +56,8 @@ TEST_F(AgentLifeTest, SlowExtendKeepsAnEndlessTestPastItsPeriod) {
     Finished run =
         Ctl({"test", "demo", "1", "2", "--time", "0", "--ras-status", "1", "--speed", "19200"});
     ASSERT_EQ(run.status, 0) << run.err;
-    ASSERT_TRUE(WaitState(1, "3"));
-    ASSERT_TRUE(WaitState(2, "3"));
+    ASSERT_TRUE(WaitState(1, LoopStateRunning));
+    ASSERT_TRUE(WaitState(2, LoopStateRunning));
     auto started = Clock::now();
     ExpectError({"extend", "demo", "1", "60"}, 1);  // a fresh period has 60 s: nothing to renew
     ExpectError({"extend", "demo", "1", "10"});     // never more than 10 s above what is left
@@ -65,7 +68,7 @@ TEST_F(AgentLifeTest, SlowExtendKeepsAnEndlessTestPastItsPeriod) {
         EXPECT_NE(run.out.find("port 1 (COM1): "), std::string::npos) << run.out;
     }
     // The port nobody renewed ends with its first period, as a test that lost its console.
-    ASSERT_TRUE(WaitState(2, "5", 30000));
+    ASSERT_TRUE(WaitState(2, LoopStateComplete, 30000));
     EXPECT_EQ(Get("portLoopStopErr.demo.2")
                   .rfind("Infinite loopback test terminated due to loss of communications, no "
                          "errors detected. Avg transmission rate was ",
@@ -73,7 +76,8 @@ TEST_F(AgentLifeTest, SlowExtendKeepsAnEndlessTestPastItsPeriod) {
               0u)
         << Get("portLoopStopErr.demo.2");
     std::this_thread::sleep_until(started + std::chrono::seconds(70));
-    EXPECT_EQ(Get("portLoopState.demo.1"), "3") << "renewed past its first period";
+    EXPECT_EQ(Get("portLoopState.demo.1"), std::to_string(LoopStateRunning))
+        << "renewed past its first period";
     run = Ctl({"stop", "demo", "1", "--wait"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("port 1 (COM1) stopped: Loopback test complete"), std::string::npos)

@@ -17,7 +17,7 @@ TEST_F(AgentTest, PingAndNotifyFindTheInstancesAgent) {
     ExpectError({"notify", "demo", "shutdown"});
     ExpectError({"ping", "de,mo"});
 
-    ChildProcess agent({FAKE_AGENT_PATH, "demo"});
+    Child agent({FAKE_AGENT_PATH, "demo"});
     // Its window appears once it has started: ping until it answers.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while ((run = Ctl({"ping", "demo"})).status != 0 &&

@@ -10,9 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/console/child_process.h"
+#include "mml/vocabulary.h"
+#include "tests/support/process.h"
 
 namespace vyn::console::test {
+
+using ::vyn::test::AdoptOrphans;
+using ::vyn::test::Child;
+using ::vyn::test::Finished;
+using ::vyn::test::KillDetached;
+using ::vyn::test::ReadFile;
+using ::vyn::test::RunProgram;
+using ::vyn::test::SanitizedBuild;
+using ::vyn::test::WaitFor;
 
 class ConsoleTest : public ::testing::Test {
   protected:
@@ -23,21 +33,21 @@ class ConsoleTest : public ::testing::Test {
         mib_ = dir_ + "/mib.db";
         ::setenv("VYNLOOP_MIB", mib_.c_str(), 1);
         ::setenv("VYNLOOP_RUNDIR", (dir_ + "/run").c_str(), 1);
-        const char *bin = std::getenv("VYNLOOP_BIN_DIR");
-        ASSERT_NE(bin, nullptr) << "VYNLOOP_BIN_DIR names the programs under test";
-        ctl_ = std::string(bin) + "/vynloopctl";
+        ASSERT_NE(std::getenv("VYNLOOP_BIN_DIR"), nullptr)
+            << "VYNLOOP_BIN_DIR names the programs under test";
+        ctl_ = ::vyn::test::Program("vynloopctl");
         AdoptOrphans();
     }
     void TearDown() override {
         for (pid_t pid : agents_) {
-            KillDetached(pid, std::filesystem::path(ctl_).parent_path() / "vynloop");
+            KillDetached(pid, ::vyn::test::Program("vynloop"));
         }
         std::filesystem::remove_all(dir_);
     }
 
     Finished Ctl(std::vector<std::string> args) {
         args.insert(args.begin(), ctl_);
-        Finished run = RunProgram(args, dir_);
+        Finished run = RunProgram(args);
         NoteAgents(run.err);
         return run;
     }

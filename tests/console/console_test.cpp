@@ -8,13 +8,17 @@
 namespace vyn::console::test {
 namespace {
 
-std::string Lines(std::initializer_list<const char *> lines) {
+std::string Lines(std::initializer_list<std::string> lines) {
     std::string text;
-    for (const char *line : lines) {
-        text += line;
-        text += '\n';
+    for (const std::string &line : lines) {
+        text += line + '\n';
     }
     return text;
+}
+
+// A coded value as get prints it.
+std::string Shown(int32_t value) {
+    return std::to_string(value);
 }
 
 TEST_F(ConsoleTest, InitProvisionsEveryPortObjectWithItsDefault) {
@@ -27,8 +31,11 @@ TEST_F(ConsoleTest, InitProvisionsEveryPortObjectWithItsDefault) {
              "portErrStatRxTotal.demo.16", "portStopBits.demo.16", "portInBuffSize.demo.16",
              "portRasStatus.demo.16", "portmodLoopOperating.demo"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, Lines({"ttyV9", "1", "0", "1", "", "9600", "1", "8", "1", "1", "10", "0",
-                              "0", "1", "4096", "0", "1"}));
+    EXPECT_EQ(
+        run.out,
+        Lines({"ttyV9", Shown(LoopModeInternal), Shown(LoopStateIdle), Shown(LoopPatternBarber), "",
+               "9600", Shown(ParityNone), "8", Shown(FlowNone), Shown(DataCheckOn), "10", "0", "0",
+               Shown(StopBitsOne), "4096", Shown(RasStatusNoBorrow), Shown(LoopOperatingActive)}));
     run = Ctl({"get", "portLoopStopErr.demo.1", "portLoopTxTotal.demo.1", "portLoopRxTotal.demo.1",
                "portLoopInErrs.demo.1", "portLoopRate.demo.1", "portLoopAvgRate.demo.1",
                "portLoopTimeRemain.demo.1", "portLoopLocErr.demo.1", "portLoopErrData.demo.1"});
@@ -96,6 +103,20 @@ TEST_F(ConsoleTest, BadInputGivesOneLineAndWritesNothing) {
     ExpectError({"frobnicate"});
     ExpectError({});
     ExpectError({"get", "portName.demo.1", "--no-such-option"});
+    // Bad test settings (each kind is checked in view_units_test) end the console before it
+    // writes or starts anything.
+    for (const std::vector<std::string> &settings :
+         std::vector<std::vector<std::string>>{{"--parity", "bogus"},
+                                               {"--speed", ""},
+                                               {"--internal", "--external"},
+                                               {"--data", "x", "--pattern", "barber"}}) {
+        std::vector<std::string> args{"test", "demo", "1"};
+        args.insert(args.end(), settings.begin(), settings.end());
+        ExpectError(args);
+    }
+    EXPECT_EQ(Ctl({"get", "portLoopState.demo.1", "portLoopParity.demo.1"}).out,
+              Lines({Shown(LoopStateIdle), Shown(ParityNone)}));
+    EXPECT_EQ(Ctl({"ping", "demo"}).status, 1) << "no agent was started";
 
     std::filesystem::remove(mib_);
     std::ofstream(mib_) << std::string(2048, 'x');
@@ -111,7 +132,8 @@ TEST_F(ConsoleTest, BadInputGivesOneLineAndWritesNothing) {
 
 TEST_F(ConsoleTest, StatusShowsEachPortAndTheAgent) {
     ASSERT_EQ(Ctl({"init", "demo", "1=COM1", "2=COM2", "12=ttyV12"}).status, 0);
-    ASSERT_EQ(Ctl({"set", "portLoopState.demo.1=3", "portLoopState.demo.2=5",
+    ASSERT_EQ(Ctl({"set", "portLoopState.demo.1=" + Shown(LoopStateRunning),
+                   "portLoopState.demo.2=" + Shown(LoopStateComplete),
                    "portLoopStopErr.demo.2=Loopback test complete, no errors detected.",
                    "portLoopState.demo.12=9"})
                   .status,

@@ -4,32 +4,11 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <functional>
 #include <memory>
-#include <thread>
 
 #include "tests/console/console_fixture.h"
 
 namespace vyn::console::test {
-
-#ifdef VYNLOOP_SANITIZE
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
-
-// Polls `condition` every 20 ms until it holds or `limitMs` has passed.
-inline bool WaitUntil(const std::function<bool()> &condition, int limitMs = 30000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 class LoopTest : public ConsoleTest {
   protected:
@@ -38,7 +17,6 @@ class LoopTest : public ConsoleTest {
         dev_ = dir_ + "/dev";
         ASSERT_EQ(::mkdir(dev_.c_str(), 0700), 0);
         ::setenv("VYNLOOP_DEVDIR", dev_.c_str(), 1);
-        bin_ = std::filesystem::path(ctl_).parent_path();
     }
     void TearDown() override {
         for (const std::string &tag : consoles_) {
@@ -50,13 +28,8 @@ class LoopTest : public ConsoleTest {
 
     // A board of `ports` ports, and the instance "demo" on its first `provisioned` ports.
     void StartBoard(int ports, int provisioned) {
-        const std::string out = dir_ + "/board.out";
-        board_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{bin_ + "/vynboard", "serve", "--dir", dev_, "--ports",
-                                     std::to_string(ports)},
-            out, dir_ + "/board.err");
-        ASSERT_TRUE(WaitUntil([&] { return ReadFile(out).find("ready\n") != std::string::npos; }))
-            << ReadFile(dir_ + "/board.err");
+        board_ = ::vyn::test::StartBoard(dev_, ports);
+        ASSERT_NE(board_, nullptr) << "vynboard did not start";
         std::vector<std::string> init{"init", "demo"};
         for (int port = 1; port <= provisioned; ++port) {
             init.push_back(std::to_string(port) + "=COM" + std::to_string(port));
@@ -65,8 +38,8 @@ class LoopTest : public ConsoleTest {
     }
 
     Finished Board(std::vector<std::string> words) {
-        words.insert(words.begin(), {bin_ + "/vynboard", "ctl", "--dir", dev_});
-        return RunProgram(words, dir_);
+        words.insert(words.begin(), {::vyn::test::Program("vynboard"), "ctl", "--dir", dev_});
+        return RunProgram(words);
     }
 
     std::string Get(const std::string &name) {
@@ -75,17 +48,17 @@ class LoopTest : public ConsoleTest {
         return run.out.empty() ? run.out : run.out.substr(0, run.out.size() - 1);
     }
 
-    bool WaitState(int port, const std::string &state, int limitMs = 30000) {
+    // Waits until the port's loop state is `state`, one of the vocabulary's LoopState values.
+    bool WaitState(int port, int32_t state, int limitMs = 30000) {
         std::string name = "portLoopState.demo." + std::to_string(port);
-        return WaitUntil([&] { return Get(name) == state; }, limitMs);
+        return WaitFor([&] { return Get(name) == std::to_string(state); }, limitMs);
     }
 
     // A console left running, its output in files of the test's directory.
-    std::unique_ptr<ChildProcess> StartCtl(std::vector<std::string> args, const std::string &tag) {
+    std::unique_ptr<Child> StartCtl(std::vector<std::string> args, const std::string &tag) {
         args.insert(args.begin(), ctl_);
         consoles_.push_back(tag);
-        return std::make_unique<ChildProcess>(args, dir_ + "/" + tag + ".out",
-                                              dir_ + "/" + tag + ".err");
+        return std::make_unique<Child>(args, dir_ + "/" + tag + ".out", dir_ + "/" + tag + ".err");
     }
     std::string Output(const std::string &tag) { return ReadFile(dir_ + "/" + tag + ".out"); }
     std::string Errors(const std::string &tag) {
@@ -95,8 +68,7 @@ class LoopTest : public ConsoleTest {
     }
 
     std::string dev_;
-    std::string bin_;
-    std::unique_ptr<ChildProcess> board_;
+    std::unique_ptr<Child> board_;
     std::vector<std::string> consoles_;
 };
 

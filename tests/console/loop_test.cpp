@@ -66,7 +66,7 @@ TEST_F(StatusTest, WaitShowsProgressAndEndsWithEachPortsResult) {
     int results = 0;
     for (std::sregex_iterator it(run.out.begin(), run.out.end(), result), end; it != end; ++it) {
         ++results;
-        if (!kSanitized) {
+        if (!SanitizedBuild()) {
             EXPECT_NEAR(std::stoi((*it)[2]), 19200, 192) << (*it)[0];
         }
     }
@@ -94,7 +94,7 @@ TEST_F(StatusTest, WaitShowsProgressAndEndsWithEachPortsResult) {
     nlohmann::json results_doc = nlohmann::json::parse(Ctl({"results", "demo", "--json"}).out);
     EXPECT_EQ(results_doc["ports"][0]["outcome"], "passed");
     EXPECT_EQ(results_doc["ports"][1]["outcome"], "failed");
-    EXPECT_EQ(results_doc["ports"][1]["loopState"], 4);
+    EXPECT_EQ(results_doc["ports"][1]["loopState"], LoopStateFailed);
 }
 
 TEST_F(LoopTest, RunningTestsRefuseNewRequestsAndStopOnRequest) {
@@ -102,23 +102,23 @@ TEST_F(LoopTest, RunningTestsRefuseNewRequestsAndStopOnRequest) {
     Finished run = Ctl({"test", "demo", "COM1", "--time", "0", "--speed", "115200"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "port 1 (COM1): test requested\n");
-    ASSERT_TRUE(WaitState(1, "3"));
+    ASSERT_TRUE(WaitState(1, LoopStateRunning));
 
     // All or nothing: port 2 is free but port 1 is busy.
     ExpectError({"test", "demo", "2", "1", "--speed", "1200"});
     EXPECT_EQ(Get("portLoopSpeed.demo.2"), "9600");
-    EXPECT_EQ(Get("portLoopState.demo.2"), "0");
+    EXPECT_EQ(Get("portLoopState.demo.2"), std::to_string(LoopStateIdle));
     ExpectError({"extend", "demo", "1", "60"}, 1);  // no renewable periods without --ras-status 1
 
     auto asked = Clock::now();
     run = Ctl({"stop", "demo", "1", "2"});
     EXPECT_EQ(run.status, 1) << "port 2 has no test";
     EXPECT_EQ(run.out, "port 1 (COM1): stopping\nport 2 (COM2): not running (idle)\n");
-    ASSERT_TRUE(WaitState(1, "2"));
+    ASSERT_TRUE(WaitState(1, LoopStateStopped));
     // The agent needs up to half a second to see the request, one sample of its monitor to end
     // the writer and one more after the reader found the line quiet, then up to half a second
     // to report: about three seconds at worst.
-    if (!kSanitized) {
+    if (!SanitizedBuild()) {
         EXPECT_LT(Clock::now() - asked, std::chrono::seconds(4));
     }
     EXPECT_EQ(Get("portLoopStopErr.demo.1").rfind("Loopback test complete, no errors", 0), 0u);
@@ -131,24 +131,24 @@ TEST_F(LoopTest, InterruptWithoutATerminalStopsTheTestsAndWaitsForTheirResults) 
     StartBoard(1, 1);
     auto console =
         StartCtl({"test", "demo", "1", "--time", "0", "--speed", "115200", "--wait"}, "wait");
-    ASSERT_TRUE(WaitState(1, "3"));
+    ASSERT_TRUE(WaitState(1, LoopStateRunning));
     console->Signal(SIGINT);
     EXPECT_EQ(console->Wait(), 1);
     EXPECT_NE(Errors("wait").find("stopping the tests"), std::string::npos);
     EXPECT_NE(Output("wait").find("port 1 (COM1) stopped: Loopback test complete"),
               std::string::npos)
         << Output("wait");
-    EXPECT_EQ(Get("portLoopState.demo.1"), "2");
+    EXPECT_EQ(Get("portLoopState.demo.1"), std::to_string(LoopStateStopped));
 }
 
 // An agent that ends before it took up the request: the waiting console starts another.
 TEST_F(LoopTest, WaitStartsTheAgentAgainWhenItEndedBeforeTakingTheRequest) {
     StartBoard(1, 1);
-    auto silent = std::make_unique<ChildProcess>(std::vector<std::string>{FAKE_AGENT_PATH, "demo"});
-    ASSERT_TRUE(WaitUntil([&] { return Ctl({"ping", "demo"}).status == 0; }));
+    auto silent = std::make_unique<Child>(std::vector<std::string>{FAKE_AGENT_PATH, "demo"});
+    ASSERT_TRUE(WaitFor([&] { return Ctl({"ping", "demo"}).status == 0; }));
     auto console =
         StartCtl({"test", "demo", "1", "--time", "1", "--speed", "115200", "--wait"}, "again");
-    ASSERT_TRUE(WaitState(1, "1"));
+    ASSERT_TRUE(WaitState(1, LoopStateRequested));
     silent.reset();  // killed: the request is still there
     EXPECT_EQ(console->Wait(60000), 0) << Output("again") << Errors("again");
     EXPECT_NE(Errors("again").find("started the agent of instance demo again"), std::string::npos);

@@ -48,11 +48,11 @@ class TerminalTest : public LoopTest {
 
     std::string Tmux(std::vector<std::string> words) {
         words.insert(words.begin(), {tmux_, "-S", socket_});
-        return RunProgram(words, dir_).out;
+        return RunProgram(words).out;
     }
     std::string Screen() { return Tmux({"capture-pane", "-p"}); }
     bool WaitScreen(const std::string &text) {
-        return WaitUntil([&] { return Screen().find(text) != std::string::npos; });
+        return WaitFor([&] { return Screen().find(text) != std::string::npos; });
     }
 
     std::string tmux_;
@@ -86,11 +86,11 @@ TEST_F(TerminalTest, BarsFillAndCountersRiseInPlaceAndCtrlCAsksBeforeStopping) {
     Tmux({"new-session", "-d", "-x", "160", "-y", "40", script});
 
     Progress first, later;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         first = PortOne(Screen());
         return first.percent > 0 && first.percent < 100 && first.tx > 0;
     })) << Screen();
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(WaitFor([&] {
         later = PortOne(Screen());
         return later.percent > first.percent && later.tx > first.tx;
     })) << Screen();
@@ -100,7 +100,7 @@ TEST_F(TerminalTest, BarsFillAndCountersRiseInPlaceAndCtrlCAsksBeforeStopping) {
     EXPECT_EQ(PortOne(screen).percent, 100);
     EXPECT_EQ(screen.find(" 1 COM1"), screen.rfind(" 1 COM1")) << "one line, redrawn:\n" << screen;
 
-    ASSERT_TRUE(WaitState(1, "3"));
+    ASSERT_TRUE(WaitState(1, LoopStateRunning));
     Tmux({"send-keys", "C-c"});
     ASSERT_TRUE(WaitScreen("Stop the running tests? [Y/n]")) << Screen();
     Tmux({"send-keys", "Enter"});

@@ -1,6 +1,7 @@
 // The console's own rules, without processes: settings as typed, the pass rule, and the live
 // view's output on a terminal and elsewhere.
 #include <gtest/gtest.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <memory>
@@ -9,76 +10,104 @@
 #include "console/loop_state.h"
 #include "console/progress_line.h"
 #include "console/test_settings.h"
+#include "mml/dictionary.h"
 
 namespace vyn::console {
 namespace {
 
-TEST(SettingsTest, TypedSettingsBecomeTheObjectsValues) {
-    SettingWords words;
-    words.speed = "115200";
-    words.dataBits = "5";
-    words.parity = "mark";
-    words.stopBits = "1.5";
-    words.flow = "dtrdsr";
-    words.dataHex = "55 aa:0D";
-    words.time = "0";
-    words.noCheck = true;
-    words.external = true;
-    TestSettings settings;
-    std::string reason;
-    ASSERT_TRUE(ParseSettings(words, settings, reason)) << reason;
-    EXPECT_EQ(settings.parity, 4);
-    EXPECT_EQ(settings.stopBits, 2);
-    EXPECT_EQ(settings.flow, 4);
-    EXPECT_EQ(settings.pattern, 2) << "data implies the user pattern";
-    EXPECT_EQ(settings.userData, std::string("\x55\xaa\x0d"));
-    EXPECT_EQ(settings.dataCheck, 2);
-    EXPECT_EQ(settings.mode, 2);
-    EXPECT_EQ(SettingBindings(settings, "demo", 3).size(), 10u) << "time 0 is a setting too";
-    EXPECT_EQ(ShortLineSettings(9600, 5, 4, 2), "9600 5M1.5");
-    EXPECT_EQ(ShortLineSettings(19200, 7, 3, 3), "19200 7E2");
+// Parses `words` as a command with the test settings; the error text, empty when accepted.
+std::string ParseWords(std::vector<std::string> words, TestSettings &settings) {
+    CLI::App command;
+    settings = {};
+    AddSettingOptions(command, settings);
+    words.insert(words.begin(), "test");
+    std::vector<const char *> argv;
+    for (const std::string &word : words) {
+        argv.push_back(word.c_str());
+    }
+    try {
+        command.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError &error) {
+        return error.what();
+    }
+    return {};
+}
 
-    auto refused = [](SettingWords bad) {
-        TestSettings ignored;
-        std::string why;
-        return !ParseSettings(bad, ignored, why) && why.find("\n") == std::string::npos;
-    };
-    SettingWords bad;
-    bad.dataHex = "abc";
-    EXPECT_TRUE(refused(bad)) << "an odd digit";
-    bad = {};
-    bad.data = std::string(257, 'x');
-    EXPECT_TRUE(refused(bad)) << "more than the agent keeps";
-    bad.data = "x";
-    bad.pattern = "barber";
-    EXPECT_TRUE(refused(bad));
-    bad = {};
-    bad.check = bad.noCheck = true;
-    EXPECT_TRUE(refused(bad));
-    bad = {};
-    bad.speed = "2147483648";
-    EXPECT_TRUE(refused(bad));
+TEST(SettingsTest, TypedSettingsBecomeTheObjectsValues) {
+    TestSettings settings;
+    ASSERT_EQ(ParseWords({"--speed", "115200", "--data-bits", "5", "--parity", "mark",
+                          "--stop-bits", "1.5", "--flow", "dtrdsr", "--data-hex", "55 aa:0D",
+                          "--time", "0", "--no-check", "--external", "--ras-status", "yes"},
+                         settings),
+              "");
+    EXPECT_EQ(settings.speed, 115200);
+    EXPECT_EQ(settings.parity, ParityMark);
+    EXPECT_EQ(settings.stopBits, StopBitsOneAndHalf);
+    EXPECT_EQ(settings.flow, FlowDtrDsr);
+    EXPECT_EQ(settings.pattern, LoopPatternUser) << "data implies the user pattern";
+    EXPECT_EQ(settings.userData, std::string("\x55\xaa\x0d"));
+    EXPECT_EQ(settings.dataCheck, DataCheckCountOnly);
+    EXPECT_EQ(settings.mode, LoopModeExternal);
+    EXPECT_EQ(settings.rasStatus, RasStatusMayBorrow);
+    EXPECT_EQ(SettingBindings(settings, "demo", 3).size(), 11u) << "time 0 is a setting too";
+    ASSERT_EQ(
+        ParseWords({"--ras-status", "0", "--check", "--internal", "--time", "+0090"}, settings),
+        "");
+    EXPECT_EQ(settings.time, 90) << "decimal, not octal";
+    EXPECT_EQ(settings.rasStatus, RasStatusNoBorrow);
+    EXPECT_EQ(settings.dataCheck, DataCheckOn);
+    EXPECT_EQ(settings.mode, LoopModeInternal);
+    EXPECT_EQ(SettingBindings(settings, "demo", 3).size(), 4u) << "only what was given";
+    EXPECT_EQ(ShortLineSettings(9600, 5, ParityMark, StopBitsOneAndHalf), "9600 5M1.5");
+    EXPECT_EQ(ShortLineSettings(19200, 7, ParityEven, StopBitsTwo), "19200 7E2");
+
+    // Each refusal is one line that names the option.
+    for (const auto &[bad, option] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--data-hex", "abc"}, "--data-hex"},          // an odd digit
+             {{"--data", std::string(257, 'x')}, "--data"},  // more than the agent keeps
+             {{"--data", ""}, "--data"},
+             {{"--data", "x", "--pattern", "barber"}, "--pattern"},
+             {{"--data", "x", "--data-hex", "55"}, "--data"},
+             {{"--check", "--no-check"}, "--check"},
+             {{"--internal", "--external"}, "--internal"},
+             {{"--speed", "2147483648"}, "--speed"},
+             {{"--speed", "0"}, "--speed"},
+             {{"--speed", ""}, "--speed"},
+             {{"--data-bits", "9"}, "--data-bits"},
+             {{"--time", "-1"}, "--time"},
+             {{"--parity", "1"}, "--parity"},  // words, not the objects' values
+             {{"--stop-bits", "3"}, "--stop-bits"},
+             {{"--flow", "RTSCTS"}, "--flow"},
+             {{"--ras-status", "2"}, "--ras-status"}}) {
+        std::string why = ParseWords(bad, settings);
+        EXPECT_NE(why.find(option), std::string::npos) << ::testing::PrintToString(bad) << why;
+        EXPECT_EQ(why.find('\n'), std::string::npos) << why;
+    }
 }
 
 TEST(OutcomeTest, OnlyAFullRunWithoutErrorsPasses) {
     const char *clean =
         "Loopback test complete, no errors detected. Avg transmission rate was "
         "9600 Baud. Barber pole pattern used due to 5 bit data size.";
-    EXPECT_EQ(ClassifyOutcome(5, clean), Outcome::Passed);
-    EXPECT_EQ(ClassifyOutcome(2, clean), Outcome::Stopped);
-    EXPECT_EQ(ClassifyOutcome(5, "Loopback test complete, 1 receive error detected. Avg ..."),
+    EXPECT_EQ(ClassifyOutcome(LoopStateComplete, clean), Outcome::Passed);
+    EXPECT_EQ(ClassifyOutcome(LoopStateStopped, clean), Outcome::Stopped);
+    EXPECT_EQ(ClassifyOutcome(LoopStateComplete,
+                              "Loopback test complete, 1 receive error detected. Avg ..."),
               Outcome::Errors);
-    EXPECT_EQ(ClassifyOutcome(4, "Loopback test terminated due to errors after 3 seconds, ..."),
+    EXPECT_EQ(ClassifyOutcome(LoopStateFailed,
+                              "Loopback test terminated due to errors after 3 seconds, ..."),
               Outcome::Errors);
-    EXPECT_EQ(ClassifyOutcome(5,
+    EXPECT_EQ(ClassifyOutcome(LoopStateComplete,
                               "Infinite loopback test terminated due to loss of "
                               "communications, no errors detected. Avg ..."),
               Outcome::Failed);
-    EXPECT_EQ(ClassifyOutcome(4, "Loopback test failed, no data characters received"),
+    EXPECT_EQ(ClassifyOutcome(LoopStateFailed, "Loopback test failed, no data characters received"),
               Outcome::Failed);
-    EXPECT_EQ(ClassifyOutcome(4, clean), Outcome::Failed) << "shut down";
-    EXPECT_EQ(ClassifyOutcome(7, ""), Outcome::Pending);
-    EXPECT_EQ(ClassifyOutcome(0, ""), Outcome::None);
+    EXPECT_EQ(ClassifyOutcome(LoopStateFailed, clean), Outcome::Failed) << "shut down";
+    EXPECT_EQ(ClassifyOutcome(LoopStateStopping, ""), Outcome::Pending);
+    EXPECT_EQ(ClassifyOutcome(LoopStateIdle, ""), Outcome::None);
+    EXPECT_EQ(LoopStateWord(LoopStateStopping), "stopping");
+    EXPECT_EQ(LoopStateWord(6), "state 6") << "a value nobody writes";
 }
 
 // What a LiveView writes, through a memory stream.
@@ -126,6 +155,77 @@ TEST(LiveViewTest, RedrawsInPlaceOnATerminalAndPrintsOnlyChangesElsewhere) {
         EXPECT_EQ(MovingBlock(tick).size(), kBarWidth + 2);
         EXPECT_NE(MovingBlock(tick), MovingBlock(tick + 1));
     }
+}
+
+// A port's snapshot with the given integers and device.
+PortSnapshot Snapshot(int number, const std::string &device,
+                      const std::vector<std::pair<std::string_view, int32_t>> &integers) {
+    PortSnapshot port;
+    port.port = number;
+    port.values.resize(mml::Dictionary().size());
+    port.values[*mml::FindObject("portName")] = mml::Value::Octets(device);
+    for (const auto &[name, value] : integers) {
+        port.values[*mml::FindObject(name)] = mml::Value::Integer(value);
+    }
+    return port;
+}
+
+TEST(LiveViewTest, LinesFitTheTerminalAndKeepTheErrorsTimeAndState) {
+    constexpr int32_t kHuge = -1;  // 4294967295 as the unsigned count it is
+    std::vector<PortSnapshot> ports{Snapshot(1, "COM1",
+                                             {{"portLoopState", LoopStateRunning},
+                                              {"portLoopSpeed", 921600},
+                                              {"portLoopDataSize", 8},
+                                              {"portLoopParity", ParityNone},
+                                              {"portStopBits", StopBitsOne},
+                                              {"portLoopTime", 86400},
+                                              {"portLoopTimeRemain", 43200},
+                                              {"portLoopTxTotal", 123456789},
+                                              {"portLoopRxTotal", 123456780},
+                                              {"portLoopRate", 92160},
+                                              {"portLoopAvgRate", 92159},
+                                              {"portLoopInErrs", 12}}),
+                                    Snapshot(16, "ttyMultiport16",
+                                             {{"portLoopState", LoopStateStopping},
+                                              {"portLoopSpeed", 115200},
+                                              {"portLoopDataSize", 7},
+                                              {"portLoopParity", ParitySpace},
+                                              {"portStopBits", StopBitsOneAndHalf},
+                                              {"portLoopTime", 0},
+                                              {"portRasStatus", RasStatusMayBorrow},
+                                              {"portLoopTimeRemain", 59},
+                                              {"portLoopTxTotal", kHuge},
+                                              {"portLoopRxTotal", kHuge},
+                                              {"portLoopRate", kHuge},
+                                              {"portLoopAvgRate", kHuge},
+                                              {"portLoopInErrs", kHuge}})};
+    const std::size_t deviceWidth = 14;
+
+    std::vector<std::string> full = ProgressLines(ports, deviceWidth, 0, 0);
+    EXPECT_GT(full[1].size(), 119u) << "the case that needs fitting: " << full[1];
+    EXPECT_NE(full[0].find("avg 92159  errors 12  43200s left  running"), std::string::npos)
+        << full[0];
+
+    for (std::size_t columns : {119u, 79u}) {
+        std::vector<std::string> lines = ProgressLines(ports, deviceWidth, 7, columns);
+        ASSERT_EQ(lines.size(), 2u);
+        for (const std::string &line : lines) {
+            EXPECT_LE(line.size(), columns) << line;
+        }
+        EXPECT_EQ(lines[0].rfind(" 1 ", 0), 0u) << lines[0];
+        EXPECT_NE(lines[0].find("errors 12  43200s left  running"), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[1].rfind("16 ", 0), 0u) << lines[1];
+        EXPECT_NE(lines[1].find("errors 4.29G  59s left"), std::string::npos) << lines[1];
+        EXPECT_NE(lines[1].find("stopping"), std::string::npos) << lines[1];
+    }
+    std::vector<std::string> wide = ProgressLines(ports, deviceWidth, 7, 119);
+    EXPECT_NE(wide[1].find("ttyMultiport16"), std::string::npos) << "device kept at 120 columns";
+    EXPECT_NE(wide[0].find("921600 8N1"), std::string::npos) << wide[0];
+
+    EXPECT_EQ(CompactCount(99999), "99999");
+    EXPECT_EQ(CompactCount(123456), "123k");
+    EXPECT_EQ(CompactCount(999999), "1M");
+    EXPECT_EQ(CompactCount(4294967295u), "4.29G");
 }
 
 }  // namespace

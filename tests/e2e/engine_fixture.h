@@ -9,6 +9,7 @@
 
 #include "board/client/client.h"
 #include "mml/store.h"
+#include "mml/vocabulary.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace vyn::test {
@@ -36,6 +37,7 @@ class EngineTest : public EndToEndTest {
         Finished init = Ctl(words);
         ASSERT_EQ(init.status, 0) << init.err;
         board_ = StartBoard(ports, kInstance);
+        ASSERT_NE(board_, nullptr);
         if (remoteAccess) {
             ASSERT_TRUE(BoardClient().SetServiceRunning(true).ok());
         }
@@ -53,7 +55,7 @@ class EngineTest : public EndToEndTest {
         for (const auto &[object, value] : settings) {
             words.push_back(Name(object, port) + "=" + value);
         }
-        words.push_back(Name("portLoopState", port) + "=1");
+        words.push_back(Name("portLoopState", port) + "=" + std::to_string(LoopStateRequested));
         Finished done = Ctl(words);
         ASSERT_EQ(done.status, 0) << done.err;
     }
@@ -72,13 +74,14 @@ class EngineTest : public EndToEndTest {
     int Integer(const std::string &object, int port) { return Read(Name(object, port)).integer; }
     std::string Text(const std::string &object, int port) { return Read(Name(object, port)).text; }
 
-    // Waits for the port's result: portLoopState 2, 4 or 5.
+    // Waits for the port's result: portLoopState stopped, failed or complete.
     TestEnd WaitForEnd(int port, int limitMs = 120000) {
         TestEnd end;
         bool ended = WaitFor(
             [&] {
                 end.state = Integer("portLoopState", port);
-                return end.state == 2 || end.state == 4 || end.state == 5;
+                return end.state == LoopStateStopped || end.state == LoopStateFailed ||
+                       end.state == LoopStateComplete;
             },
             limitMs);
         EXPECT_TRUE(ended) << "port " << port << " still in state " << end.state;

@@ -2,6 +2,7 @@
 // records' memory.
 #include <filesystem>
 
+#include "mml/vocabulary.h"
 #include "tests/mml/mml_fixture.h"
 
 namespace vyn::mml::test {
@@ -114,17 +115,17 @@ TEST_F(RequestTest, MalformedRequestsAndClosedSessionsFail) {
     EXPECT_EQ(Send(session_, MML_REQUEST_GET, one).result, 0);
 }
 
-TEST_F(RequestTest, ResidentInstanceAnswersOneToTheIdleAgentsThree) {
+TEST_F(RequestTest, ResidentInstanceAnswersActiveToTheIdleAgentsIdleExit) {
     for (bool resident : {false, true}) {
         Error error;
         ASSERT_TRUE(store_->Provision("demo", {}, resident, error)) << error.message;
         Request set({"portmodLoopOperating.demo"});
-        set.SetInteger(0, 3);
+        set.SetInteger(0, LoopOperatingIdleExit);
         ASSERT_EQ(Send(session_, MML_REQUEST_SET, set).status, 0);
-        int32_t expected = resident ? 1 : 3;
+        int32_t expected = resident ? LoopOperatingActive : LoopOperatingIdleExit;
         EXPECT_EQ(set[0].value.integer, expected) << "resident " << resident;
         EXPECT_EQ(Stored(*store_, "portmodLoopOperating.demo").integer, expected);
-        set.SetInteger(0, 2);
+        set.SetInteger(0, 2);  // a value with no name is kept as it is
         ASSERT_EQ(Send(session_, MML_REQUEST_SET, set).status, 0);
         EXPECT_EQ(set[0].value.integer, 2);
     }

@@ -1,4 +1,4 @@
-// Time limits of the platform tests: tight in the default build, generous under sanitizers.
+// Time limits of the platform tests.
 #pragma once
 
 #include <chrono>
@@ -10,7 +10,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // The longest a prompt wake-up may take.
-inline const milliseconds kPrompt{vyn::test::SanitizedBuild() ? 2000 : 400};
+inline const milliseconds kPrompt = vyn::test::PromptLimit();
 // How long a test waits for something that must happen before it gives up.
 constexpr DWORD kGenerous = 10000;
 

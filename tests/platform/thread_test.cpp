@@ -85,12 +85,13 @@ TEST(HeapAndTime, BlocksComeAndGoAndSleepLastsItsTime) {
         EXPECT_TRUE(HeapFree(GetProcessHeap(), 0, block));
     }
 
+    // Sleep lasts at least its time, and the tick count moves on as much. How much longer a
+    // loaded machine lets it sleep is no property of Sleep.
     auto start = Clock::now();
     DWORD tick = GetTickCount();
     Sleep(60);
     EXPECT_GE(Since(start), milliseconds(60));
     EXPECT_GE(GetTickCount() - tick, 60u);
-    EXPECT_LT(GetTickCount() - tick, 60u + kPrompt.count());
 }
 
 }  // namespace

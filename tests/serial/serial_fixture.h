@@ -23,8 +23,8 @@ using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
 inline const bool kTimingAsserted = !test::SanitizedBuild();
-inline constexpr DWORD kGenerous = 10000;    // ms to wait for what must happen
-inline constexpr milliseconds kPrompt{300};  // the most a prompt completion may take
+inline constexpr DWORD kGenerous = 10000;                 // ms to wait for what must happen
+inline const milliseconds kPrompt = test::PromptLimit();  // the most a prompt completion takes
 
 inline milliseconds Since(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);

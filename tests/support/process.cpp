@@ -3,17 +3,22 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+
+#include "board/client/unix_socket.h"
 
 namespace vyn::test {
 
@@ -26,36 +31,69 @@ int MillisecondsLeft(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Starts argv with stdin from /dev/null and stdout (and stderr when asked) into pipes.
-pid_t Spawn(const std::vector<std::string> &argv, int *out, int *err) {
-    int outPipe[2];
-    int errPipe[2] = {-1, -1};
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || (err != nullptr && pipe2(errPipe, O_CLOEXEC) != 0)) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(outPipe[1], 1);
-        if (err != nullptr) {
-            dup2(errPipe[1], 2);
+int StatusOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Where a started program's standard output and error go: a pipe read by the caller (its
+// descriptor comes back), a file, or, when neither is asked for, where this process's go.
+struct Stream {
+    int *pipe = nullptr;
+    std::string file;
+};
+
+// Starts argv with standard input from /dev/null.
+pid_t Spawn(const std::vector<std::string> &argv, const Stream &out, const Stream &err) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    int ends[2][2] = {{-1, -1}, {-1, -1}};
+    const Stream *streams[2] = {&out, &err};
+    for (int i = 0; i < 2; ++i) {
+        int target = i == 0 ? STDOUT_FILENO : STDERR_FILENO;
+        if (streams[i]->pipe != nullptr) {
+            if (pipe2(ends[i], O_CLOEXEC) != 0) {
+                throw std::runtime_error("pipe failed");
+            }
+            posix_spawn_file_actions_adddup2(&actions, ends[i][1], target);
+        } else if (!streams[i]->file.empty()) {
+            posix_spawn_file_actions_addopen(&actions, target, streams[i]->file.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         }
-        std::vector<char *> args;
-        for (const auto &arg : argv) {
-            args.push_back(const_cast<char *>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
     }
-    close(outPipe[1]);
-    *out = outPipe[0];
-    if (err != nullptr) {
-        close(errPipe[1]);
-        *err = errPipe[0];
+    std::vector<char *> args;
+    for (const std::string &arg : argv) {
+        args.push_back(const_cast<char *>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    for (int i = 0; i < 2; ++i) {
+        if (streams[i]->pipe != nullptr) {
+            close(ends[i][1]);
+            *streams[i]->pipe = ends[i][0];
+            if (pid <= 0) {
+                close(std::exchange(*streams[i]->pipe, -1));
+            }
+        }
+    }
+    if (pid <= 0) {
+        throw std::runtime_error("cannot start " + argv.at(0));
     }
     return pid;
+}
+
+// Appends what `fd` has now; false at its end.
+bool ReadSome(int fd, std::string &into) {
+    char buffer[4096];
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+        into.append(buffer, static_cast<size_t>(got));
+    }
+    return got > 0 || (got < 0 && errno == EINTR);
 }
 
 }  // namespace
@@ -78,53 +116,64 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 Finished RunProgram(const std::vector<std::string> &argv, int limitMs) {
     Finished finished;
     int out = -1;
     int err = -1;
-    pid_t pid = Spawn(argv, &out, &err);
+    pid_t pid = Spawn(argv, Stream{&out, {}}, Stream{&err, {}});
     auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    std::string *texts[2] = {&finished.out, &finished.err};
+    int status = 0;
+    bool ended = false;
     int open = 2;
-    while (open > 0 && MillisecondsLeft(deadline) > 0) {
-        if (poll(fds, 2, MillisecondsLeft(deadline)) <= 0) {
-            continue;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                (i == 0 ? finished.out : finished.err).append(buffer, static_cast<size_t>(got));
-            } else {
+    while (open > 0 && !ended && MillisecondsLeft(deadline) > 0) {
+        int ready = poll(fds, 2, std::min(MillisecondsLeft(deadline), 100));
+        for (int i = 0; ready > 0 && i < 2; ++i) {
+            if (fds[i].fd >= 0 && fds[i].revents != 0 && !ReadSome(fds[i].fd, *texts[i])) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open;
             }
         }
+        // A quiet moment: the program may have ended while a process it left behind (a
+        // daemon it started) still holds the pipes.
+        ended = ready == 0 && waitpid(pid, &status, WNOHANG) == pid;
     }
-    for (auto &fd : fds) {
-        if (fd.fd >= 0) {
-            close(fd.fd);
+    for (pollfd &entry : fds) {
+        if (entry.fd >= 0) {
+            // What it wrote before its end is in the pipe by now.
+            fcntl(entry.fd, F_SETFL, fcntl(entry.fd, F_GETFL) | O_NONBLOCK);
+            while (ended && ReadSome(entry.fd, *texts[&entry - fds])) {
+            }
+            close(entry.fd);
         }
     }
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (MillisecondsLeft(deadline) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return finished;
-        }
+    while (!ended && !(ended = waitpid(pid, &status, WNOHANG) == pid) &&
+           MillisecondsLeft(deadline) > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return finished;
+    }
+    finished.status = StatusOf(status);
     return finished;
 }
 
 Child::Child(const std::vector<std::string> &argv) {
-    pid_ = Spawn(argv, &out_, nullptr);
+    pid_ = Spawn(argv, Stream{&out_, {}}, Stream{});
+}
+
+Child::Child(const std::vector<std::string> &argv, const std::string &outFile,
+             const std::string &errFile) {
+    pid_ = Spawn(argv, Stream{nullptr, outFile}, Stream{nullptr, errFile});
 }
 
 Child::~Child() {
@@ -147,15 +196,10 @@ bool Child::ReadLine(std::string &line, int limitMs) {
             return true;
         }
         pollfd fd = {out_, POLLIN, 0};
-        if (MillisecondsLeft(deadline) == 0 || poll(&fd, 1, MillisecondsLeft(deadline)) <= 0) {
+        if (out_ < 0 || MillisecondsLeft(deadline) == 0 ||
+            poll(&fd, 1, MillisecondsLeft(deadline)) <= 0 || !ReadSome(out_, pending_)) {
             return false;
         }
-        char buffer[1024];
-        ssize_t got = read(out_, buffer, sizeof buffer);
-        if (got <= 0) {
-            return false;
-        }
-        pending_.append(buffer, static_cast<size_t>(got));
     }
 }
 
@@ -172,7 +216,7 @@ bool Child::Running() {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
         reaped_ = true;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        status_ = StatusOf(status);
         return false;
     }
     return true;
@@ -190,19 +234,45 @@ std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
     argv.insert(argv.end(), extra.begin(), extra.end());
     auto board = std::make_unique<Child>(argv);
     std::string line;
-    if (!board->ReadLine(line, 10000) || line != "ready") {
+    // Generous: a loaded machine or a sanitizer build starts slowly.
+    if (!board->ReadLine(line, 30000) || line != "ready") {
         return nullptr;
     }
     return board;
 }
 
+void AdoptOrphans() {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+void KillDetached(pid_t pid, const std::string &program) {
+    if (pid <= 0) {
+        return;
+    }
+    const std::string proc = "/proc/" + std::to_string(pid);
+    if (ReadFile(proc + "/cmdline").rfind(program, 0) == 0) {
+        kill(pid, SIGKILL);
+    }
+    // Reaped when this process adopted it (see AdoptOrphans), else gone or a zombie of whoever
+    // did.
+    WaitFor(
+        [&] {
+            pid_t reaped = waitpid(pid, nullptr, WNOHANG);
+            if (reaped == pid) {
+                return true;
+            }
+            std::string stat = ReadFile(proc + "/stat");
+            std::size_t close = stat.rfind(')');
+            return reaped < 0 && (stat.empty() ||
+                                  (close != std::string::npos && stat.substr(close + 2, 1) == "Z"));
+        },
+        10000);
+}
+
 SocketClient::SocketClient(const std::string &path) {
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    connected_ =
-        fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    UniqueFd fd;
+    connected_ = ConnectUnix(path, fd, false) == 0;
+    fd_ = fd.Release();
 }
 
 SocketClient::~SocketClient() {
@@ -251,6 +321,10 @@ bool SanitizedBuild() {
 #else
     return false;
 #endif
+}
+
+std::chrono::milliseconds PromptLimit() {
+    return std::chrono::milliseconds(SanitizedBuild() ? 2000 : 1000);
 }
 
 }  // namespace vyn::test

@@ -1,9 +1,11 @@
-// Running the project's programs from tests: temporary directories, child processes with their
-// output captured, and waiting for a state with a generous limit.
+// Running the project's programs from tests and benchmarks: temporary directories, child
+// processes with their output captured, a board started and ready, and waiting for a state with a
+// generous limit.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,19 +30,30 @@ class TempDir {
     std::string path_;
 };
 
+// The whole content of a file ("" when it cannot be read).
+std::string ReadFile(const std::string &path);
+
 struct Finished {
-    int status = -1;  // exit status; -1 when it did not end within the limit (it was killed)
+    // The exit status; 128 + the signal when one ended it; -1 when it did not end within the
+    // limit (it was killed).
+    int status = -1;
     std::string out;
     std::string err;
 };
 
-// Runs a program to its end, with nothing on its standard input.
+// Runs a program to its end, with nothing on its standard input. Output that a process it left
+// behind writes after its end is not waited for.
 Finished RunProgram(const std::vector<std::string> &argv, int limitMs = 60000);
 
-// A program left running. Killed (SIGKILL) and reaped at the end unless it has ended.
+// A program left running, with nothing on its standard input. Killed (SIGKILL) and reaped at
+// the end unless it has ended.
 class Child {
   public:
+    // Standard output into a pipe that ReadLine reads; standard error as this process's.
     explicit Child(const std::vector<std::string> &argv);
+    // Standard output and error into these files (created or emptied), to be read at any time.
+    Child(const std::vector<std::string> &argv, const std::string &outFile,
+          const std::string &errFile);
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
@@ -66,6 +79,15 @@ class Child {
 std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
                                   const std::vector<std::string> &extra = {});
 
+// Makes this process the one that adopts its descendants' orphans, so that programs started
+// detached by a child (the agent that the console starts) become its children once that child
+// has ended, and can be reaped.
+void AdoptOrphans();
+
+// Ends a process that is not a Child of ours (one started detached): SIGKILL, then waits until
+// it is gone. Does nothing unless its command line starts with `program`.
+void KillDetached(pid_t pid, const std::string &program);
+
 // A client of a Unix stream socket that may send anything at all, closed at the end.
 class SocketClient {
   public:
@@ -87,7 +109,12 @@ class SocketClient {
 // Polls `condition` every 20 ms until it holds or `limitMs` passed.
 bool WaitFor(const std::function<bool()> &condition, int limitMs = 30000);
 
-// True in builds with sanitizers, where timing figures are not asserted.
+// True in builds with sanitizers, where timing figures are not asserted and limits are wider.
 bool SanitizedBuild();
+
+// The longest that something prompt (a wake-up, a completion that waits for no time-out) may
+// take: generous, for a machine loaded by other tests, and wider still under sanitizers, yet
+// far below the time-outs that tests tell a prompt completion from.
+std::chrono::milliseconds PromptLimit();
 
 }  // namespace vyn::test

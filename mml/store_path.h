@@ -1,0 +1,17 @@
+// Where the store is, for every program that opens it: VYNLOOP_MIB, else the default location.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+namespace vyn::mml {
+
+inline constexpr const char *kDefaultStorePath = "/var/lib/vynloop/mib.db";
+
+// VYNLOOP_MIB when it is set and not empty, else kDefaultStorePath.
+inline std::string StorePathFromEnvironment() {
+    const char *path = std::getenv("VYNLOOP_MIB");
+    return path != nullptr && path[0] != '\0' ? path : kDefaultStorePath;
+}
+
+}  // namespace vyn::mml

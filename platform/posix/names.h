@@ -1,0 +1,17 @@
+// Names as Win32 compares them (devices, services, libraries): without regard to case.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+namespace vyn::platform {
+
+inline bool SameName(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+}  // namespace vyn::platform
