@@ -80,7 +80,7 @@ SnmpRig::SnmpRig(std::string dir) : dir_(std::move(dir)), trapPort_(FreeUdpPort(
     ::setenv("SNMP_PERSISTENT_DIR", (dir_ + "/persist").c_str(), 1);
     ::setenv("MIBDIRS", MibSearchPath().c_str(), 1);
     ::setenv("MIBS", "", 1);  // the daemons load no module; the tools name theirs
-    console::test::AdoptOrphans();
+    vyn::test::AdoptOrphans();
 }
 
 SnmpRig::~SnmpRig() {
@@ -122,7 +122,7 @@ bool SnmpRig::StartMasterWith(const std::string &config, std::string &why) {
         // Only 127.0.0.1, and notifications leave from it too.
         Write(dir_ + "/snmpd.conf", "[snmp] clientaddr 127.0.0.1\nagentaddress udp:" +
                                         MasterAddress() + "\nagentXTimeout 5\n" + text);
-        master_ = std::make_unique<console::test::ChildProcess>(
+        master_ = std::make_unique<vyn::test::Child>(
             std::vector<std::string>{kMasterProgram, "-f", "-Lf", dir_ + "/snmpd.log", "-C", "-c",
                                      dir_ + "/snmpd.conf", "-I", "-smux"},
             dir_ + "/snmpd.out", dir_ + "/snmpd.err");
@@ -136,7 +136,7 @@ bool SnmpRig::StartMasterWith(const std::string &config, std::string &why) {
 }
 
 std::string SnmpRig::MasterLog() const {
-    return console::test::ReadFile(dir_ + "/snmpd.log");
+    return vyn::test::ReadFile(dir_ + "/snmpd.log");
 }
 
 int SnmpRig::StopMaster() {
@@ -151,7 +151,7 @@ int SnmpRig::StopMaster() {
 
 bool SnmpRig::StartTrapReceiver(std::string &why) {
     Write(dir_ + "/snmptrapd.conf", std::string("authCommunity log ") + kReadCommunity + "\n");
-    receiver_ = std::make_unique<console::test::ChildProcess>(
+    receiver_ = std::make_unique<vyn::test::Child>(
         std::vector<std::string>{kReceiverProgram, "-f", "-X", "-C", "-c", dir_ + "/snmptrapd.conf",
                                  "-Lf", dir_ + "/traps.log", "-M", MibSearchPath(), "-m",
                                  "VYNLOOP-MIB", "-F", "vynloop-trap %v\\n",
@@ -163,12 +163,12 @@ bool SnmpRig::StartTrapReceiver(std::string &why) {
             vyn::test::RunProgram({"/usr/bin/snmptrap", "-v2c", "-c", kReadCommunity, target, "",
                                    ".1.3.6.1.4.1.8072.9999.9999.77",
                                    ".1.3.6.1.4.1.8072.9999.9999.77.1", "s", "receiver-ready"});
-            return console::test::ReadFile(dir_ + "/traps.log").find("receiver-ready") !=
+            return vyn::test::ReadFile(dir_ + "/traps.log").find("receiver-ready") !=
                    std::string::npos;
         },
         kReadyLimitMs);
     if (!ready) {
-        why = "snmptrapd received nothing: " + console::test::ReadFile(dir_ + "/snmptrapd.err");
+        why = "snmptrapd received nothing: " + vyn::test::ReadFile(dir_ + "/snmptrapd.err");
     }
     return ready;
 }
@@ -179,7 +179,7 @@ void SnmpRig::LaunchSubagent(const std::vector<std::string> &options) {
     argv.insert(argv.end(), options.begin(), options.end());
     ++subagentRuns_;
     const std::string log = dir_ + "/subagent-" + std::to_string(subagentRuns_) + ".log";
-    subagent_ = std::make_unique<console::test::ChildProcess>(argv, dir_ + "/subagent.out", log);
+    subagent_ = std::make_unique<vyn::test::Child>(argv, dir_ + "/subagent.out", log);
 }
 
 bool SnmpRig::StartSubagent(std::string &why, const std::vector<std::string> &options) {
@@ -202,7 +202,7 @@ int SnmpRig::StopSubagent() {
 }
 
 std::string SnmpRig::SubagentLog() const {
-    return console::test::ReadFile(dir_ + "/subagent-" + std::to_string(subagentRuns_) + ".log");
+    return vyn::test::ReadFile(dir_ + "/subagent-" + std::to_string(subagentRuns_) + ".log");
 }
 
 Finished SnmpRig::Tool(const std::string &tool, const std::vector<std::string> &args,
@@ -242,7 +242,7 @@ bool SnmpRig::WaitValue(const std::string &object, const std::string &expected, 
 
 std::vector<std::string> SnmpRig::Notifications() const {
     std::vector<std::string> found;
-    std::istringstream log(console::test::ReadFile(dir_ + "/traps.log"));
+    std::istringstream log(vyn::test::ReadFile(dir_ + "/traps.log"));
     for (std::string line; std::getline(log, line);) {
         if (line.rfind("vynloop-trap ", 0) == 0 &&
             line.find("vynLoopTestCompleted") != std::string::npos) {
@@ -266,11 +266,10 @@ bool SnmpRig::WaitAnswer(const std::vector<std::string> &request, const std::str
 void SnmpRig::EndStartedAgents() {
     static const std::regex started(R"(started the agent of instance .*pid (\d+)\))");
     for (int run = 1; run <= subagentRuns_; ++run) {
-        std::string log =
-            console::test::ReadFile(dir_ + "/subagent-" + std::to_string(run) + ".log");
+        std::string log = vyn::test::ReadFile(dir_ + "/subagent-" + std::to_string(run) + ".log");
         for (std::sregex_iterator it(log.begin(), log.end(), started), end; it != end; ++it) {
-            console::test::KillDetached(static_cast<pid_t>(std::stoi((*it)[1])),
-                                        vyn::test::Program("vynloop"));
+            vyn::test::KillDetached(static_cast<pid_t>(std::stoi((*it)[1])),
+                                    vyn::test::Program("vynloop"));
         }
     }
 }

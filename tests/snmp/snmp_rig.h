@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/console/child_process.h"
 #include "tests/support/process.h"
 
 namespace vyn::snmp::test {
@@ -96,9 +95,9 @@ class SnmpRig {
     std::string dir_;
     int port_ = 0;
     int trapPort_ = 0;
-    std::unique_ptr<console::test::ChildProcess> master_;
-    std::unique_ptr<console::test::ChildProcess> receiver_;
-    std::unique_ptr<console::test::ChildProcess> subagent_;
+    std::unique_ptr<vyn::test::Child> master_;
+    std::unique_ptr<vyn::test::Child> receiver_;
+    std::unique_ptr<vyn::test::Child> subagent_;
     int subagentRuns_ = 0;
 };
 
