@@ -134,7 +134,7 @@ bool StartAgent(const std::string &instance, const std::string &storePath,
     started.program = FindAgentProgram();
     if (started.program.empty()) {
         reason =
-            "cannot find the agent program vynloop (next to vynloopctl, in PATH, or "
+            "cannot find the agent program vynloop (next to this program, in PATH, or "
             "named by VYNLOOP_AGENT)";
         return false;
     }

@@ -105,6 +105,8 @@ class Store {
                    Error &error);
     // The provisioned ports of an instance, ascending (none: an empty list).
     bool ListPorts(std::string_view instance, std::vector<int> &ports, Error &error);
+    // The provisioned instances (those with a portmodLoopOperating), in no particular order.
+    bool ListInstances(std::vector<std::string> &instances, Error &error);
     bool SetResident(std::string_view instance, bool resident, Error &error);
     bool IsResident(std::string_view instance, bool &resident, Error &error);
 
@@ -134,6 +136,7 @@ class Store {
     Statement update_;
     Statement insert_;
     Statement listPorts_;
+    Statement listInstances_;
     Statement selectResident_;
     Statement upsertResident_;
 };

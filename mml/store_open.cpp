@@ -184,6 +184,8 @@ bool Store::PrepareStatements(Error &error) {
                    "SELECT port FROM objects WHERE instance = ?1 AND object = ?2 AND port > 0 "
                    "ORDER BY port",
                    listPorts_, error) &&
+           Prepare(db, "SELECT instance FROM objects WHERE port = 0 AND object = ?1",
+                   listInstances_, error) &&
            Prepare(db, "SELECT resident FROM instances WHERE instance = ?1", selectResident_,
                    error) &&
            Prepare(db,

@@ -1,4 +1,4 @@
-// Provisioning: creating an instance's objects, listing its ports, and its resident mark.
+// Provisioning: creating an instance's objects, listing instances and ports, the resident mark.
 #include <set>
 
 #include "mml/sqlite_support.h"
@@ -96,6 +96,25 @@ bool Store::ListPorts(std::string_view instance, std::vector<int> &ports, Error 
     if (rc != SQLITE_DONE) {
         ports.clear();
         return FailFromSqlite(error, db_.get(), "cannot list ports");
+    }
+    return true;
+}
+
+bool Store::ListInstances(std::vector<std::string> &instances, Error &error) {
+    error.Clear();
+    instances.clear();
+    StatementUse use(listInstances_.get());
+    if (!BindText(use.Get(), 1, Dictionary()[LoopOperatingObject()].name)) {
+        return FailFromSqlite(error, db_.get(), "cannot list instances");
+    }
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(use.Get())) == SQLITE_ROW) {
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(use.Get(), 0));
+        instances.emplace_back(text != nullptr ? text : "");
+    }
+    if (rc != SQLITE_DONE) {
+        instances.clear();
+        return FailFromSqlite(error, db_.get(), "cannot list instances");
     }
     return true;
 }

@@ -124,10 +124,14 @@ inline constexpr Word kParityWords[] = {{"none", ParityNone},
 // The MIB names stop bits one, oneAndHalf and two; the console takes the figures.
 inline constexpr Word kStopBitsWords[] = {
     {"1", StopBitsOne}, {"1.5", StopBitsOneAndHalf}, {"2", StopBitsTwo}};
+inline constexpr Word kStopBitsMibWords[] = {
+    {"one", StopBitsOne}, {"oneAndHalf", StopBitsOneAndHalf}, {"two", StopBitsTwo}};
 inline constexpr Word kFlowWords[] = {
     {"none", FlowNone}, {"xonxoff", FlowXonXoff}, {"rtscts", FlowRtsCts}, {"dtrdsr", FlowDtrDsr}};
 inline constexpr Word kDataCheckWords[] = {{"check", DataCheckOn}, {"count", DataCheckCountOnly}};
 inline constexpr Word kRasStatusWords[] = {{"no", RasStatusNoBorrow}, {"yes", RasStatusMayBorrow}};
+inline constexpr Word kLoopOperatingWords[] = {{"active", LoopOperatingActive},
+                                               {"idleExit", LoopOperatingIdleExit}};
 
 // The word for a value, or nothing when the table has none.
 inline std::optional<std::string_view> WordOf(std::span<const Word> words, int32_t value) {

@@ -1,7 +1,8 @@
 # Shared by the scripts: installs from Debian's packages whatever the build and the tests need.
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
-                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache)
+                  libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache
+                  libsnmp-dev snmpd snmptrapd snmp smitools)
 
 # The compiler cache keys objects by paths relative to the source root, so that every clone of
 # the project on this machine (a CI run's included) reuses what another one compiled.
@@ -38,6 +39,11 @@ ensure_packages() {
 # The emulator's recommendations (graphics, firmware for other machines) are not needed.
 ensure_vm_packages() {
     install_missing --no-install-recommends -- "${VYNLOOP_VM_PACKAGES[@]}"
+}
+
+# The standard MIB modules that VYNLOOP-MIB imports, in build/mibs (fetched once).
+ensure_mibs() {
+    scripts/lib/fetch-mibs
 }
 
 # ThreadSanitizer cannot map its shadow memory when the kernel randomises mappings too widely.
