@@ -5,7 +5,8 @@
 //                memory (under 8 MiB)
 //   line-921600  the same at 921600 8N1 (processor share shown, not asserted)
 //   idle         a resident agent with 16 ports and no test: processor share (under 0.5%)
-//   start        from the request (portLoopState requested) committed to the first character at the port (at most
+//   start        from the request (portLoopState requested) committed to the first character at the
+//   port (at most
 //                700 ms), ten times
 // Usage: agent_bench [line-115200|line-921600|idle|start]...   (none: all of them)
 // Every figure is printed as a "result" line (see verdict.h); the exit status is 1 when a target
@@ -14,9 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -25,6 +23,7 @@
 #include <vector>
 
 #include "bench/agent/agent_rig.h"
+#include "bench/agent/bench_main.h"
 #include "bench/agent/proc_stats.h"
 #include "bench/agent/verdict.h"
 
@@ -307,38 +306,10 @@ bool StartLatency() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const std::map<std::string, std::function<bool()>> benchmarks = {
-        {"line-115200", [] { return LineUse(115200, true); }},
-        {"line-921600", [] { return LineUse(921600, false); }},
-        {"idle", Idle},
-        {"start", StartLatency},
-    };
-    const std::vector<std::string> order = {"line-115200", "line-921600", "idle", "start"};
-    std::vector<std::string> chosen(argv + 1, argv + argc);
-    if (chosen.empty()) {
-        chosen = order;
-    }
-    for (const std::string &word : chosen) {
-        if (benchmarks.count(word) == 0) {
-            std::fprintf(stderr, "usage: %s [line-115200|line-921600|idle|start]...\n", argv[0]);
-            return 2;
-        }
-    }
-    // The programs under test sit next to this one unless VYNLOOP_BIN_DIR says otherwise.
-    if (std::getenv("VYNLOOP_BIN_DIR") == nullptr) {
-        std::string here = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-        setenv("VYNLOOP_BIN_DIR", here.c_str(), 1);
-    }
-    bool pass = true;
-    for (const std::string &word : chosen) {
-        std::printf("== %s (load average %.2f)\n", word.c_str(), vyn::bench::LoadAverage());
-        std::fflush(stdout);
-        try {
-            pass = benchmarks.at(word)() && pass;
-        } catch (const std::exception &failure) {
-            pass = Failed(word, failure.what()) && pass;
-        }
-        std::printf("   (load average %.2f at the end)\n", vyn::bench::LoadAverage());
-    }
-    return pass ? 0 : 1;
+    using vyn::bench::NamedBenchmark;
+    return vyn::bench::RunBenchmarks(argc, argv,
+                                     {{"line-115200", [] { return LineUse(115200, true); }},
+                                      {"line-921600", [] { return LineUse(921600, false); }},
+                                      {"idle", Idle},
+                                      {"start", StartLatency}});
 }

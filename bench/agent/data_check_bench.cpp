@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/agent/verdict.h"
 #include "agent/loop/data_check.h"
 #include "agent/loop/line_math.h"
+#include "bench/agent/verdict.h"
 
 namespace {
 

@@ -9,16 +9,13 @@
 // report data errors.
 // Usage: rack_bench [mixed|fast|mixed-faults]...   (none: all of them)
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <map>
 #include <numeric>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "bench/agent/agent_rig.h"
+#include "bench/agent/bench_main.h"
 #include "bench/agent/verdict.h"
 #include "mml/vocabulary.h"
 
@@ -126,32 +123,18 @@ bool RunRack(const Rack &rack) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const std::map<std::string, Rack> racks = {
-        {"mixed", {"mixed", MixedSpeeds(), {}}},
-        {"fast", {"fast", std::vector<int32_t>(kPorts, 921600), {}}},
-        {"mixed-faults", {"mixed_faults", MixedSpeeds(), {2, 6, 10, 14}}},
-    };
-    const std::vector<std::string> order = {"mixed", "fast", "mixed-faults"};
-    std::vector<std::string> chosen(argv + 1, argv + argc);
-    if (chosen.empty()) {
-        chosen = order;
-    }
-    for (const std::string &word : chosen) {
-        if (racks.count(word) == 0) {
-            std::fprintf(stderr, "usage: %s [mixed|fast|mixed-faults]...\n", argv[0]);
-            return 2;
-        }
-    }
-    // The programs under test sit next to this one unless VYNLOOP_BIN_DIR says otherwise.
-    if (std::getenv("VYNLOOP_BIN_DIR") == nullptr) {
-        std::string here = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-        setenv("VYNLOOP_BIN_DIR", here.c_str(), 1);
-    }
-    bool pass = true;
-    for (const std::string &word : chosen) {
-        std::printf("== rack %s\n", word.c_str());
-        std::fflush(stdout);
-        pass = RunRack(racks.at(word)) && pass;
-    }
-    return pass ? 0 : 1;
+    using vyn::bench::NamedBenchmark;
+    return vyn::bench::RunBenchmarks(
+        argc, argv,
+        {NamedBenchmark{"mixed",
+                        [] {
+                            return RunRack({"mixed", MixedSpeeds(), {}});
+                        }},
+         NamedBenchmark{"fast",
+                        [] {
+                            return RunRack({"fast", std::vector<int32_t>(kPorts, 921600), {}});
+                        }},
+         NamedBenchmark{"mixed-faults", [] {
+                            return RunRack({"mixed_faults", MixedSpeeds(), {2, 6, 10, 14}});
+                        }}});
 }
