@@ -21,6 +21,7 @@ int Run(int argc, char **argv) {
            "--mib", globals.mib,
            std::string("The store (default: $VYNLOOP_MIB, else ") + mml::kDefaultStorePath + ")")
         ->type_name("PATH");
+    AddRemoteOptions(app, globals.remote);
     app.require_subcommand(1);
 
     CommandSet commands(app, globals);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,16 +52,17 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
     }
-    bool agentRunning = AgentRunning(view.instance);
+    std::optional<bool> agentRunning = view.objects->AgentRunning(view.instance);
     if (options.json) {
         mml::Error error;
-        bool resident = false;
-        mml::Value operating;
-        if (!view.store->IsResident(view.instance, resident, error) ||
-            !view.store->GetValue("portmodLoopOperating." + view.instance, operating, error)) {
+        std::optional<bool> resident = view.objects->Resident(view.instance, error);
+        mml::Binding operating;
+        operating.key.object = *mml::FindObject("portmodLoopOperating");
+        operating.key.instance = view.instance;
+        if (error.Failed() || !view.objects->Read(std::span(&operating, 1), error)) {
             return Fail(error.message);
         }
-        std::cout << DumpJson(StatusJson(view, agentRunning, resident, operating.integer))
+        std::cout << DumpJson(StatusJson(view, agentRunning, resident, operating.value.integer))
                   << std::endl;
         return kExitSuccess;
     }
@@ -70,7 +72,11 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
                         LoopStateWord(port.State()), OneLine(port.Result())});
     }
     PrintTable(rows);
-    std::cout << "agent: " << (agentRunning ? "running" : "not running") << std::endl;
+    std::cout << "agent: "
+              << (!agentRunning   ? "not known remotely"
+                  : *agentRunning ? "running"
+                                  : "not running")
+              << std::endl;
     return kExitSuccess;
 }
 
