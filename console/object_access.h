@@ -20,6 +20,13 @@ class ObjectAccess {
 
     // Every binding's value, all or nothing.
     virtual bool Read(std::span<mml::Binding> bindings, mml::Error &error) = 0;
+    // The same for whole port rows of `instance` (every binding is one of its per-port objects):
+    // remotely one GETBULK over the port table, however many ports and objects.
+    virtual bool ReadRows(const std::string &instance, std::span<mml::Binding> bindings,
+                          mml::Error &error) {
+        (void)instance;
+        return Read(bindings, error);
+    }
     // Writes every binding, all or none.
     virtual bool Write(std::span<mml::Binding> bindings, mml::Error &error) = 0;
     // Reads `reads`, lets `decide` choose the writes from what it read, writes them. Locally

@@ -63,7 +63,7 @@ bool ReadSnapshots(ObjectAccess &objects, const std::string &instance,
             bindings.push_back(PortBinding(name, instance, port));
         }
     }
-    if (!objects.Read(bindings, error)) {
+    if (!objects.ReadRows(instance, bindings, error)) {
         return false;
     }
     snapshots.clear();

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -88,6 +89,86 @@ class SnmpAccess final : public ObjectAccess {
         }
         PduPtr response;
         return Exchange(std::move(pdu), bindings, response, error);
+    }
+
+    bool ReadRows(const std::string &instance, std::span<mml::Binding> bindings,
+                  mml::Error &error) override {
+        // One repetition per port from the lowest asked for to the highest, of every column
+        // asked for; whatever the answer leaves out (a full datagram) is read with gets.
+        std::vector<std::size_t> objects;
+        int low = mml::kLastPort;
+        int high = mml::kFirstPort;
+        for (const mml::Binding &binding : bindings) {
+            if (binding.key.instance != instance || binding.key.port < mml::kFirstPort ||
+                binding.key.port > mml::kLastPort) {
+                return Read(bindings, error);
+            }
+            if (std::find(objects.begin(), objects.end(), binding.key.object) == objects.end()) {
+                objects.push_back(binding.key.object);
+            }
+            low = std::min(low, binding.key.port);
+            high = std::max(high, binding.key.port);
+        }
+        if (bindings.empty()) {
+            return true;
+        }
+        PduPtr pdu(snmp_pdu_create(SNMP_MSG_GETBULK));
+        pdu->non_repeaters = 0;
+        pdu->max_repetitions = high - low + 1;
+        std::vector<std::vector<oid>> prefixes;
+        for (std::size_t object : objects) {
+            mml::ObjectKey key{object, instance, low};
+            std::optional<Target> target = Locate(key, error);
+            if (!target) {
+                return false;
+            }
+            target->name.pop_back();  // the row before `low`, so that the next one is `low`
+            prefixes.push_back(target->name);
+            target->name.push_back(static_cast<oid>(low - 1));
+            snmp_add_null_var(pdu.get(), target->name.data(), target->name.size());
+        }
+        PduPtr response;
+        if (!Exchange(std::move(pdu), bindings.first(1), response, error)) {
+            return false;
+        }
+        std::vector<bool> filled(bindings.size(), false);
+        std::size_t position = 0;
+        for (netsnmp_variable_list *v = response->variables; v; v = v->next_variable, ++position) {
+            const std::vector<oid> &prefix = prefixes[position % prefixes.size()];
+            if (v->name_length != prefix.size() + 1 ||
+                !std::equal(prefix.begin(), prefix.end(), v->name)) {
+                continue;
+            }
+            int port = static_cast<int>(v->name[prefix.size()]);
+            std::size_t object = objects[position % prefixes.size()];
+            for (std::size_t i = 0; i < bindings.size(); ++i) {
+                if (!filled[i] && bindings[i].key.object == object &&
+                    bindings[i].key.port == port) {
+                    if (!Decode(*v, bindings[i], error)) {
+                        return false;
+                    }
+                    filled[i] = true;
+                }
+            }
+        }
+        std::vector<mml::Binding> rest;
+        for (std::size_t i = 0; i < bindings.size(); ++i) {
+            if (!filled[i]) {
+                rest.push_back(bindings[i]);
+            }
+        }
+        if (rest.empty()) {
+            return true;
+        }
+        if (!Read(rest, error)) {
+            return false;
+        }
+        for (std::size_t i = 0, next = 0; i < bindings.size(); ++i) {
+            if (!filled[i]) {
+                bindings[i].value = std::move(rest[next++].value);
+            }
+        }
+        return true;
     }
 
     bool Update(std::span<mml::Binding> reads, const mml::Store::Decision &decide,
@@ -173,37 +254,46 @@ class SnmpAccess final : public ObjectAccess {
         std::size_t i = 0;
         for (netsnmp_variable_list *v = response->variables; v && i < bindings.size();
              v = v->next_variable, ++i) {
-            mml::Binding &binding = bindings[i];
-            switch (v->type) {
-                case ASN_INTEGER:
-                    binding.value = mml::Value::Integer(static_cast<int32_t>(*v->val.integer));
-                    break;
-                case ASN_UNSIGNED:
-                case ASN_COUNTER:
-                    // The same 32 bits that the store keeps.
-                    binding.value = mml::Value::Integer(
-                        static_cast<int32_t>(static_cast<uint32_t>(*v->val.integer)));
-                    break;
-                case ASN_OCTET_STR:
-                    binding.value = mml::Value::Octets(std::string_view(
-                        reinterpret_cast<const char *>(v->val.string), v->val_len));
-                    break;
-                case SNMP_NOSUCHOBJECT:
-                    Failed(error, Reason(binding.key, host_ + " does not serve this object (its "
-                                                              "subagent's MIB is older)"));
-                    return false;
-                case SNMP_NOSUCHINSTANCE:
-                    Failed(error, mml::FullName(binding.key) +
-                                      " does not exist (the port or instance is not provisioned)");
-                    return false;
-                default:
-                    Failed(error, Reason(binding.key, "unexpected answer type from " + host_));
-                    return false;
+            if (!Decode(*v, bindings[i], error)) {
+                return false;
             }
         }
         if (i != bindings.size()) {
             Failed(error, host_ + " answered with fewer objects than asked for");
             return false;
+        }
+        return true;
+    }
+
+    // The value of one answered object into `binding`.
+    bool Decode(const netsnmp_variable_list &variable, mml::Binding &binding,
+                mml::Error &error) const {
+        const netsnmp_variable_list *v = &variable;
+        switch (v->type) {
+            case ASN_INTEGER:
+                binding.value = mml::Value::Integer(static_cast<int32_t>(*v->val.integer));
+                break;
+            case ASN_UNSIGNED:
+            case ASN_COUNTER:
+                // The same 32 bits that the store keeps.
+                binding.value = mml::Value::Integer(
+                    static_cast<int32_t>(static_cast<uint32_t>(*v->val.integer)));
+                break;
+            case ASN_OCTET_STR:
+                binding.value = mml::Value::Octets(
+                    std::string_view(reinterpret_cast<const char *>(v->val.string), v->val_len));
+                break;
+            case SNMP_NOSUCHOBJECT:
+                Failed(error, Reason(binding.key, host_ + " does not serve this object (its "
+                                                          "subagent's MIB is older)"));
+                return false;
+            case SNMP_NOSUCHINSTANCE:
+                Failed(error, mml::FullName(binding.key) +
+                                  " does not exist (the port or instance is not provisioned)");
+                return false;
+            default:
+                Failed(error, Reason(binding.key, "unexpected answer type from " + host_));
+                return false;
         }
         return true;
     }
