@@ -32,6 +32,7 @@ int Run(int argc, char **argv) {
     AddTestCommand(commands);
     AddStopExtendCommands(commands);
     AddWatchCommand(commands);
+    AddFleetCommand(commands);
 
     try {
         app.parse(argc, argv);

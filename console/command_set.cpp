@@ -10,9 +10,7 @@ CLI::App *CommandSet::Add(const std::string &name, const std::string &descriptio
     CLI::App *command = app_.add_subcommand(name, description);
     // Not by fall-through to the top level: an argument that happens to be a command's name
     // (an instance called "status") stays an argument.
-    command->add_option("--mib", globals_.mib, "The store (as before the command)")
-        ->type_name("PATH");
-    AddRemoteOptions(*command, globals_.remote);
+    AddGlobalOptions(*command);
     command->footer((details.empty() ? "" : details + "\n\n") + "Example:\n  " + example);
     commands_.emplace_back(command, std::move(run));
     return command;
@@ -49,6 +47,12 @@ void AddRemoteOptions(CLI::App &app, RemoteOptions &remote) {
         ->type_name("SECONDS")
         ->group(group);
     app.add_option("-r", remote.retries, "Retries of a request")->type_name("N")->group(group);
+}
+
+void CommandSet::AddGlobalOptions(CLI::App &command) {
+    command.add_option("--mib", globals_.mib, "The store (as before the command)")
+        ->type_name("PATH");
+    AddRemoteOptions(command, globals_.remote);
 }
 
 int CommandSet::RunChosen() const {

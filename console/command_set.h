@@ -51,6 +51,9 @@ class CommandSet {
 
     const GlobalOptions &Globals() const { return globals_; }
 
+    // Lets a command's own subcommand take the global options too.
+    void AddGlobalOptions(CLI::App &command);
+
   private:
     CLI::App &app_;
     GlobalOptions &globals_;
@@ -64,5 +67,6 @@ void AddAgentCommands(CommandSet &commands);
 void AddTestCommand(CommandSet &commands);
 void AddStopExtendCommands(CommandSet &commands);
 void AddWatchCommand(CommandSet &commands);
+void AddFleetCommand(CommandSet &commands);
 
 }  // namespace vyn::console

@@ -27,6 +27,9 @@ class StoreAccess final : public ObjectAccess {
                    mml::Error &error) override {
         return store_->ListPorts(instance, ports, error);
     }
+    bool ListInstances(std::vector<std::string> &instances, mml::Error &error) override {
+        return store_->ListInstances(instances, error);
+    }
     std::optional<bool> Resident(const std::string &instance, mml::Error &error) override {
         bool resident = false;
         if (!store_->IsResident(instance, resident, error)) {

@@ -36,6 +36,8 @@ class ObjectAccess {
     // The provisioned ports of `instance`, ascending (none when it is not provisioned).
     virtual bool ListPorts(const std::string &instance, std::vector<int> &ports,
                            mml::Error &error) = 0;
+    // Every instance that has objects, ascending.
+    virtual bool ListInstances(std::vector<std::string> &instances, mml::Error &error) = 0;
     // Whether the instance is marked resident; nothing when this access cannot tell.
     virtual std::optional<bool> Resident(const std::string &instance, mml::Error &error) = 0;
     // Whether the instance's agent runs; nothing when this access cannot tell (remotely the

@@ -209,6 +209,40 @@ class SnmpAccess final : public ObjectAccess {
         return true;
     }
 
+    bool ListInstances(std::vector<std::string> &instances, mml::Error &error) override {
+        // The module table's rows, a GETBULK at a time.
+        instances.clear();
+        const s::Table &table = s::ModuleTable();
+        s::Oid column = s::ColumnOid(table, table.columns.front());
+        std::vector<oid> prefix(column.begin(), column.end());
+        std::vector<oid> next = prefix;
+        for (;;) {
+            PduPtr pdu(snmp_pdu_create(SNMP_MSG_GETBULK));
+            pdu->non_repeaters = 0;
+            pdu->max_repetitions = kMaxGetBindings;
+            snmp_add_null_var(pdu.get(), next.data(), next.size());
+            PduPtr response;
+            if (!Exchange(std::move(pdu), {}, response, error)) {
+                return false;
+            }
+            if (!response->variables) {
+                return true;
+            }
+            for (netsnmp_variable_list *v = response->variables; v; v = v->next_variable) {
+                if (v->type == SNMP_ENDOFMIBVIEW || v->name_length <= prefix.size() ||
+                    !std::equal(prefix.begin(), prefix.end(), v->name)) {
+                    return true;
+                }
+                s::Oid index(v->name + prefix.size(), v->name + v->name_length);
+                std::optional<s::RowKey> row = s::DecodeRowIndex(s::TableKind::Module, index);
+                if (row) {
+                    instances.push_back(row->instance);
+                }
+                next.assign(v->name, v->name + v->name_length);
+            }
+        }
+    }
+
     std::optional<bool> Resident(const std::string &, mml::Error &) override {
         return std::nullopt;
     }

@@ -23,30 +23,6 @@ struct StatusOptions {
     bool json = false;
 };
 
-// Columns as wide as their widest cell; trailing blanks dropped.
-void PrintTable(const std::vector<std::vector<std::string>> &rows) {
-    std::vector<std::size_t> widths;
-    for (const auto &row : rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], row[i].size());
-        }
-    }
-    for (const auto &row : rows) {
-        std::string text;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            text += row[i];
-            if (i + 1 < row.size()) {
-                text += std::string(widths[i] - row[i].size() + 2, ' ');
-            }
-        }
-        while (!text.empty() && text.back() == ' ') {
-            text.pop_back();
-        }
-        std::cout << text << '\n';
-    }
-}
-
 int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     InstanceView view;
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
