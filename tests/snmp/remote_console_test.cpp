@@ -144,6 +144,50 @@ TEST_P(RemoteConsoleTest, TestRunsToItsResultAndStopFindsNothingRunning) {
     ExpectError({"test", "demo", "1", "--speed", "0"});
 }
 
+// What only a remote rack can answer: each a one-line error that says what to change.
+TEST_P(RemoteConsoleTest, RemoteRefusalsSayWhatToChange) {
+    if (!Remote()) {
+        GTEST_SKIP() << "remote only";
+    }
+    auto ctl = [this](std::vector<std::string> options, std::vector<std::string> args) {
+        std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), args.begin(), args.end());
+        Finished run = vyn::test::RunProgram(argv);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        return run.err;
+    };
+    const std::string host = rig_->MasterAddress();
+    std::string err = ctl({"--host", host, "-v", "2c", "-c", kReadCommunity},
+                          {"set", "portLoopSpeed.demo.1=300"});
+    EXPECT_NE(err.find("portLoopSpeed.demo.1: " + host + " refuses the write"), std::string::npos)
+        << err;
+    err = ctl({"--host", host, "-v", "2c", "-c", kWriteCommunity},
+              {"set", "portLoopTxTotal.demo.1=5"});
+    EXPECT_NE(err.find("portLoopTxTotal.demo.1: " + host + " refuses the write"), std::string::npos)
+        << err;
+    err = ctl({"--host", host, "-v", "3", "-l", "authPriv", "-u", kUser, "-a", "SHA", "-A",
+               "not-the-secret", "-x", "AES", "-X", kPrivPassword},
+              {"get", "portLoopSpeed.demo.1"});
+    EXPECT_NE(err.find("authentication"), std::string::npos) << err;
+    const std::string silent = "127.0.0.1:" + std::to_string(FreeUdpPort());
+    err = ctl({"--host", silent, "-v", "2c", "-c", kReadCommunity, "-t", "1", "-r", "0"},
+              {"status", "demo"});
+    EXPECT_NE(err.find("no answer from " + silent + " (time-out)"), std::string::npos) << err;
+    ctl({"--host", host, "-v", "4"}, {"get", "portLoopSpeed.demo.1"});
+    // The v3 user with the right pass phrases reads and writes.
+    Finished run = Ctl({"get", "portLoopSpeed.demo.1"});
+    std::vector<std::string> user{"--host", host,  "-v", "3",          "-l", "authPriv",
+                                  "-u",     kUser, "-a", "SHA",        "-A", kAuthPassword,
+                                  "-x",     "AES", "-X", kPrivPassword};
+    std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
+    argv.insert(argv.end(), user.begin(), user.end());
+    argv.insert(argv.end(), {"get", "portLoopSpeed.demo.1"});
+    EXPECT_EQ(vyn::test::RunProgram(argv).out, run.out);
+}
+
 INSTANTIATE_TEST_SUITE_P(LocalAndRemote, RemoteConsoleTest,
                          ::testing::Values(Where::Local, Where::Remote), [](const auto &info) {
                              return info.param == Where::Local ? "Local" : "Remote";
