@@ -128,7 +128,7 @@ class SnmpAccess final : public ObjectAccess {
             snmp_add_null_var(pdu.get(), target->name.data(), target->name.size());
         }
         PduPtr response;
-        if (!Exchange(std::move(pdu), bindings.first(1), response, error)) {
+        if (!Exchange(std::move(pdu), {}, response, error)) {
             return false;
         }
         std::vector<bool> filled(bindings.size(), false);
