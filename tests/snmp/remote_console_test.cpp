@@ -145,10 +145,9 @@ TEST_P(RemoteConsoleTest, TestRunsToItsResultAndStopFindsNothingRunning) {
 }
 
 // What only a remote rack can answer: each a one-line error that says what to change.
-TEST_P(RemoteConsoleTest, RemoteRefusalsSayWhatToChange) {
-    if (!Remote()) {
-        GTEST_SKIP() << "remote only";
-    }
+class RemoteOnlyTest : public RemoteConsoleTest {};
+
+TEST_P(RemoteOnlyTest, RefusalsSayWhatToChange) {
     auto ctl = [this](std::vector<std::string> options, std::vector<std::string> args) {
         std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
         argv.insert(argv.end(), options.begin(), options.end());
@@ -192,6 +191,8 @@ INSTANTIATE_TEST_SUITE_P(LocalAndRemote, RemoteConsoleTest,
                          ::testing::Values(Where::Local, Where::Remote), [](const auto &info) {
                              return info.param == Where::Local ? "Local" : "Remote";
                          });
+INSTANTIATE_TEST_SUITE_P(Rack, RemoteOnlyTest, ::testing::Values(Where::Remote),
+                         [](const auto &) { return "Remote"; });
 
 }  // namespace
 }  // namespace vyn::snmp::test
