@@ -430,13 +430,18 @@ std::unique_ptr<ObjectAccess> OpenSnmpAccess(const RemoteOptions &remote, std::s
     netsnmp_session session;
     optind = 1;  // the option parser is getopt, once per host
     int parsed =
-        snmp_parse_args(static_cast<int>(words.size()), argv.data(), &session, "", nullptr);
+        // Without copies of the secrets (they are ours, and live until the session is open).
+        netsnmp_parse_args(static_cast<int>(words.size()), argv.data(), &session, "", nullptr,
+                           NETSNMP_PARSE_ARGS_NOZERO);
     // The index of the host among the words, or a negative error (already printed).
     if (parsed < 0) {
         reason = "bad SNMP options for " + remote.host;
         return nullptr;
     }
     void *handle = snmp_sess_open(&session);
+    // The parser's copies; the open session has its own.
+    std::free(session.community);
+    session.community = nullptr;
     if (!handle) {
         int libraryError = 0;
         int systemError = 0;
