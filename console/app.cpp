@@ -21,6 +21,7 @@ int Run(int argc, char **argv) {
            "--mib", globals.mib,
            std::string("The store (default: $VYNLOOP_MIB, else ") + mml::kDefaultStorePath + ")")
         ->type_name("PATH");
+    AddRemoteOptions(app, globals.remote);
     app.require_subcommand(1);
 
     CommandSet commands(app, globals);
@@ -31,6 +32,7 @@ int Run(int argc, char **argv) {
     AddTestCommand(commands);
     AddStopExtendCommands(commands);
     AddWatchCommand(commands);
+    AddFleetCommand(commands);
 
     try {
         app.parse(argc, argv);

@@ -10,10 +10,30 @@
 
 namespace vyn::console {
 
+// A remote rack (--host) and how to reach it, as the Net-SNMP tools take it; empty strings are
+// the tools' defaults (snmp.conf, else their built-in ones).
+struct RemoteOptions {
+    std::string host;  // HOST[:PORT]; empty: the local store
+    std::string version;
+    std::string community;
+    std::string user;
+    std::string level;
+    std::string authProtocol;
+    std::string authPassword;
+    std::string privProtocol;
+    std::string privPassword;
+    std::string timeout;  // seconds
+    std::string retries;
+};
+
 // Options that every command takes.
 struct GlobalOptions {
     std::string mib;  // --mib PATH; empty: VYNLOOP_MIB, else the default store
+    RemoteOptions remote;
 };
+
+// Adds --host and the SNMP options to `app`, filling `remote`.
+void AddRemoteOptions(CLI::App &app, RemoteOptions &remote);
 
 class CommandSet {
   public:
@@ -31,6 +51,9 @@ class CommandSet {
 
     const GlobalOptions &Globals() const { return globals_; }
 
+    // Lets a command's own subcommand take the global options too.
+    void AddGlobalOptions(CLI::App &command);
+
   private:
     CLI::App &app_;
     GlobalOptions &globals_;
@@ -44,5 +67,6 @@ void AddAgentCommands(CommandSet &commands);
 void AddTestCommand(CommandSet &commands);
 void AddStopExtendCommands(CommandSet &commands);
 void AddWatchCommand(CommandSet &commands);
+void AddFleetCommand(CommandSet &commands);
 
 }  // namespace vyn::console

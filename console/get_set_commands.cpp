@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/command_set.h"
+#include "console/object_access.h"
 #include "console/output.h"
 #include "console/store_access.h"
 
@@ -21,12 +22,12 @@ int RunGet(const GlobalOptions &globals, const std::vector<std::string> &names) 
         }
     }
     int status = kExitSuccess;
-    auto store = OpenStore(globals, status);
-    if (!store) {
+    auto objects = OpenAccess(globals, status);
+    if (!objects) {
         return status;
     }
     mml::Error error;
-    if (!store->Read(bindings, error)) {
+    if (!objects->Read(bindings, error)) {
         return Fail(error.message);
     }
     // Printed only once every value is in hand: a failure prints nothing.
@@ -74,12 +75,12 @@ int RunSet(const GlobalOptions &globals, const std::vector<std::string> &assignm
         }
     }
     int status = kExitSuccess;
-    auto store = OpenStore(globals, status);
-    if (!store) {
+    auto objects = OpenAccess(globals, status);
+    if (!objects) {
         return status;
     }
     mml::Error error;
-    if (!store->Write(bindings, error)) {
+    if (!objects->Write(bindings, error)) {
         return Fail(error.message);
     }
     return kExitSuccess;

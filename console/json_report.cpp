@@ -27,8 +27,8 @@ nlohmann::json PortHeader(const PortSnapshot &port) {
 
 }  // namespace
 
-nlohmann::json StatusJson(const InstanceView &view, bool agentRunning, bool resident,
-                          int32_t loopOperating) {
+nlohmann::json StatusJson(const InstanceView &view, std::optional<bool> agentRunning,
+                          std::optional<bool> resident, int32_t loopOperating) {
     nlohmann::json ports = nlohmann::json::array();
     for (const PortSnapshot &port : view.ports) {
         nlohmann::json objects = nlohmann::json::object();
@@ -48,8 +48,8 @@ nlohmann::json StatusJson(const InstanceView &view, bool agentRunning, bool resi
         ports.push_back(std::move(entry));
     }
     return {{"instance", view.instance},
-            {"agentRunning", agentRunning},
-            {"resident", resident},
+            {"agentRunning", agentRunning ? nlohmann::json(*agentRunning) : nlohmann::json()},
+            {"resident", resident ? nlohmann::json(*resident) : nlohmann::json()},
             {"loopOperating", loopOperating},
             {"ports", std::move(ports)}};
 }

@@ -3,6 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
+
 #include "console/port_selection.h"
 
 namespace vyn::console {
@@ -10,8 +12,8 @@ namespace vyn::console {
 // {"instance", "agentRunning", "resident", "loopOperating", "ports": [{"port", "device",
 // "loopState", "loopStateWord", "outcome", "objects": {every per-port object by name: integer or
 // text}, "octetsHex": {every octet string object by name: its exact bytes in hex}}]}
-nlohmann::json StatusJson(const InstanceView &view, bool agentRunning, bool resident,
-                          int32_t loopOperating);
+nlohmann::json StatusJson(const InstanceView &view, std::optional<bool> agentRunning,
+                          std::optional<bool> resident, int32_t loopOperating);
 
 // {"instance", "ports": [{"port", "device", "loopState", "loopStateWord", "outcome", "result",
 // "txTotal", "rxTotal", "inErrs", "avgRate"}]}

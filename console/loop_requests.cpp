@@ -17,11 +17,11 @@ std::vector<mml::Binding> StateReads(const std::string &instance, const std::vec
 
 }  // namespace
 
-bool RequestTests(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
                   const TestSettings &settings, int &busyPort, mml::Error &error) {
     busyPort = 0;
     std::vector<mml::Binding> reads = StateReads(instance, ports);
-    return store.Update(
+    return objects.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
             std::vector<mml::Binding> writes;
@@ -41,10 +41,10 @@ bool RequestTests(mml::Store &store, const std::string &instance, const std::vec
         error);
 }
 
-bool RequestStops(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+bool RequestStops(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
                   std::vector<int32_t> &before, mml::Error &error) {
     std::vector<mml::Binding> reads = StateReads(instance, ports);
-    return store.Update(
+    return objects.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
             std::vector<mml::Binding> writes;
@@ -61,10 +61,10 @@ bool RequestStops(mml::Store &store, const std::string &instance, const std::vec
         error);
 }
 
-bool OfferTime(mml::Store &store, const std::string &instance, int port, int32_t seconds,
+bool OfferTime(ObjectAccess &objects, const std::string &instance, int port, int32_t seconds,
                bool &running, mml::Error &error) {
     std::vector<mml::Binding> reads = StateReads(instance, {port});
-    return store.Update(
+    return objects.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
             running = states[0].value.integer == LoopStateRunning;

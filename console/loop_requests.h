@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console/object_access.h"
 #include "console/test_settings.h"
 #include "mml/store.h"
 
@@ -14,16 +15,16 @@ namespace vyn::console {
 
 // Writes the settings and the loop state requested on every port, unless a test is underway on one
 // of them: then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
-bool RequestTests(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
                   const TestSettings &settings, int &busyPort, mml::Error &error);
 
 // Writes the loop state stopping on those of `ports` whose test is running. `before` gets each
 // port's state as read, in the order of `ports`.
-bool RequestStops(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
+bool RequestStops(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
                   std::vector<int32_t> &before, mml::Error &error);
 
 // Writes portLoopTimeRemain if the port's test still runs; `running` tells whether it did.
-bool OfferTime(mml::Store &store, const std::string &instance, int port, int32_t seconds,
+bool OfferTime(ObjectAccess &objects, const std::string &instance, int port, int32_t seconds,
                bool &running, mml::Error &error);
 
 }  // namespace vyn::console

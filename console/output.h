@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mml/vocabulary.h"
 
@@ -20,6 +21,9 @@ enum ExitStatus : int {
 int Fail(std::string_view message);
 // Prints the one-line reason and returns kExitNegative.
 int Negative(std::string_view message);
+
+// Prints rows as a table: columns as wide as their widest cell, trailing blanks dropped.
+void PrintTable(const std::vector<std::vector<std::string>> &rows);
 
 // `text` with line breaks and other control characters shown as blanks, so that it fits one line.
 std::string OneLine(std::string_view text);

@@ -26,7 +26,7 @@ std::vector<int> InstanceView::Numbers() const {
 
 bool InstanceView::Refresh(mml::Error &error) {
     std::vector<PortSnapshot> fresh;
-    if (!ReadSnapshots(*store, instance, Numbers(), fresh, error)) {
+    if (!ReadSnapshots(*objects, instance, Numbers(), fresh, error)) {
         return false;
     }
     ports = std::move(fresh);
@@ -39,14 +39,14 @@ int OpenInstance(const GlobalOptions &globals, const std::string &instance, Inst
     }
     int status = kExitSuccess;
     view.instance = instance;
-    view.store = OpenStore(globals, status);
-    if (!view.store) {
+    view.objects = OpenAccess(globals, status);
+    if (!view.objects) {
         return status;
     }
     mml::Error error;
     std::vector<int> numbers;
-    if (!view.store->ListPorts(instance, numbers, error) ||
-        !ReadSnapshots(*view.store, instance, numbers, view.ports, error)) {
+    if (!view.objects->ListPorts(instance, numbers, error) ||
+        !ReadSnapshots(*view.objects, instance, numbers, view.ports, error)) {
         return Fail(error.message);
     }
     if (numbers.empty()) {

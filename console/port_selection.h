@@ -14,8 +14,8 @@ namespace vyn::console {
 
 struct InstanceView {
     std::string instance;
-    std::unique_ptr<mml::Store> store;
-    std::vector<PortSnapshot> ports;  // every provisioned port, ascending
+    std::unique_ptr<ObjectAccess> objects;  // the local store or the remote rack
+    std::vector<PortSnapshot> ports;        // every provisioned port, ascending
 
     const PortSnapshot *Find(int port) const;
     std::vector<int> Numbers() const;

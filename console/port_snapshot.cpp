@@ -52,8 +52,9 @@ mml::Binding PortBinding(std::string_view object, const std::string &instance, i
     return binding;
 }
 
-bool ReadSnapshots(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
-                   std::vector<PortSnapshot> &snapshots, mml::Error &error) {
+bool ReadSnapshots(ObjectAccess &objects, const std::string &instance,
+                   const std::vector<int> &ports, std::vector<PortSnapshot> &snapshots,
+                   mml::Error &error) {
     const std::vector<std::string_view> &names = PortObjectNames();
     std::vector<mml::Binding> bindings;
     bindings.reserve(ports.size() * names.size());
@@ -62,7 +63,7 @@ bool ReadSnapshots(mml::Store &store, const std::string &instance, const std::ve
             bindings.push_back(PortBinding(name, instance, port));
         }
     }
-    if (!store.Read(bindings, error)) {
+    if (!objects.ReadRows(instance, bindings, error)) {
         return false;
     }
     snapshots.clear();

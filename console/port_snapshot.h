@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/object_access.h"
 #include "mml/store.h"
 
 namespace vyn::console {
@@ -28,8 +29,9 @@ struct PortSnapshot {
 const std::vector<std::string_view> &PortObjectNames();
 
 // Reads every per-port object of `ports` in one request.
-bool ReadSnapshots(mml::Store &store, const std::string &instance, const std::vector<int> &ports,
-                   std::vector<PortSnapshot> &snapshots, mml::Error &error);
+bool ReadSnapshots(ObjectAccess &objects, const std::string &instance,
+                   const std::vector<int> &ports, std::vector<PortSnapshot> &snapshots,
+                   mml::Error &error);
 
 // A binding for "object.instance.port", for requests.
 mml::Binding PortBinding(std::string_view object, const std::string &instance, int port,

@@ -44,7 +44,7 @@ class PortWatch {
     int Run() {
         while (true) {
             mml::Error error;
-            if (!ReadSnapshots(*view_.store, view_.instance, ports_, snapshots_, error) ||
+            if (!ReadSnapshots(*view_.objects, view_.instance, ports_, snapshots_, error) ||
                 (stopping_ && !StopRunningTests(error))) {
                 return Fail(error.message);
             }
@@ -97,7 +97,7 @@ class PortWatch {
     // running state over anything written before.
     bool StopRunningTests(mml::Error &error) {
         std::vector<int32_t> before;
-        if (!RequestStops(*view_.store, view_.instance, ports_, before, error)) {
+        if (!RequestStops(*view_.objects, view_.instance, ports_, before, error)) {
             return false;
         }
         for (std::size_t i = 0; i < snapshots_.size(); ++i) {
@@ -113,7 +113,8 @@ class PortWatch {
     int CheckAgent() {
         auto pending = std::find_if(snapshots_.begin(), snapshots_.end(),
                                     [](const PortSnapshot &port) { return !Finished(port); });
-        if (pending == snapshots_.end() || AgentRunning(view_.instance)) {
+        if (pending == snapshots_.end() ||
+            view_.objects->AgentRunning(view_.instance).value_or(true)) {
             agentMissing_ = 0;
             return -1;
         }

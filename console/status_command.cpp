@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,45 +23,22 @@ struct StatusOptions {
     bool json = false;
 };
 
-// Columns as wide as their widest cell; trailing blanks dropped.
-void PrintTable(const std::vector<std::vector<std::string>> &rows) {
-    std::vector<std::size_t> widths;
-    for (const auto &row : rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            widths[i] = std::max(widths[i], row[i].size());
-        }
-    }
-    for (const auto &row : rows) {
-        std::string text;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            text += row[i];
-            if (i + 1 < row.size()) {
-                text += std::string(widths[i] - row[i].size() + 2, ' ');
-            }
-        }
-        while (!text.empty() && text.back() == ' ') {
-            text.pop_back();
-        }
-        std::cout << text << '\n';
-    }
-}
-
 int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     InstanceView view;
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
     }
-    bool agentRunning = AgentRunning(view.instance);
+    std::optional<bool> agentRunning = view.objects->AgentRunning(view.instance);
     if (options.json) {
         mml::Error error;
-        bool resident = false;
-        mml::Value operating;
-        if (!view.store->IsResident(view.instance, resident, error) ||
-            !view.store->GetValue("portmodLoopOperating." + view.instance, operating, error)) {
+        std::optional<bool> resident = view.objects->Resident(view.instance, error);
+        mml::Binding operating;
+        operating.key.object = *mml::FindObject("portmodLoopOperating");
+        operating.key.instance = view.instance;
+        if (error.Failed() || !view.objects->Read(std::span(&operating, 1), error)) {
             return Fail(error.message);
         }
-        std::cout << DumpJson(StatusJson(view, agentRunning, resident, operating.integer))
+        std::cout << DumpJson(StatusJson(view, agentRunning, resident, operating.value.integer))
                   << std::endl;
         return kExitSuccess;
     }
@@ -70,7 +48,11 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
                         LoopStateWord(port.State()), OneLine(port.Result())});
     }
     PrintTable(rows);
-    std::cout << "agent: " << (agentRunning ? "running" : "not running") << std::endl;
+    std::cout << "agent: "
+              << (!agentRunning   ? "not known remotely"
+                  : *agentRunning ? "running"
+                                  : "not running")
+              << std::endl;
     return kExitSuccess;
 }
 

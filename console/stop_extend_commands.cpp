@@ -47,7 +47,7 @@ int RunStop(const GlobalOptions &globals, const StopOptions &options) {
     }
     std::vector<int32_t> before;
     mml::Error error;
-    if (!RequestStops(*view.store, view.instance, ports, before, error)) {
+    if (!RequestStops(*view.objects, view.instance, ports, before, error)) {
         return Fail(error.message);
     }
     int status = kExitSuccess;
@@ -139,7 +139,7 @@ int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         bool running = false;
         mml::Error error;
-        if (!OfferTime(*view.store, view.instance, ports[0], seconds, running, error)) {
+        if (!OfferTime(*view.objects, view.instance, ports[0], seconds, running, error)) {
             return Fail(error.message);
         }
         if (!running) {

@@ -51,7 +51,8 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     }
 
     const std::string storePath = StorePath(globals);
-    if (!AgentRunning(view.instance)) {
+    // Remotely the subagent starts the agent when it sees the request.
+    if (view.objects->Local() && !view.objects->AgentRunning(view.instance).value_or(true)) {
         StartedAgent agent;
         if (!StartAgent(view.instance, storePath, 10s, agent, reason)) {
             return Fail(reason);
@@ -64,7 +65,7 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
 
     int busyPort = 0;
     mml::Error error;
-    if (!RequestTests(*view.store, view.instance, ports, settings, busyPort, error)) {
+    if (!RequestTests(*view.objects, view.instance, ports, settings, busyPort, error)) {
         return Fail(error.message);
     }
     if (busyPort != 0) {  // started by someone else since we looked
@@ -79,7 +80,7 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     WatchMode mode;
     mode.untilResults = true;
     mode.stopOnInterrupt = true;
-    mode.restartAgent = true;
+    mode.restartAgent = view.objects->Local();
     mode.storePath = storePath;
     return WatchPorts(view, ports, mode);
 }

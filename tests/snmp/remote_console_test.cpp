@@ -1,0 +1,198 @@
+// The console's commands on a rack's objects, run twice: on the local store, and with --host
+// through a private snmpd and the subagent with the same store behind it. Outputs and exit
+// statuses must be the same either way.
+#include <nlohmann/json.hpp>
+
+#include <regex>
+
+#include "mml/vocabulary.h"
+#include "tests/snmp/snmp_fixture.h"
+
+namespace vyn::snmp::test {
+namespace {
+
+enum class Where { Local, Remote };
+
+class RemoteConsoleTest : public SnmpTest, public ::testing::WithParamInterface<Where> {
+  protected:
+    void SetUp() override {
+        SnmpTest::SetUp();
+        Provision("demo", {1, 2});
+        if (GetParam() == Where::Remote) {
+            StartDaemons();
+        }
+    }
+    void TearDown() override {
+        for (pid_t pid : agents_) {
+            vyn::test::KillDetached(pid, vyn::test::Program("vynloop"));
+        }
+        SnmpTest::TearDown();
+    }
+
+    bool Remote() const { return GetParam() == Where::Remote; }
+
+    // vynloopctl with the store or the rack chosen by the test's parameter.
+    Finished Ctl(std::vector<std::string> args) {
+        std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
+        if (Remote()) {
+            argv.insert(argv.end(), {"--host", rig_->MasterAddress(), "-v", "2c", "-c",
+                                     kWriteCommunity, "-t", "5"});
+        } else {
+            argv.insert(argv.end(), {"--mib", rig_->StorePath()});
+        }
+        argv.insert(argv.end(), args.begin(), args.end());
+        Finished run = vyn::test::RunProgram(argv, 120000);
+        static const std::regex started(R"(started the agent .*pid (\d+)\))");
+        for (std::sregex_iterator it(run.err.begin(), run.err.end(), started), end; it != end;
+             ++it) {
+            agents_.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
+        }
+        return run;
+    }
+
+    // A failure: `status`, nothing on standard output, one line on standard error.
+    void ExpectError(const std::vector<std::string> &args, int status = 2) {
+        Finished run = Ctl(args);
+        std::string shown = ::testing::PrintToString(args);
+        EXPECT_EQ(run.status, status) << shown;
+        EXPECT_EQ(run.out, "") << shown;
+        EXPECT_EQ(run.err.rfind("vynloopctl: ", 0), 0u) << shown << ": " << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << shown << ": " << run.err;
+    }
+
+    std::vector<pid_t> agents_;
+};
+
+TEST_P(RemoteConsoleTest, GetAndSetGiveTheSameValues) {
+    Finished run = Ctl({"set", "portLoopSpeed.demo.1=19200", "portLoopUData.demo.1=hello there",
+                        "portLoopParity.demo.2=3"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    run = Ctl({"get", "portLoopSpeed.demo.1", "portLoopUData.demo.1", "portLoopParity.demo.2",
+               "portName.demo.2", "portLoopRxTotal.demo.1", "portLoopState.demo.1",
+               "portmodLoopOperating.demo"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "19200\nhello there\n3\nCOM2\n0\n" + std::to_string(LoopStateIdle) + "\n" +
+                           std::to_string(LoopOperatingActive) + "\n");
+    // An empty text, and a set of several objects that fails as a whole.
+    ASSERT_EQ(Ctl({"set", "portLoopUData.demo.1="}).status, 0);
+    ExpectError({"set", "portLoopSpeed.demo.1=300", "portLoopSpeed.demo.9=300"});
+    EXPECT_EQ(Ctl({"get", "portLoopUData.demo.1", "portLoopSpeed.demo.1"}).out, "\n19200\n");
+}
+
+TEST_P(RemoteConsoleTest, FailuresHaveTheSameStatusAndOneLine) {
+    ExpectError({"get", "portLoopSpeed.demo.9"});
+    ExpectError({"get", "portLoopSpeed.other.1"});
+    ExpectError({"get", "noSuchObject.demo.1"});
+    ExpectError({"set", "portLoopSpeed.demo.1=fast"});
+    ExpectError({"status", "other"});
+    ExpectError({"results", "other"});
+    ExpectError({"test", "demo", "7"});
+}
+
+TEST_P(RemoteConsoleTest, StatusAndResultsShowEachPort) {
+    Finished run = Ctl({"results", "demo"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "PORT  DEVICE  OUTCOME  RESULT\n"
+              "1     COM1    none\n"
+              "2     COM2    none\n");
+    run = Ctl({"status", "demo"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.rfind("agent: ")),
+              "PORT  DEVICE  STATE  LAST RESULT\n"
+              "1     COM1    idle\n"
+              "2     COM2    idle\n");
+    EXPECT_EQ(run.out.substr(run.out.rfind("agent: ")),
+              Remote() ? "agent: not known remotely\n" : "agent: not running\n");
+
+    run = Ctl({"status", "demo", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json status = nlohmann::json::parse(run.out);
+    EXPECT_EQ(status["instance"], "demo");
+    EXPECT_EQ(status["loopOperating"], LoopOperatingActive);
+    ASSERT_EQ(status["ports"].size(), 2u);
+    EXPECT_EQ(status["ports"][1]["device"], "COM2");
+    EXPECT_EQ(status["ports"][1]["objects"]["portLoopSpeed"], 9600);
+    EXPECT_EQ(status["agentRunning"].is_null(), Remote());
+
+    run = Ctl({"results", "demo", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json results = nlohmann::json::parse(run.out);
+    ASSERT_EQ(results["ports"].size(), 2u);
+    EXPECT_EQ(results["ports"][0]["outcome"], "none");
+    EXPECT_EQ(results["ports"][0]["txTotal"], 0);
+}
+
+TEST_P(RemoteConsoleTest, TestRunsToItsResultAndStopFindsNothingRunning) {
+    StartBoard(2);
+    Finished run = Ctl({"test", "demo", "1", "COM2", "--time", "1", "--speed", "19200", "--wait"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err << (Remote() ? rig_->SubagentLog() : "");
+    EXPECT_NE(run.out.find("port 1 (COM1) passed"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("port 2 (COM2) passed"), std::string::npos) << run.out;
+
+    run = Ctl({"results", "demo"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("2     COM2    passed   Loopback test complete, no errors detected"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Ctl({"get", "portLoopSpeed.demo.2"}).out, "19200\n");
+
+    run = Ctl({"stop", "demo", "1"});
+    EXPECT_EQ(run.status, 1) << run.err;  // nothing was running
+    EXPECT_EQ(run.out, "port 1 (COM1): not running (complete)\n");
+    ExpectError({"test", "demo", "1", "--speed", "0"});
+}
+
+// What only a remote rack can answer: each a one-line error that says what to change.
+class RemoteOnlyTest : public RemoteConsoleTest {};
+
+TEST_P(RemoteOnlyTest, RefusalsSayWhatToChange) {
+    auto ctl = [this](std::vector<std::string> options, std::vector<std::string> args) {
+        std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), args.begin(), args.end());
+        Finished run = vyn::test::RunProgram(argv);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        return run.err;
+    };
+    const std::string host = rig_->MasterAddress();
+    std::string err = ctl({"--host", host, "-v", "2c", "-c", kReadCommunity},
+                          {"set", "portLoopSpeed.demo.1=300"});
+    EXPECT_NE(err.find("portLoopSpeed.demo.1: " + host + " refuses the write"), std::string::npos)
+        << err;
+    err = ctl({"--host", host, "-v", "2c", "-c", kWriteCommunity},
+              {"set", "portLoopTxTotal.demo.1=5"});
+    EXPECT_NE(err.find("portLoopTxTotal.demo.1: " + host + " refuses the write"), std::string::npos)
+        << err;
+    err = ctl({"--host", host, "-v", "3", "-l", "authPriv", "-u", kUser, "-a", "SHA", "-A",
+               "not-the-secret", "-x", "AES", "-X", kPrivPassword},
+              {"get", "portLoopSpeed.demo.1"});
+    EXPECT_NE(err.find("authentication"), std::string::npos) << err;
+    const std::string silent = "127.0.0.1:" + std::to_string(FreeUdpPort());
+    err = ctl({"--host", silent, "-v", "2c", "-c", kReadCommunity, "-t", "1", "-r", "0"},
+              {"status", "demo"});
+    EXPECT_NE(err.find("no answer from " + silent + " (time-out)"), std::string::npos) << err;
+    ctl({"--host", host, "-v", "4"}, {"get", "portLoopSpeed.demo.1"});
+    // The v3 user with the right pass phrases reads and writes.
+    Finished run = Ctl({"get", "portLoopSpeed.demo.1"});
+    std::vector<std::string> user{"--host", host,  "-v", "3",          "-l", "authPriv",
+                                  "-u",     kUser, "-a", "SHA",        "-A", kAuthPassword,
+                                  "-x",     "AES", "-X", kPrivPassword};
+    std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
+    argv.insert(argv.end(), user.begin(), user.end());
+    argv.insert(argv.end(), {"get", "portLoopSpeed.demo.1"});
+    EXPECT_EQ(vyn::test::RunProgram(argv).out, run.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(LocalAndRemote, RemoteConsoleTest,
+                         ::testing::Values(Where::Local, Where::Remote), [](const auto &info) {
+                             return info.param == Where::Local ? "Local" : "Remote";
+                         });
+INSTANTIATE_TEST_SUITE_P(Rack, RemoteOnlyTest, ::testing::Values(Where::Remote),
+                         [](const auto &) { return "Remote"; });
+
+}  // namespace
+}  // namespace vyn::snmp::test
