@@ -56,9 +56,9 @@ inline int MoveState(PortTestEntry *entry, int32_t from, int32_t to) {
     return 1;
 }
 
-// Ends a test that is still being started or running (Configured, WriterStarted or Running) with a new state,
-// and a message when one is given. Returns 1 when this call ended the test, 0 when it had already
-// ended (or was never started): then nothing is changed.
+// Ends a test that is still being started or running (Configured, WriterStarted or Running) with a
+// new state, and a message when one is given. Returns 1 when this call ended the test, 0 when it
+// had already ended (or was never started): then nothing is changed.
 inline int EndRunningTest(PortTestEntry *entry, int32_t endState, const char *text) {
     std::lock_guard<std::mutex> guard(entry->textGuard);
     if (!IsRunningState(entry->engineState.load())) {

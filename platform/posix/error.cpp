@@ -125,9 +125,13 @@ DWORD Win32ErrorFromErrno(int error) {
     return ERROR_GEN_FAILURE;
 }
 
-BOOL FailWithErrno() { return FailWithErrno(errno); }
+BOOL FailWithErrno() {
+    return FailWithErrno(errno);
+}
 
-BOOL FailWithErrno(int error) { return FailWith(Win32ErrorFromErrno(error)); }
+BOOL FailWithErrno(int error) {
+    return FailWith(Win32ErrorFromErrno(error));
+}
 
 BOOL FailWith(DWORD code) {
     lastError = code;
@@ -136,9 +140,13 @@ BOOL FailWith(DWORD code) {
 
 }  // namespace vyn::platform
 
-DWORD WINAPI GetLastError(void) { return vyn::platform::lastError; }
+DWORD WINAPI GetLastError(void) {
+    return vyn::platform::lastError;
+}
 
-void WINAPI SetLastError(DWORD code) { vyn::platform::lastError = code; }
+void WINAPI SetLastError(DWORD code) {
+    vyn::platform::lastError = code;
+}
 
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/,
                             LPSTR buffer, DWORD size, va_list * /*arguments*/) {
