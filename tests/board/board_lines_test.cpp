@@ -15,6 +15,20 @@ namespace {
 
 const LineSetting kFast{921600, 8, Parity::kNone, StopBits::kOne, Flow::kNone};
 
+// Whether every character of got is one of sent's, in sent's order: what a port delivers when
+// it drops some characters and invents or reorders none.
+bool InOrderWithGaps(const std::string &got, const std::string &sent) {
+    std::size_t at = 0;
+    for (char c : got) {
+        at = sent.find(c, at);
+        if (at == std::string::npos) {
+            return false;
+        }
+        ++at;
+    }
+    return true;
+}
+
 // Three fast ports, open; the board publishes to a store where ports 1 and 2 exist.
 class LinesTest : public BoardTest {
   protected:
@@ -166,7 +180,9 @@ TEST_F(LinesTest, AReceiverNobodyReadsKeepsWhatItsBufferHoldsAndOverrunsTheRest)
     EXPECT_EQ(Counters(2).overruns, 0u);
     EXPECT_EQ(ReadFor(Fd(2), data.size()), data);
 
-    // The smallest one drops what finds it full, as overruns; what fits arrives in order.
+    // The smallest one drops what finds it full, as overruns; what fits arrives in order. As on
+    // a real port, room can open again while the line still runs (the kernel moves the pty's
+    // data on in its own time), so what arrives is the data with gaps, not only its first part.
     ASSERT_TRUE(client_.Set("COM2", "rxbuf=24576").ok());
     ASSERT_TRUE(WriteAll(Fd(1), data));
     ASSERT_TRUE(SentAll(1, 2 * data.size()));
@@ -176,7 +192,9 @@ TEST_F(LinesTest, AReceiverNobodyReadsKeepsWhatItsBufferHoldsAndOverrunsTheRest)
     EXPECT_EQ(two.delivered, 2 * data.size() - two.overruns);
     std::string got = ReadFor(Fd(2), data.size() - two.overruns);
     EXPECT_EQ(got.size() + two.overruns, data.size());
-    EXPECT_EQ(got, data.substr(0, got.size()));
+    ASSERT_GE(got.size(), 4096u);
+    EXPECT_EQ(got.substr(0, 4096), data.substr(0, 4096)) << "an empty buffer takes the start";
+    EXPECT_TRUE(InOrderWithGaps(got, data));
 }
 
 TEST_F(LinesTest, PortSurvivesManyOpensClosesAndAHangUpAndFollowsTermios) {
