@@ -199,6 +199,11 @@ class SnmpAccess final : public ObjectAccess {
         if (!Exchange(std::move(pdu), std::span(&what, 1), response, error)) {
             return false;
         }
+        if (!InModule(response->variables)) {
+            // A rack without this instance still answers with the module's next object.
+            Failed(error, NoModule());
+            return false;
+        }
         for (netsnmp_variable_list *v = response->variables; v; v = v->next_variable) {
             if (v->type == SNMP_ENDOFMIBVIEW || v->name_length != prefix.size() + 1 ||
                 !std::equal(prefix.begin(), prefix.end(), v->name)) {
@@ -300,8 +305,7 @@ class SnmpAccess final : public ObjectAccess {
     }
 
     // The value of one answered object into `binding`.
-    bool Decode(const netsnmp_variable_list &variable, mml::Binding &binding,
-                mml::Error &error) const {
+    bool Decode(const netsnmp_variable_list &variable, mml::Binding &binding, mml::Error &error) {
         const netsnmp_variable_list *v = &variable;
         switch (v->type) {
             case ASN_INTEGER:
@@ -318,8 +322,7 @@ class SnmpAccess final : public ObjectAccess {
                     std::string_view(reinterpret_cast<const char *>(v->val.string), v->val_len));
                 break;
             case SNMP_NOSUCHOBJECT:
-                Failed(error, Reason(binding.key, host_ + " does not serve this object (its "
-                                                          "subagent's MIB is older)"));
+                Failed(error, Reason(binding.key, WhyNotServed()));
                 return false;
             case SNMP_NOSUCHINSTANCE:
                 Failed(error, mml::FullName(binding.key) +
@@ -330,6 +333,32 @@ class SnmpAccess final : public ObjectAccess {
                 return false;
         }
         return true;
+    }
+
+    // Why the host's agent has no such object: either nothing of VYNLOOP-MIB is there (no
+    // subagent is connected to it) or its subagent serves an older MIB. The first object after
+    // the module's own OID tells them apart.
+    std::string WhyNotServed() {
+        std::vector<oid> root(s::kModuleOid.begin(), s::kModuleOid.end());
+        PduPtr pdu(snmp_pdu_create(SNMP_MSG_GETNEXT));
+        snmp_add_null_var(pdu.get(), root.data(), root.size());
+        PduPtr response;
+        mml::Error ignored;
+        if (Exchange(std::move(pdu), {}, response, ignored) && InModule(response->variables)) {
+            return host_ + " does not serve this object: its vynloop subagent's MIB is older";
+        }
+        return NoModule();
+    }
+
+    std::string NoModule() const {
+        return host_ + " serves nothing of VYNLOOP-MIB: is vynloop-snmp running there, " +
+               "connected to its SNMP agent, with instances provisioned (vynloopctl init)?";
+    }
+
+    // Whether an answered object is one of VYNLOOP-MIB's.
+    static bool InModule(const netsnmp_variable_list *v) {
+        return v && v->type != SNMP_ENDOFMIBVIEW && v->name_length > s::kModuleOid.size() &&
+               std::equal(s::kModuleOid.begin(), s::kModuleOid.end(), v->name);
     }
 
     // Sends `pdu` and waits for the answer; false with a reason naming the host, or the object

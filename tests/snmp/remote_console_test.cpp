@@ -3,10 +3,9 @@
 // statuses must be the same either way.
 #include <nlohmann/json.hpp>
 
-#include <regex>
-
 #include "mml/vocabulary.h"
 #include "tests/snmp/snmp_fixture.h"
+#include "tests/support/console_checks.h"
 
 namespace vyn::snmp::test {
 namespace {
@@ -42,22 +41,14 @@ class RemoteConsoleTest : public SnmpTest, public ::testing::WithParamInterface<
         }
         argv.insert(argv.end(), args.begin(), args.end());
         Finished run = vyn::test::RunProgram(argv, 120000);
-        static const std::regex started(R"(started the agent .*pid (\d+)\))");
-        for (std::sregex_iterator it(run.err.begin(), run.err.end(), started), end; it != end;
-             ++it) {
-            agents_.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
-        }
+        std::vector<pid_t> started = vyn::test::AgentsStarted(run.err);
+        agents_.insert(agents_.end(), started.begin(), started.end());
         return run;
     }
 
-    // A failure: `status`, nothing on standard output, one line on standard error.
+    // A command that must fail with `status` and one line of why.
     void ExpectError(const std::vector<std::string> &args, int status = 2) {
-        Finished run = Ctl(args);
-        std::string shown = ::testing::PrintToString(args);
-        EXPECT_EQ(run.status, status) << shown;
-        EXPECT_EQ(run.out, "") << shown;
-        EXPECT_EQ(run.err.rfind("vynloopctl: ", 0), 0u) << shown << ": " << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << shown << ": " << run.err;
+        vyn::test::ExpectOneLineFailure(Ctl(args), args, status);
     }
 
     std::vector<pid_t> agents_;
@@ -185,6 +176,16 @@ TEST_P(RemoteOnlyTest, RefusalsSayWhatToChange) {
     argv.insert(argv.end(), user.begin(), user.end());
     argv.insert(argv.end(), {"get", "portLoopSpeed.demo.1"});
     EXPECT_EQ(vyn::test::RunProgram(argv).out, run.out);
+
+    // A host whose SNMP agent has no subagent serving the module.
+    ASSERT_EQ(rig_->StopSubagent(), 0);
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"get", "portLoopSpeed.demo.1"}, {"status", "demo"}}) {
+        err = ctl({"--host", host, "-v", "2c", "-c", kReadCommunity}, args);
+        EXPECT_NE(err.find(host + " serves nothing of VYNLOOP-MIB: is vynloop-snmp running"),
+                  std::string::npos)
+            << err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(LocalAndRemote, RemoteConsoleTest,
