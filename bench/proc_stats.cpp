@@ -1,7 +1,8 @@
-#include "bench/agent/proc_stats.h"
+#include "bench/proc_stats.h"
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -30,11 +31,39 @@ double ProcessCpuSeconds(pid_t pid) {
     return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+double PreciseCpuSeconds(pid_t pid) {
+    double total = 0;
+    std::error_code error;
+    for (const auto &task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        unsigned long long nanoseconds = 0;
+        if (stat >> nanoseconds) {
+            total += static_cast<double>(nanoseconds) / 1e9;
+        }
+    }
+    return error ? -1 : total;
+}
+
 long ProcessMemoryKib(pid_t pid, const char *field) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/status");
     std::string wanted = std::string(field) + ":";
     std::string line;
     while (std::getline(file, line)) {
+        if (line.compare(0, wanted.size(), wanted) == 0) {
+            std::istringstream value(line.substr(wanted.size()));
+            long kib = -1;
+            value >> kib;
+            return kib;
+        }
+    }
+    return -1;
+}
+
+long RollupKib(pid_t pid, const char *field) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string wanted = std::string(field) + ":";
+    for (std::string line; std::getline(file, line);) {
         if (line.compare(0, wanted.size(), wanted) == 0) {
             std::istringstream value(line.substr(wanted.size()));
             long kib = -1;

@@ -24,7 +24,7 @@
 
 #include "bench/agent/agent_rig.h"
 #include "bench/agent/bench_main.h"
-#include "bench/agent/proc_stats.h"
+#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/agent/proc_stats.h"
+#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
 
 namespace vyn::bench {

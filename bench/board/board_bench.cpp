@@ -10,12 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/proc_stats.h"
 #include "board/client/client.h"
 #include "tests/support/process.h"
 
@@ -28,25 +27,6 @@ constexpr auto kWarmUp = std::chrono::seconds(1);
 constexpr auto kWindow = std::chrono::seconds(10);
 constexpr double kTolerance = 0.005;
 constexpr double kCpuLimit = 0.5;
-
-// User plus system time of a process, in seconds.
-double ProcessCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t end = text.rfind(')');
-    if (end == std::string::npos) {
-        return 0;
-    }
-    std::istringstream fields(text.substr(end + 2));
-    std::string skip;
-    for (int field = 3; field < 14; ++field) {
-        fields >> skip;
-    }
-    double user = 0;
-    double system = 0;
-    fields >> user >> system;
-    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // A board in a directory of the benchmark's own, ended and removed afterwards.
 struct BoardProcess {
@@ -95,12 +75,12 @@ bool Measure(BoardProcess &board, int ports, const LineSetting &line, Measuremen
         if (!started && now >= windowStart) {
             started = true;
             atStart = received;
-            cpuStart = ProcessCpuSeconds(board.process->pid());
+            cpuStart = vyn::bench::ProcessCpuSeconds(board.process->pid());
             windowStart = now;
         }
         if (now >= windowEnd) {
             double seconds = std::chrono::duration<double>(now - windowStart).count();
-            result.cpu = (ProcessCpuSeconds(board.process->pid()) - cpuStart) / seconds;
+            result.cpu = (vyn::bench::ProcessCpuSeconds(board.process->pid()) - cpuStart) / seconds;
             for (std::size_t i = 0; i < fds.size(); ++i) {
                 result.rates.push_back(static_cast<double>(received[i] - atStart[i]) / seconds);
             }

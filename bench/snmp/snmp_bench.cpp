@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/agent/proc_stats.h"
+#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
 #include "mml/store.h"
 #include "snmp/netsnmp.h"
@@ -29,6 +29,8 @@ namespace {
 
 using vyn::bench::Bound;
 using vyn::bench::NotMeasured;
+using vyn::bench::PreciseCpuSeconds;
+using vyn::bench::RollupKib;
 using vyn::bench::Verdict;
 using Clock = std::chrono::steady_clock;
 namespace snmp = vyn::snmp;
@@ -48,32 +50,6 @@ double Milliseconds(Clock::duration duration) {
 double Median(std::vector<double> values) {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     return values[values.size() / 2];
-}
-
-// Processor time of all the threads of a process, in seconds, to the nanosecond.
-double PreciseCpuSeconds(pid_t pid) {
-    double total = 0;
-    std::error_code error;
-    for (const auto &task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        std::ifstream stat(task.path() / "schedstat");
-        unsigned long long nanoseconds = 0;
-        if (stat >> nanoseconds) {
-            total += static_cast<double>(nanoseconds) / 1e9;
-        }
-    }
-    return error ? -1 : total;
-}
-
-// A field of /proc/PID/smaps_rollup in KiB; -1 when unreadable.
-long RollupKib(pid_t pid, const std::string &field) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    for (std::string line; std::getline(file, line);) {
-        if (line.rfind(field + ":", 0) == 0) {
-            return std::stol(line.substr(field.size() + 1));
-        }
-    }
-    return -1;
 }
 
 std::vector<oid> PortObject(std::string_view column, int port) {

@@ -6,11 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "mml/vocabulary.h"
+#include "tests/support/console_checks.h"
 #include "tests/support/process.h"
 
 namespace vyn::console::test {
@@ -54,21 +54,13 @@ class ConsoleTest : public ::testing::Test {
 
     // Remembers the agents that a run of the console says it started.
     void NoteAgents(const std::string &err) {
-        static const std::regex started(R"(started the agent .*pid (\d+)\))");
-        for (std::sregex_iterator it(err.begin(), err.end(), started), end; it != end; ++it) {
-            agents_.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
-        }
+        std::vector<pid_t> started = ::vyn::test::AgentsStarted(err);
+        agents_.insert(agents_.end(), started.begin(), started.end());
     }
 
-    // Runs a command that must fail: exit `status`, nothing on standard output, one line on
-    // standard error starting with the program's name.
+    // Runs a command that must fail with `status` and one line of why.
     void ExpectError(const std::vector<std::string> &args, int status = 2) {
-        Finished run = Ctl(args);
-        std::string shown = ::testing::PrintToString(args);
-        EXPECT_EQ(run.status, status) << shown;
-        EXPECT_EQ(run.out, "") << shown;
-        EXPECT_EQ(run.err.rfind("vynloopctl: ", 0), 0u) << shown << ": " << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << shown << ": " << run.err;
+        ::vyn::test::ExpectOneLineFailure(Ctl(args), args, status);
     }
 
     std::string dir_;

@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace vyn::snmp::test {
@@ -264,12 +263,10 @@ bool SnmpRig::WaitAnswer(const std::vector<std::string> &request, const std::str
 }
 
 void SnmpRig::EndStartedAgents() {
-    static const std::regex started(R"(started the agent of instance .*pid (\d+)\))");
     for (int run = 1; run <= subagentRuns_; ++run) {
         std::string log = vyn::test::ReadFile(dir_ + "/subagent-" + std::to_string(run) + ".log");
-        for (std::sregex_iterator it(log.begin(), log.end(), started), end; it != end; ++it) {
-            vyn::test::KillDetached(static_cast<pid_t>(std::stoi((*it)[1])),
-                                    vyn::test::Program("vynloop"));
+        for (pid_t pid : vyn::test::AgentsStarted(log)) {
+            vyn::test::KillDetached(pid, vyn::test::Program("vynloop"));
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -243,6 +244,15 @@ std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
 
 void AdoptOrphans() {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+std::vector<pid_t> AgentsStarted(const std::string &text) {
+    static const std::regex started(R"(started the agent .*pid (\d+)\))");
+    std::vector<pid_t> pids;
+    for (std::sregex_iterator it(text.begin(), text.end(), started), end; it != end; ++it) {
+        pids.push_back(static_cast<pid_t>(std::stoi((*it)[1])));
+    }
+    return pids;
 }
 
 void KillDetached(pid_t pid, const std::string &program) {

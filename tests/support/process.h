@@ -84,6 +84,10 @@ std::unique_ptr<Child> StartBoard(const std::string &dir, int ports,
 // has ended, and can be reaped.
 void AdoptOrphans();
 
+// The process ids of the agents that a program (the console, the SNMP subagent) says in `text`
+// it started on demand.
+std::vector<pid_t> AgentsStarted(const std::string &text);
+
 // Ends a process that is not a Child of ours (one started detached): SIGKILL, then waits until
 // it is gone. Does nothing unless its command line starts with `program`.
 void KillDetached(pid_t pid, const std::string &program);
