@@ -147,12 +147,13 @@ class PortWatch {
                         PortLabel(*pending) + " has no result");
     }
 
+    // A port that never had a test is listed but does not count against the others.
     int Results() {
         bool allPassed = true;
         for (const PortSnapshot &port : snapshots_) {
             std::printf("%s\n", ResultLine(port).c_str());
-            allPassed =
-                allPassed && ClassifyOutcome(port.State(), port.Result()) == Outcome::Passed;
+            Outcome outcome = ClassifyOutcome(port.State(), port.Result());
+            allPassed = allPassed && (outcome == Outcome::Passed || outcome == Outcome::None);
         }
         std::fflush(stdout);
         return allPassed ? kExitSuccess : kExitNegative;
@@ -179,6 +180,9 @@ int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMod
 }
 
 std::string ResultLine(const PortSnapshot &port) {
+    if (ClassifyOutcome(port.State(), port.Result()) == Outcome::None) {
+        return PortLabel(port) + ": no test";
+    }
     return PortLabel(port) + " " +
            std::string(OutcomeWord(ClassifyOutcome(port.State(), port.Result()))) + ": " +
            OneLine(port.Result());

@@ -24,7 +24,8 @@ struct WatchMode {
 
 int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMode &mode);
 
-// "port 1 (COM1) passed: Loopback test complete, no errors detected. ..."
+// "port 1 (COM1) passed: Loopback test complete, no errors detected. ...", or "port 2 (COM2): no
+// test" for a port that never had one.
 std::string ResultLine(const PortSnapshot &port);
 
 }  // namespace vyn::console

@@ -39,7 +39,7 @@ void AddWatchCommand(CommandSet &commands) {
     watch->add_option("instance", *instance, "Instance name")->required()->type_name("INSTANCE");
     watch->add_flag("--until-done", *untilDone,
                     "End once every port's test has a result, print the result lines and exit 0 "
-                    "when all passed, else 1");
+                    "when all passed, else 1 (a port that never had a test does not count)");
 }
 
 }  // namespace vyn::console

@@ -3,6 +3,8 @@
 // statuses must be the same either way.
 #include <nlohmann/json.hpp>
 
+#include <regex>
+
 #include "mml/vocabulary.h"
 #include "tests/snmp/snmp_fixture.h"
 #include "tests/support/console_checks.h"
@@ -30,8 +32,8 @@ class RemoteConsoleTest : public SnmpTest, public ::testing::WithParamInterface<
 
     bool Remote() const { return GetParam() == Where::Remote; }
 
-    // vynloopctl with the store or the rack chosen by the test's parameter.
-    Finished Ctl(std::vector<std::string> args) {
+    // vynloopctl's command line for the store or the rack chosen by the test's parameter.
+    std::vector<std::string> Argv(const std::vector<std::string> &args) const {
         std::vector<std::string> argv{vyn::test::Program("vynloopctl")};
         if (Remote()) {
             argv.insert(argv.end(), {"--host", rig_->MasterAddress(), "-v", "2c", "-c",
@@ -40,7 +42,11 @@ class RemoteConsoleTest : public SnmpTest, public ::testing::WithParamInterface<
             argv.insert(argv.end(), {"--mib", rig_->StorePath()});
         }
         argv.insert(argv.end(), args.begin(), args.end());
-        Finished run = vyn::test::RunProgram(argv, 120000);
+        return argv;
+    }
+
+    Finished Ctl(const std::vector<std::string> &args) {
+        Finished run = vyn::test::RunProgram(Argv(args), 120000);
         std::vector<pid_t> started = vyn::test::AgentsStarted(run.err);
         agents_.insert(agents_.end(), started.begin(), started.end());
         return run;
@@ -133,6 +139,35 @@ TEST_P(RemoteConsoleTest, TestRunsToItsResultAndStopFindsNothingRunning) {
     EXPECT_EQ(run.status, 1) << run.err;  // nothing was running
     EXPECT_EQ(run.out, "port 1 (COM1): not running (complete)\n");
     ExpectError({"test", "demo", "1", "--speed", "0"});
+}
+
+TEST_P(RemoteConsoleTest, AnEndlessTestIsRenewedWatchedAndStopped) {
+    StartBoard(2);
+    Finished run = Ctl({"test", "demo", "1", "--time", "0", "--ras-status", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(vyn::test::WaitFor([&] {
+        return Ctl({"get", "portLoopState.demo.1"}).out == std::to_string(LoopStateRunning) + "\n";
+    }));
+    run = Ctl({"extend", "demo", "1", "100"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(port 1 \(COM1\): (\d+) s left\n)")))
+        << run.out;
+
+    // The live view without a terminal prints the running port's line; it ends with the results
+    // once the test is stopped (port 2 never had a test: nothing to wait for).
+    const std::string watchOut = dir_->path() + "/watch.out";
+    vyn::test::Child watch(Argv({"watch", "demo", "--until-done"}), watchOut,
+                           dir_->path() + "/watch.err");
+    ASSERT_TRUE(vyn::test::WaitFor(
+        [&] { return vyn::test::ReadFile(watchOut).find("COM1") != std::string::npos; }));
+    EXPECT_EQ(Ctl({"stop", "demo", "1"}).status, 0);
+    // A stopped test is not a pass: the status says so.
+    EXPECT_EQ(watch.Wait(60000), 1) << vyn::test::ReadFile(watchOut);
+    std::string shown = vyn::test::ReadFile(watchOut);
+    EXPECT_NE(shown.find("\nport 1 (COM1) stopped: Loopback test complete, no errors detected."),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("\nport 2 (COM2): no test\n"), std::string::npos) << shown;
 }
 
 // What only a remote rack can answer: each a one-line error that says what to change.
