@@ -128,6 +128,11 @@ class PortWatch {
         if (!mode_.untilResults) {
             return -1;  // a plain watch shows what there is
         }
+        if (waiting && !view_.objects->Local()) {
+            // A remote host's subagent starts the agent for a requested test, or fails the
+            // request with the reason: the result comes either way.
+            return -1;
+        }
         if (mode_.restartAgent && waiting && !restarted_) {
             restarted_ = true;
             StartedAgent agent;

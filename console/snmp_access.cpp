@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "mml/dictionary.h"
+#include "mml/vocabulary.h"
 #include "snmp/mib_layout.h"
 #include "snmp/object_index.h"
 
@@ -248,10 +249,16 @@ class SnmpAccess final : public ObjectAccess {
         }
     }
 
-    std::optional<bool> Resident(const std::string &, mml::Error &) override {
-        return std::nullopt;
+    // What the host's subagent finds out about the instance's agent; not known from a
+    // subagent that does not serve it.
+    std::optional<bool> Resident(const std::string &instance, mml::Error &) override {
+        std::optional<int32_t> life = ReadFact(instance, "vynModuleAgentLife");
+        return life ? std::optional<bool>(*life == AgentLifeResident) : std::nullopt;
     }
-    std::optional<bool> AgentRunning(const std::string &) override { return std::nullopt; }
+    std::optional<bool> AgentRunning(const std::string &instance) override {
+        std::optional<int32_t> presence = ReadFact(instance, "vynModuleAgent");
+        return presence ? std::optional<bool>(*presence == AgentPresenceRunning) : std::nullopt;
+    }
     bool Local() const override { return false; }
 
   private:
@@ -270,6 +277,22 @@ class SnmpAccess final : public ObjectAccess {
         s::Oid full = s::ObjectOid(
             s::ObjectRef{named->table, named->column, s::RowKey{key.instance, key.port}});
         return Target{named->column, std::vector<oid>(full.begin(), full.end())};
+    }
+
+    std::optional<int32_t> ReadFact(const std::string &instance, std::string_view column) {
+        std::optional<s::NamedColumn> named = s::FindColumnByName(column);
+        s::Oid full =
+            s::ObjectOid(s::ObjectRef{named->table, named->column, s::RowKey{instance, 0}});
+        std::vector<oid> name(full.begin(), full.end());
+        PduPtr pdu(snmp_pdu_create(SNMP_MSG_GET));
+        snmp_add_null_var(pdu.get(), name.data(), name.size());
+        PduPtr response;
+        mml::Error ignored;
+        if (!Exchange(std::move(pdu), {}, response, ignored) || !response->variables ||
+            response->variables->type != ASN_INTEGER) {
+            return std::nullopt;
+        }
+        return static_cast<int32_t>(*response->variables->val.integer);
     }
 
     static void Failed(mml::Error &error, std::string message) {

@@ -49,7 +49,7 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     }
     PrintTable(rows);
     std::cout << "agent: "
-              << (!agentRunning   ? "not known remotely"
+              << (!agentRunning   ? "not known (the host's subagent does not tell)"
                   : *agentRunning ? "running"
                                   : "not running")
               << std::endl;

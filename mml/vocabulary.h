@@ -89,6 +89,17 @@ enum LoopOperating : int32_t {
     LoopOperatingIdleExit = 3,
 };
 
+// What the SNMP face tells of an instance beyond its objects: whether its agent runs on that
+// host now, and whether it was provisioned resident (its agent then stays up while idle).
+enum AgentPresence : int32_t {
+    AgentPresenceRunning = 1,
+    AgentPresenceNotRunning = 2,
+};
+enum AgentLife : int32_t {
+    AgentLifeResident = 1,
+    AgentLifeOnDemand = 2,
+};
+
 // Driver control codes. On the port device: switch the UART's internal loopback on or off. On
 // the board's control device: the same by port index (the index travels as the input).
 enum DriverControlCode : uint32_t {
@@ -132,6 +143,10 @@ inline constexpr Word kDataCheckWords[] = {{"check", DataCheckOn}, {"count", Dat
 inline constexpr Word kRasStatusWords[] = {{"no", RasStatusNoBorrow}, {"yes", RasStatusMayBorrow}};
 inline constexpr Word kLoopOperatingWords[] = {{"active", LoopOperatingActive},
                                                {"idleExit", LoopOperatingIdleExit}};
+inline constexpr Word kAgentPresenceWords[] = {{"running", AgentPresenceRunning},
+                                               {"notRunning", AgentPresenceNotRunning}};
+inline constexpr Word kAgentLifeWords[] = {{"resident", AgentLifeResident},
+                                           {"onDemand", AgentLifeOnDemand}};
 
 // The word for a value, or nothing when the table has none.
 inline std::optional<std::string_view> WordOf(std::span<const Word> words, int32_t value) {

@@ -26,8 +26,16 @@ constexpr Column Count(SubId number, std::string_view object) {
     return {number, object, Syntax::Unsigned, Access::ReadOnly};
 }
 
+constexpr Column Fact(SubId number, std::string_view object,
+                      std::span<const vocabulary::Word> words, Source source) {
+    return {number, object,       Syntax::Integer, Access::ReadOnly, 0, 0, words,
+            {},     Content::Any, source};
+}
+
 constexpr Column kModuleColumns[] = {
     {2, "portmodLoopOperating", Syntax::Integer, Access::ReadOnly, 0, 0, v::kLoopOperatingWords},
+    Fact(3, "vynModuleAgent", v::kAgentPresenceWords, Source::AgentPresence),
+    Fact(4, "vynModuleAgentLife", v::kAgentLifeWords, Source::AgentLife),
 };
 
 // Column 1 of the port table is its port number index.

@@ -40,9 +40,17 @@ enum class Content : uint8_t {
     DeviceName,  // a device name that the store accepts for portName
 };
 
+// Where a column's values come from: the store object of the column's name, or a fact about
+// the instance's agent on the subagent's host.
+enum class Source : uint8_t {
+    Store,
+    AgentPresence,  // whether the instance's agent runs now
+    AgentLife,      // whether the instance was provisioned resident
+};
+
 struct Column {
     SubId number;
-    std::string_view object;  // the store's object name, and the MIB's descriptor
+    std::string_view object;  // the MIB's descriptor, and for Source::Store the store's object
     Syntax syntax;
     Access access;
     // Integer: the value range; Octets: the size range (ignored when `words` is not empty).
@@ -53,6 +61,7 @@ struct Column {
     // When not empty, the only values of the enumeration that a manager may set.
     std::span<const int32_t> settable = {};
     Content content = Content::Any;
+    Source source = Source::Store;
 };
 
 enum class TableKind : uint8_t {

@@ -1,5 +1,6 @@
 #include "snmp/store_view.h"
 
+#include "console/agent_link.h"
 #include "mml/dictionary.h"
 #include "mml/vocabulary.h"
 
@@ -69,10 +70,16 @@ bool StoreView::Read(std::span<const ObjectRef> objects,
     if (!store_) {
         return NotOpen(error);
     }
-    // Objects whose row is missing are left out one by one; the rest are read together.
-    std::vector<std::size_t> wanted(objects.size());
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-        wanted[i] = i;
+    // Facts about an instance's agent are found out here; objects whose row is missing are
+    // left out one by one; the rest are read from the store together.
+    std::vector<std::size_t> wanted;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i].column->source == Source::Store) {
+            wanted.push_back(i);
+        } else if (rows_.Contains(TableKind::Module, objects[i].row) &&
+                   !ReadFact(objects[i], values[i], error)) {
+            return false;
+        }
     }
     while (!wanted.empty()) {
         std::vector<mml::Binding> bindings;
@@ -91,6 +98,22 @@ bool StoreView::Read(std::span<const ObjectRef> objects,
         }
         wanted.erase(wanted.begin() + (answer.index - 1));
     }
+    return true;
+}
+
+bool StoreView::ReadFact(const ObjectRef &object, std::optional<mml::Value> &value,
+                         mml::Error &error) {
+    const std::string &instance = object.row.instance;
+    if (object.column->source == Source::AgentPresence) {
+        value = mml::Value::Integer(console::AgentRunning(instance) ? AgentPresenceRunning
+                                                                    : AgentPresenceNotRunning);
+        return true;
+    }
+    bool resident = false;
+    if (!store_->IsResident(instance, resident, error)) {
+        return false;
+    }
+    value = mml::Value::Integer(resident ? AgentLifeResident : AgentLifeOnDemand);
     return true;
 }
 

@@ -51,6 +51,9 @@ class StoreView {
     bool FailRequests(const std::string &instance, const std::string &text, mml::Error &error);
 
   private:
+    // The value of a column whose source is the instance's agent rather than the store.
+    bool ReadFact(const ObjectRef &object, std::optional<mml::Value> &value, mml::Error &error);
+
     const std::string path_;
     const int busyTimeoutMs_;
     std::unique_ptr<mml::Store> store_;
