@@ -239,17 +239,5 @@ TEST(CompletionWatchTest, ARequestedTestsResultIsNewEvenWhenItReadsLikeTheLastOn
     EXPECT_EQ(watch.Look(std::vector{At(9, LoopStateComplete, "done")}).size(), 1u);
 }
 
-TEST(CompletionWatchTest, ManyPortsEndingTogetherGiveOneResultEach) {
-    CompletionWatch watch;
-    std::vector<PortResult> running, done;
-    for (int port = 1; port <= 16; ++port) {
-        running.push_back(At(port, LoopStateRunning, ""));
-        done.push_back(At(port, LoopStateComplete, "ok"));
-    }
-    watch.Look(running);
-    EXPECT_EQ(watch.Look(done).size(), 16u);
-    EXPECT_TRUE(watch.Look(done).empty());
-}
-
 }  // namespace
 }  // namespace vyn::snmp
