@@ -52,7 +52,7 @@ class PortWatch {
             if (mode_.untilResults && std::all_of(snapshots_.begin(), snapshots_.end(), Finished)) {
                 return Results();
             }
-            if (int status = CheckAgent(); status >= 0) {
+            if (int status = CheckAgent(Published()); status >= 0) {
                 return status;
             }
             if (interrupts_.Sleep(1s)) {
@@ -109,11 +109,25 @@ class PortWatch {
         return true;
     }
 
-    // -1 to go on, else the exit status.
-    int CheckAgent() {
+    // Whether a port's published values changed since the last look.
+    bool Published() {
+        bool changed = false;
+        lastValues_.resize(snapshots_.size());
+        for (std::size_t i = 0; i < snapshots_.size(); ++i) {
+            if (snapshots_[i].values != lastValues_[i]) {
+                changed = true;
+                lastValues_[i] = snapshots_[i].values;
+            }
+        }
+        return changed;
+    }
+
+    // -1 to go on, else the exit status. An agent that has just published is running: it is
+    // looked for only when nothing changed (which spares a remote rack a request a second).
+    int CheckAgent(bool published) {
         auto pending = std::find_if(snapshots_.begin(), snapshots_.end(),
                                     [](const PortSnapshot &port) { return !Finished(port); });
-        if (pending == snapshots_.end() ||
+        if (pending == snapshots_.end() || published ||
             view_.objects->AgentRunning(view_.instance).value_or(true)) {
             agentMissing_ = 0;
             return -1;
@@ -170,6 +184,7 @@ class PortWatch {
     LiveView live_;
     InterruptWatch interrupts_;
     std::vector<PortSnapshot> snapshots_;
+    std::vector<std::vector<mml::Value>> lastValues_;  // each port's values at the last look
     std::size_t deviceWidth_ = 4;
     unsigned tick_ = 0;
     bool stopping_ = false;
