@@ -10,6 +10,25 @@
 
 namespace vyn::bench {
 
+namespace {
+
+// The "FIELD:   N kB" line of /proc/PID/FILE, in KiB; -1 when unreadable.
+long FieldKib(pid_t pid, const char *file, const char *field) {
+    std::ifstream text("/proc/" + std::to_string(pid) + "/" + file);
+    std::string wanted = std::string(field) + ":";
+    for (std::string line; std::getline(text, line);) {
+        if (line.compare(0, wanted.size(), wanted) == 0) {
+            std::istringstream value(line.substr(wanted.size()));
+            long kib = -1;
+            value >> kib;
+            return kib;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
 double ProcessCpuSeconds(pid_t pid) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -46,32 +65,11 @@ double PreciseCpuSeconds(pid_t pid) {
 }
 
 long ProcessMemoryKib(pid_t pid, const char *field) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
-    std::string wanted = std::string(field) + ":";
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.compare(0, wanted.size(), wanted) == 0) {
-            std::istringstream value(line.substr(wanted.size()));
-            long kib = -1;
-            value >> kib;
-            return kib;
-        }
-    }
-    return -1;
+    return FieldKib(pid, "status", field);
 }
 
 long RollupKib(pid_t pid, const char *field) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/smaps_rollup");
-    std::string wanted = std::string(field) + ":";
-    for (std::string line; std::getline(file, line);) {
-        if (line.compare(0, wanted.size(), wanted) == 0) {
-            std::istringstream value(line.substr(wanted.size()));
-            long kib = -1;
-            value >> kib;
-            return kib;
-        }
-    }
-    return -1;
+    return FieldKib(pid, "smaps_rollup", field);
 }
 
 double LoadAverage() {

@@ -24,14 +24,17 @@
 
 #include "bench/agent/agent_rig.h"
 #include "bench/agent/bench_main.h"
-#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
+#include "bench/proc_stats.h"
 
 namespace {
 
 using vyn::bench::AgentRig;
 using vyn::bench::Bound;
+using vyn::bench::Median;
+using vyn::bench::Milliseconds;
 using vyn::bench::NotMeasured;
+using vyn::bench::Seconds;
 using vyn::bench::Verdict;
 using Clock = std::chrono::steady_clock;
 
@@ -44,15 +47,6 @@ constexpr double kIdleCpuCeilingPercent = 0.5;
 constexpr double kMemoryCeilingMib = 8.0;
 constexpr double kStartCeilingMs = 700.0;
 constexpr int kStartRepeats = 10;
-const char *const kCleanEnd = "Loopback test complete, no errors detected.";
-
-double Seconds(Clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
-
-double Milliseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
 
 // The agent's processor time over a stretch, as a percentage of one core.
 class CpuShare {
@@ -136,7 +130,7 @@ bool LineUse(uint32_t baud, bool cpuBudget) {
             return Failed(name, error);
         }
         ratios.push_back(static_cast<double>(rates[port - 1]) / baud);
-        if (states[port - 1] == LoopStateComplete && text.rfind(kCleanEnd, 0) == 0) {
+        if (vyn::bench::PassedClean(states[port - 1], text)) {
             ++clean;
         } else {
             std::printf("  COM%d: state %d, \"%s\"\n", port, states[port - 1], text.c_str());
@@ -245,12 +239,6 @@ bool MeasureStart(AgentRig &rig, StartTimes &times, std::string &error) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    std::size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 bool StartLatency() {

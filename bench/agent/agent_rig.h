@@ -27,6 +27,12 @@ inline bool TestEnded(int32_t state) {
     return state == LoopStateStopped || state == LoopStateFailed || state == LoopStateComplete;
 }
 
+// A test that ran its time and found nothing wrong.
+inline bool PassedClean(int32_t state, const std::string &result) {
+    return state == LoopStateComplete &&
+           result.rfind("Loopback test complete, no errors detected.", 0) == 0;
+}
+
 class AgentRig {
   public:
     AgentRig(std::string instance, int ports);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
+#include "bench/proc_stats.h"
 
 namespace vyn::bench {
 

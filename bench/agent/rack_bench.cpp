@@ -31,7 +31,6 @@ constexpr int kTestSeconds = 10;
 constexpr int kTestLimitMs = 90000;
 constexpr double kCarriedFloor = 0.98;
 constexpr int kCorruptEvery = 1000;
-const char *const kCleanEnd = "Loopback test complete, no errors detected.";
 
 struct Rack {
     std::string name;
@@ -98,7 +97,7 @@ bool RunRack(const Rack &rack) {
         std::uint64_t overruns = counters.ok() ? counters.value.overruns : 0;
         double capacity = rack.speeds[port - 1] / 10.0 * kTestSeconds;
         double carried = received[port - 1] / capacity;
-        bool clean = states[port - 1] == LoopStateComplete && text.rfind(kCleanEnd, 0) == 0;
+        bool clean = vyn::bench::PassedClean(states[port - 1], text);
         std::printf("  COM%-2d %6d baud  carried %.4f  overruns %llu  %s\n", port,
                     rack.speeds[port - 1], carried, static_cast<unsigned long long>(overruns),
                     text.c_str());

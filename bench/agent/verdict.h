@@ -5,8 +5,11 @@
 // passes a ceiling.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace vyn::bench {
 
@@ -50,6 +53,21 @@ inline bool Verdict(const std::string &name, double measured, Bound bound, doubl
                 target != 0 ? measured / target : 0.0, pass ? "PASS" : "FAIL");
     std::fflush(stdout);
     return pass;
+}
+
+// The median of a series of measurements (the mean of the middle two of an even count).
+inline double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+inline double Seconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+inline double Milliseconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double, std::milli>(duration).count();
 }
 
 // A figure that could not be measured at all counts as a failure.

@@ -18,6 +18,8 @@
 namespace {
 
 using vyn::bench::Bound;
+using vyn::bench::Median;
+using vyn::bench::Milliseconds;
 using vyn::bench::NotMeasured;
 using vyn::bench::Verdict;
 using Clock = std::chrono::steady_clock;
@@ -30,15 +32,6 @@ struct Rack {
     std::unique_ptr<vyn::test::TempDir> dir;
     std::unique_ptr<vyn::snmp::test::SnmpRig> rig;
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double Milliseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
 
 bool StartRacks(std::vector<Rack> &racks) {
     for (int i = 0; i < kRacks; ++i) {

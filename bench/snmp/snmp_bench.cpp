@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/proc_stats.h"
 #include "bench/agent/verdict.h"
+#include "bench/proc_stats.h"
 #include "mml/store.h"
 #include "snmp/netsnmp.h"
 #include "snmp/object_index.h"
@@ -28,6 +28,8 @@
 namespace {
 
 using vyn::bench::Bound;
+using vyn::bench::Median;
+using vyn::bench::Milliseconds;
 using vyn::bench::NotMeasured;
 using vyn::bench::PreciseCpuSeconds;
 using vyn::bench::RollupKib;
@@ -42,15 +44,6 @@ constexpr int kSets = 300;
 constexpr int kWalks = 30;
 constexpr int kBulkRepetitions = 50;
 constexpr auto kIdleWindow = std::chrono::seconds(20);
-
-double Milliseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-double Median(std::vector<double> values) {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
 
 std::vector<oid> PortObject(std::string_view column, int port) {
     auto named = snmp::FindColumnByName(column);
