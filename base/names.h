@@ -5,7 +5,7 @@
 #include <cctype>
 #include <string_view>
 
-namespace vyn::platform {
+namespace vyn {
 
 inline bool SameName(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -14,4 +14,4 @@ inline bool SameName(std::string_view a, std::string_view b) {
     });
 }
 
-}  // namespace vyn::platform
+}  // namespace vyn

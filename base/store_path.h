@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace vyn::mml {
+namespace vyn {
 
 inline constexpr const char *kDefaultStorePath = "/var/lib/vynloop/mib.db";
 
@@ -14,4 +14,9 @@ inline std::string StorePathFromEnvironment() {
     return path != nullptr && path[0] != '\0' ? path : kDefaultStorePath;
 }
 
-}  // namespace vyn::mml
+// The store a program was given on its command line (--mib), else StorePathFromEnvironment().
+inline std::string StorePathOr(const std::string &given) {
+    return given.empty() ? StorePathFromEnvironment() : given;
+}
+
+}  // namespace vyn

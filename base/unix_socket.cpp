@@ -1,4 +1,4 @@
-#include "board/client/unix_socket.h"
+#include "base/unix_socket.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace vyn {
 

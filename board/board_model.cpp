@@ -79,11 +79,11 @@ void BoardModel::Housekeeping(Clock::time_point now) {
 
 std::uint32_t BoardModel::Reserve(Port &port, std::uint32_t &error) {
     if (!serviceRunning_) {
-        error = win32::kServiceNotActive;
+        error = ERROR_SERVICE_NOT_ACTIVE;
         return 0;
     }
     if (port.ras() != RasState::kHeld) {
-        error = win32::kInvalidParameter;
+        error = ERROR_INVALID_PARAMETER;
         return 0;
     }
     std::uint32_t handle = nextHandle_++;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "board/board_model.h"
-#include "board/client/unique_fd.h"
 #include "board/control_server.h"
 #include "board/error_publisher.h"
 #include "board/poller.h"

@@ -10,7 +10,7 @@ namespace vyn::board {
 struct ServeArguments {
     std::string dir;
     int ports = 0;
-    std::string mib;
+    std::string storePath;  // --mib
     std::string instance;
 };
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "board/client/unix_socket.h"
+#include "base/unix_socket.h"
 
 namespace vyn::board {
 
@@ -83,11 +83,11 @@ void ControlServer::Accept() {
         }
         UniqueFd client(fd);
         if (!PeerAllowed(fd)) {
-            SendFarewell(fd, Error(win32::kAccessDenied, "access denied").line);
+            SendFarewell(fd, Error(ERROR_ACCESS_DENIED, "access denied").line);
             continue;
         }
         if (connections_.size() >= kMaxConnections) {
-            SendFarewell(fd, Error(win32::kNotEnoughMemory, "too many connections").line);
+            SendFarewell(fd, Error(ERROR_NOT_ENOUGH_MEMORY, "too many connections").line);
             continue;
         }
         if (!poller_.Add(fd, EPOLLIN | EPOLLRDHUP, tagBase_ | static_cast<std::uint32_t>(fd))) {
@@ -135,7 +135,7 @@ void ControlServer::ReadRequests(Connection &connection, Clock::time_point now) 
                 line.remove_suffix(1);
             }
             if (line.size() + 1 > kMaxRequestBytes) {
-                connection.output += Error(win32::kInvalidParameter, "request too long").line;
+                connection.output += Error(ERROR_INVALID_PARAMETER, "request too long").line;
                 connection.closing = true;
                 break;
             }
@@ -145,7 +145,7 @@ void ControlServer::ReadRequests(Connection &connection, Clock::time_point now) 
         }
         connection.input.erase(0, start);
         if (!connection.closing && connection.input.size() >= kMaxRequestBytes) {
-            connection.output += Error(win32::kInvalidParameter, "request too long").line;
+            connection.output += Error(ERROR_INVALID_PARAMETER, "request too long").line;
             connection.closing = true;
         }
     }
@@ -195,7 +195,7 @@ void ControlServer::DropStale(Clock::time_point now) {
         Connection &connection = it->second;
         if (connection.partialSince != Clock::time_point{} &&
             now - connection.partialSince > kPartialLimit) {
-            SendFarewell(connection.fd.Get(), Error(win32::kSemTimeout, "request incomplete").line);
+            SendFarewell(connection.fd.Get(), Error(ERROR_SEM_TIMEOUT, "request incomplete").line);
             poller_.Remove(it->first);
             it = connections_.erase(it);
         } else {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "board/line_pacer.h"
 #include "board/poller.h"
 #include "board/request_handler.h"

@@ -1,6 +1,6 @@
 #include "board/fault_injector.h"
 
-#include "board/protocol.h"
+#include "board/client/protocol.h"
 
 namespace vyn::board {
 

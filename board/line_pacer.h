@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "board/protocol.h"
+#include "board/client/protocol.h"
 
 namespace vyn::board {
 

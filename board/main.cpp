@@ -15,7 +15,7 @@ int main(int argc, char **argv) {
         "serve", "Create the ports and the control socket in DIR and run until SIGTERM");
     serveCommand->add_option("--dir", serve.dir, "Directory for the ports and Kyrx1")->required();
     serveCommand->add_option("--ports", serve.ports, "Number of ports, COM1 ... COMN")->required();
-    serveCommand->add_option("--mib", serve.mib, "Store to publish receive-error totals to");
+    serveCommand->add_option("--mib", serve.storePath, "Store to publish receive-error totals to");
     serveCommand->add_option("--instance", serve.instance, "Instance whose objects to set");
     serveCommand->footer(
         "Prints \"ready\" once COM1 ... COMN and Kyrx1 exist.\n"

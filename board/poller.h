@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace vyn::board {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "board/byte_queue.h"
+#include "board/client/protocol.h"
 #include "board/fault_injector.h"
 #include "board/line_pacer.h"
-#include "board/protocol.h"
 #include "board/pty_device.h"
 
 namespace vyn::board {

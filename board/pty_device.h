@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace vyn::board {
 

@@ -101,14 +101,14 @@ struct PortChanges {
 
 Answer RequestHandler::Handle(std::string_view line, Clock::time_point now) {
     if (!Printable(line)) {
-        return Error(win32::kInvalidParameter, "not a board request", true);
+        return Error(ERROR_INVALID_PARAMETER, "not a board request", true);
     }
     Words words = SplitWords(line);
     if (words.size() < 3 || words[0] != kRequestPrefix) {
-        return Error(win32::kInvalidParameter, "not a board request", true);
+        return Error(ERROR_INVALID_PARAMETER, "not a board request", true);
     }
     if (words[1] != std::to_string(kProtocolVersion)) {
-        return Error(win32::kNotSupported, "protocol version not supported", true);
+        return Error(ERROR_NOT_SUPPORTED, "protocol version not supported", true);
     }
     Words args(words.begin() + 3, words.end());
     return Dispatch(words[2], args, now);
@@ -117,7 +117,7 @@ Answer RequestHandler::Handle(std::string_view line, Clock::time_point now) {
 Answer RequestHandler::Dispatch(std::string_view verb, const Words &args, Clock::time_point now) {
     if (verb == "PORTS") {
         return args.empty() ? Ok(std::to_string(board_.portCount()))
-                            : Error(win32::kInvalidParameter, "PORTS takes no argument");
+                            : Error(ERROR_INVALID_PARAMETER, "PORTS takes no argument");
     }
     if (verb == "LINE") {
         return Line(args, now);
@@ -158,21 +158,21 @@ Answer RequestHandler::Dispatch(std::string_view verb, const Words &args, Clock:
     if (verb == "SHOW") {
         return Show(args);
     }
-    return Error(win32::kInvalidFunction, "unknown request " + std::string(verb));
+    return Error(ERROR_INVALID_FUNCTION, "unknown request " + std::string(verb));
 }
 
 Port *RequestHandler::PortArgument(const Words &args, std::size_t count, Answer &answer) {
     if (args.empty()) {
-        answer = Error(win32::kInvalidParameter, "no port given");
+        answer = Error(ERROR_INVALID_PARAMETER, "no port given");
         return nullptr;
     }
     Port *port = board_.Find(args[0]);
     if (port == nullptr) {
-        answer = Error(win32::kFileNotFound, "no port " + std::string(args[0]));
+        answer = Error(ERROR_FILE_NOT_FOUND, "no port " + std::string(args[0]));
         return nullptr;
     }
     if (count != 0 && args.size() != count) {
-        answer = Error(win32::kInvalidParameter, "wrong number of arguments");
+        answer = Error(ERROR_INVALID_PARAMETER, "wrong number of arguments");
         return nullptr;
     }
     return port;
@@ -188,19 +188,19 @@ Answer RequestHandler::Line(const Words &args, Clock::time_point now) {
     int parity = 0;
     int stop = 0;
     if (!ParseNumber(args[1], line.baud, kMaxBaud) || line.baud == 0) {
-        return Error(win32::kInvalidParameter, "baud rate must be 1 to 4000000");
+        return Error(ERROR_INVALID_PARAMETER, "baud rate must be 1 to 4000000");
     }
     if (!ParseNumber(args[2], line.data, 8) || line.data < 5) {
-        return Error(win32::kInvalidParameter, "data bits must be 5 to 8");
+        return Error(ERROR_INVALID_PARAMETER, "data bits must be 5 to 8");
     }
     if (!ParseNumber(args[3], parity, 4)) {
-        return Error(win32::kInvalidParameter, "parity must be 0 to 4");
+        return Error(ERROR_INVALID_PARAMETER, "parity must be 0 to 4");
     }
     if (!ParseNumber(args[4], stop, 2)) {
-        return Error(win32::kInvalidParameter, "stop bits must be 0 to 2");
+        return Error(ERROR_INVALID_PARAMETER, "stop bits must be 0 to 2");
     }
     if (!ParseFlow(args[5], line.flow)) {
-        return Error(win32::kInvalidParameter, "flow must be none, xonxoff, rtscts or dtrdsr");
+        return Error(ERROR_INVALID_PARAMETER, "flow must be none, xonxoff, rtscts or dtrdsr");
     }
     line.parity = static_cast<Parity>(parity);
     line.stop = static_cast<StopBits>(stop);
@@ -226,10 +226,10 @@ Answer RequestHandler::Loopback(const Words &args, bool byIndex) {
     if (byIndex) {
         int index = 0;
         if (args.size() != 2 || !ParseNumber(args[0], index, BoardModel::kMaxPorts)) {
-            return Error(win32::kInvalidParameter, "usage: LOOPBACK-INDEX index on|off");
+            return Error(ERROR_INVALID_PARAMETER, "usage: LOOPBACK-INDEX index on|off");
         }
         if (index >= board_.portCount()) {
-            return Error(win32::kFileNotFound, "no port with index " + std::string(args[0]));
+            return Error(ERROR_FILE_NOT_FOUND, "no port with index " + std::string(args[0]));
         }
         port = &board_.At(index);
     } else if ((port = PortArgument(args, 2, answer)) == nullptr) {
@@ -237,7 +237,7 @@ Answer RequestHandler::Loopback(const Words &args, bool byIndex) {
     }
     bool on = false;
     if (!ParseOnOff(args[1], on)) {
-        return Error(win32::kInvalidParameter, "loopback must be on or off");
+        return Error(ERROR_INVALID_PARAMETER, "loopback must be on or off");
     }
     port->loopback = on;
     return Ok();
@@ -258,7 +258,7 @@ Answer RequestHandler::Purge(const Words &args) {
     bool rx = args[1] == "rx" || args[1] == "both";
     bool tx = args[1] == "tx" || args[1] == "both";
     if (!rx && !tx) {
-        return Error(win32::kInvalidParameter, "purge rx, tx or both");
+        return Error(ERROR_INVALID_PARAMETER, "purge rx, tx or both");
     }
     if (rx) {
         port->PurgeReceive();
@@ -280,7 +280,7 @@ Answer RequestHandler::Service(const Words &args) {
         return Ok(board_.serviceRunning() ? "running" : "stopped");
     }
     if (args.size() != 1 || (args[0] != "running" && args[0] != "stopped")) {
-        return Error(win32::kInvalidParameter, "service must be running or stopped");
+        return Error(ERROR_INVALID_PARAMETER, "service must be running or stopped");
     }
     board_.SetServiceRunning(args[0] == "running");
     return Ok();
@@ -295,7 +295,7 @@ Answer RequestHandler::Reserve(const Words &args) {
     std::uint32_t error = 0;
     std::uint32_t handle = board_.Reserve(*port, error);
     if (handle == 0) {
-        return Error(error, error == win32::kServiceNotActive
+        return Error(error, error == ERROR_SERVICE_NOT_ACTIVE
                                 ? "the remote access service is not running"
                                 : "the remote access service does not hold " + port->name());
     }
@@ -305,9 +305,9 @@ Answer RequestHandler::Reserve(const Words &args) {
 Answer RequestHandler::Free(const Words &args) {
     std::uint32_t handle = 0;
     if (args.size() != 1 || !ParseNumber(args[0], handle, UINT32_MAX)) {
-        return Error(win32::kInvalidParameter, "usage: FREE handle");
+        return Error(ERROR_INVALID_PARAMETER, "usage: FREE handle");
     }
-    return board_.Free(handle) ? Ok() : Error(win32::kInvalidHandle, "no such reservation");
+    return board_.Free(handle) ? Ok() : Error(ERROR_INVALID_HANDLE, "no such reservation");
 }
 
 Answer RequestHandler::Held(const Words &args) {
@@ -323,13 +323,13 @@ Answer RequestHandler::Set(const Words &args) {
         return answer;
     }
     if (args.size() < 2) {
-        return Error(win32::kInvalidParameter, "nothing to set");
+        return Error(ERROR_INVALID_PARAMETER, "nothing to set");
     }
     PortChanges changes;
     for (std::size_t i = 1; i < args.size(); ++i) {
         std::size_t equals = args[i].find('=');
         if (equals == std::string_view::npos) {
-            return Error(win32::kInvalidParameter,
+            return Error(ERROR_INVALID_PARAMETER,
                          "expected key=value, not " + std::string(args[i]));
         }
         std::string_view key = args[i].substr(0, equals);
@@ -369,10 +369,10 @@ Answer RequestHandler::Set(const Words &args) {
             valid = value == "hold" || value == "free";
             changes.hold = value == "hold";
         } else {
-            return Error(win32::kInvalidParameter, "unknown setting " + std::string(key));
+            return Error(ERROR_INVALID_PARAMETER, "unknown setting " + std::string(key));
         }
         if (!valid) {
-            return Error(win32::kInvalidParameter, "bad value in " + std::string(args[i]));
+            return Error(ERROR_INVALID_PARAMETER, "bad value in " + std::string(args[i]));
         }
     }
     if (changes.plug) {

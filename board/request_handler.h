@@ -1,4 +1,4 @@
-// Answers the requests of the control protocol (see board/protocol.h) against the board.
+// Answers the requests of the control protocol (see board/client/protocol.h) against the board.
 #pragma once
 
 #include <string>

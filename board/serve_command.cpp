@@ -38,7 +38,7 @@ int Serve(const ServeArguments &arguments) {
     if (arguments.ports < 1 || arguments.ports > BoardModel::kMaxPorts) {
         return Fail("--ports must be 1 to " + std::to_string(BoardModel::kMaxPorts));
     }
-    if (arguments.mib.empty() != arguments.instance.empty()) {
+    if (arguments.storePath.empty() != arguments.instance.empty()) {
         return Fail("--mib and --instance go together");
     }
     if (!arguments.instance.empty() && !ValidInstance(arguments.instance)) {
@@ -48,8 +48,8 @@ int Serve(const ServeArguments &arguments) {
     if (stat(arguments.dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
         return Fail("no directory " + arguments.dir);
     }
-    if (!arguments.mib.empty()) {
-        setenv("VYNLOOP_MIB", arguments.mib.c_str(), 1);  // read when the publisher opens it
+    if (!arguments.storePath.empty()) {
+        setenv("VYNLOOP_MIB", arguments.storePath.c_str(), 1);  // read when the publisher opens it
     }
     // The loop takes SIGTERM and SIGINT from a descriptor; every thread must leave them alone.
     sigset_t mask;

@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "console/agent_link.h"
+#include "agent/client/agent_link.h"
+#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/output.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 
@@ -21,7 +21,7 @@ int RunPing(const std::string &instance) {
     if (std::string reason = CheckInstance(instance); !reason.empty()) {
         return Fail(reason);
     }
-    bool running = AgentRunning(instance);
+    bool running = agent::AgentRunning(instance);
     std::cout << (running ? "running" : "not running") << std::endl;
     return running ? kExitSuccess : kExitNegative;
 }
@@ -33,7 +33,7 @@ int RunNotify(const NotifyOptions &options) {
     bool noAgent = false;
     std::string reason;
     // The only event so far: the board's topology is going away, so tests must end.
-    if (!PostToAgent(options.instance, "WM_KYR_TOPOLOGY_EXITING", noAgent, reason)) {
+    if (!agent::PostToAgent(options.instance, "WM_KYR_TOPOLOGY_EXITING", noAgent, reason)) {
         return noAgent ? Negative(reason) : Fail(reason);
     }
     return kExitSuccess;

@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "base/store_path.h"
 #include "console/command_set.h"
 #include "console/output.h"
-#include "mml/store_path.h"
 
 namespace vyn::console {
 
@@ -17,9 +17,8 @@ int Run(int argc, char **argv) {
         "Exit status: 0 success, 1 a negative answer, 2 a usage error or a store failure.\n"
         "Example:\n  vynloopctl --mib /tmp/mib.db init demo 1=COM1 2=COM2");
     GlobalOptions globals;
-    app.add_option(
-           "--mib", globals.mib,
-           std::string("The store (default: $VYNLOOP_MIB, else ") + mml::kDefaultStorePath + ")")
+    app.add_option("--mib", globals.storePath,
+                   std::string("The store (default: $VYNLOOP_MIB, else ") + kDefaultStorePath + ")")
         ->type_name("PATH");
     AddRemoteOptions(app, globals.remote);
     app.require_subcommand(1);

@@ -50,7 +50,7 @@ void AddRemoteOptions(CLI::App &app, RemoteOptions &remote) {
 }
 
 void CommandSet::AddGlobalOptions(CLI::App &command) {
-    command.add_option("--mib", globals_.mib, "The store (as before the command)")
+    command.add_option("--mib", globals_.storePath, "The store (as before the command)")
         ->type_name("PATH");
     AddRemoteOptions(command, globals_.remote);
 }

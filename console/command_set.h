@@ -8,29 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "console/access/access_options.h"
+
 namespace vyn::console {
 
-// A remote rack (--host) and how to reach it, as the Net-SNMP tools take it; empty strings are
-// the tools' defaults (snmp.conf, else their built-in ones).
-struct RemoteOptions {
-    std::string host;  // HOST[:PORT]; empty: the local store
-    std::string version;
-    std::string community;
-    std::string user;
-    std::string level;
-    std::string authProtocol;
-    std::string authPassword;
-    std::string privProtocol;
-    std::string privPassword;
-    std::string timeout;  // seconds
-    std::string retries;
-};
-
-// Options that every command takes.
-struct GlobalOptions {
-    std::string mib;  // --mib PATH; empty: VYNLOOP_MIB, else the default store
-    RemoteOptions remote;
-};
+// Options that every command takes (--mib and the remote rack's).
+using GlobalOptions = AccessOptions;
 
 // Adds --host and the SNMP options to `app`, filling `remote`.
 void AddRemoteOptions(CLI::App &app, RemoteOptions &remote);

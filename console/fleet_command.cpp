@@ -10,12 +10,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console/access/snmp_access.h"
 #include "console/command_set.h"
 #include "console/json_report.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_snapshot.h"
-#include "console/snmp_access.h"
 
 namespace vyn::console {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "console/access/object_access.h"
+#include "console/arguments.h"
 #include "console/command_set.h"
-#include "console/object_access.h"
 #include "console/output.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 
@@ -21,10 +21,10 @@ int RunGet(const GlobalOptions &globals, const std::vector<std::string> &names) 
             return Fail(reason);
         }
     }
-    int status = kExitSuccess;
-    auto objects = OpenAccess(globals, status);
+    std::string reason;
+    auto objects = OpenAccess(globals, reason);
     if (!objects) {
-        return status;
+        return Fail(reason);
     }
     mml::Error error;
     if (!objects->Read(bindings, error)) {
@@ -74,10 +74,10 @@ int RunSet(const GlobalOptions &globals, const std::vector<std::string> &assignm
             return Fail(reason);
         }
     }
-    int status = kExitSuccess;
-    auto objects = OpenAccess(globals, status);
+    std::string reason;
+    auto objects = OpenAccess(globals, reason);
     if (!objects) {
-        return status;
+        return Fail(reason);
     }
     mml::Error error;
     if (!objects->Write(bindings, error)) {

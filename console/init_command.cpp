@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "console/access/store_access.h"
+#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/output.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 

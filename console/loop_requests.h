@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/object_access.h"
+#include "console/access/object_access.h"
 #include "console/test_settings.h"
 #include "mml/store.h"
 

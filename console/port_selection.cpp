@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "console/arguments.h"
 #include "console/output.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 
@@ -34,14 +34,14 @@ bool InstanceView::Refresh(mml::Error &error) {
 }
 
 int OpenInstance(const GlobalOptions &globals, const std::string &instance, InstanceView &view) {
-    if (std::string reason = CheckInstance(instance); !reason.empty()) {
+    std::string reason = CheckInstance(instance);
+    if (!reason.empty()) {
         return Fail(reason);
     }
-    int status = kExitSuccess;
     view.instance = instance;
-    view.objects = OpenAccess(globals, status);
+    view.objects = OpenAccess(globals, reason);
     if (!view.objects) {
-        return status;
+        return Fail(reason);
     }
     mml::Error error;
     std::vector<int> numbers;

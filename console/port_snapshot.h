@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/object_access.h"
+#include "console/access/object_access.h"
 #include "mml/store.h"
 
 namespace vyn::console {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "console/agent_link.h"
-#include "console/agent_start.h"
+#include "agent/client/agent_link.h"
+#include "agent/client/agent_start.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
 #include "console/loop_requests.h"
@@ -149,16 +149,16 @@ class PortWatch {
         }
         if (mode_.restartAgent && waiting && !restarted_) {
             restarted_ = true;
-            StartedAgent agent;
+            agent::StartedAgent started;
             std::string reason;
-            if (!StartAgent(view_.instance, mode_.storePath, 10s, agent, reason)) {
+            if (!agent::StartAgent(view_.instance, mode_.storePath, 10s, started, reason)) {
                 return Fail(reason);
             }
             live_.Detach();
-            if (agent.pid > 0) {
+            if (started.pid > 0) {
                 Notice("started the agent of instance " + view_.instance +
-                       " again: the last one had ended (" + agent.program + ", pid " +
-                       std::to_string(agent.pid) + ")");
+                       " again: the last one had ended (" + started.program + ", pid " +
+                       std::to_string(started.pid) + ")");
             }
             return -1;
         }

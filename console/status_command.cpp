@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/agent_link.h"
+#include "agent/client/agent_link.h"
 #include "console/command_set.h"
 #include "console/json_report.h"
 #include "console/loop_state.h"

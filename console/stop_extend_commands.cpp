@@ -6,13 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/loop_requests.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 
@@ -31,9 +31,6 @@ struct ExtendOptions {
     std::string port;
     std::string seconds;
 };
-
-// The agent takes a new time only when it is more than this above what is left.
-constexpr int32_t kRenewMargin = 10;
 
 int RunStop(const GlobalOptions &globals, const StopOptions &options) {
     InstanceView view;
@@ -95,7 +92,7 @@ Taken AwaitTaken(InstanceView &view, int port, int32_t seconds, mml::Error &erro
         }
         int32_t left = now.Integer("portLoopTimeRemain");
         if (left < seconds) {
-            return left > seconds - kRenewMargin ? Taken::Yes : Taken::No;
+            return left > seconds - LeaseRenewMargin ? Taken::Yes : Taken::No;
         }
         std::this_thread::sleep_for(100ms);
     }
@@ -104,9 +101,9 @@ Taken AwaitTaken(InstanceView &view, int port, int32_t seconds, mml::Error &erro
 
 int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
     int32_t seconds = 0;
-    if (!ParseInteger(options.seconds, seconds) || seconds <= kRenewMargin) {
+    if (!ParseInteger(options.seconds, seconds) || seconds <= LeaseRenewMargin) {
         return Fail("bad value '" + options.seconds + "' for SECONDS: expected more than " +
-                    std::to_string(kRenewMargin) +
+                    std::to_string(LeaseRenewMargin) +
                     " (the agent takes a new time only when it is more than 10 s above what is "
                     "left)");
     }
@@ -130,9 +127,9 @@ int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
                         "in periods that can be renewed");
     }
     int32_t left = port.Integer("portLoopTimeRemain");
-    if (seconds - kRenewMargin <= left) {
+    if (seconds - LeaseRenewMargin <= left) {
         return Negative(label + " has " + std::to_string(left) + " s left; give more than " +
-                        std::to_string(left + kRenewMargin));
+                        std::to_string(left + LeaseRenewMargin));
     }
     // The agent reads the offer and then publishes its own time over it; an offer written in
     // between is lost, so it is made again.

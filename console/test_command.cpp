@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "console/agent_link.h"
-#include "console/agent_start.h"
+#include "agent/client/agent_link.h"
+#include "agent/client/agent_start.h"
+#include "console/access/store_access.h"
 #include "console/command_set.h"
 #include "console/loop_requests.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
-#include "console/store_access.h"
 #include "console/test_settings.h"
 
 namespace vyn::console {
@@ -53,13 +53,14 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     const std::string storePath = StorePath(globals);
     // Remotely the subagent starts the agent when it sees the request.
     if (view.objects->Local() && !view.objects->AgentRunning(view.instance).value_or(true)) {
-        StartedAgent agent;
-        if (!StartAgent(view.instance, storePath, 10s, agent, reason)) {
+        agent::StartedAgent started;
+        if (!agent::StartAgent(view.instance, storePath, 10s, started, reason)) {
             return Fail(reason);
         }
-        if (agent.pid > 0) {
+        if (started.pid > 0) {
             std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
-                         view.instance.c_str(), agent.program.c_str(), static_cast<int>(agent.pid));
+                         view.instance.c_str(), started.program.c_str(),
+                         static_cast<int>(started.pid));
         }
     }
 

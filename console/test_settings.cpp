@@ -8,9 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "board/protocol.h"
+#include "base/text.h"
 #include "console/output.h"
-#include "console/store_access.h"
 
 namespace vyn::console {
 
@@ -51,12 +50,10 @@ bool ParseHex(const std::string &word, std::string &octets) {
             ++i;
             continue;
         }
-        if (i + 1 >= word.size() || board::HexDigit(word[i]) < 0 ||
-            board::HexDigit(word[i + 1]) < 0) {
+        if (i + 1 >= word.size() || HexDigit(word[i]) < 0 || HexDigit(word[i + 1]) < 0) {
             return false;
         }
-        octets.push_back(
-            static_cast<char>(board::HexDigit(word[i]) * 16 + board::HexDigit(word[i + 1])));
+        octets.push_back(static_cast<char>(HexDigit(word[i]) * 16 + HexDigit(word[i + 1])));
         i += 2;
     }
     return !octets.empty();
@@ -66,9 +63,9 @@ std::string CheckUserData(const std::string &octets) {
     if (octets.empty()) {
         return "user data may not be empty";
     }
-    if (octets.size() > kMaxUserData) {
+    if (octets.size() > static_cast<std::size_t>(UserDataSize)) {
         return "user data of " + std::to_string(octets.size()) + " octets is too long: at most " +
-               std::to_string(kMaxUserData);
+               std::to_string(UserDataSize);
     }
     return {};
 }
@@ -138,7 +135,7 @@ void AddSettingOptions(CLI::App &command, TestSettings &settings) {
                             .add_option_function<std::string>(
                                 "--data", [&s](const std::string &data) { s.userData = data; },
                                 "User data (implies --pattern user), at most " +
-                                    std::to_string(kMaxUserData) + " octets")
+                                    std::to_string(UserDataSize) + " octets")
                             ->check(kUserText)
                             ->type_name("TEXT");
     command

@@ -33,8 +33,6 @@ struct TestSettings {
     std::optional<int32_t> rasStatus;     // portRasStatus, a RasStatus
 };
 
-inline constexpr std::size_t kMaxUserData = 256;  // what the agent keeps of portLoopUData
-
 // Declares the settings as options of `command` (--speed ... --internal). CLI11 checks each
 // value as it is parsed (numbers in their ranges, the vocabulary's words, options that exclude
 // each other) and puts it into `settings`, which must outlive the parse. User data implies the

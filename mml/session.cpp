@@ -6,9 +6,9 @@
 #include <memory>
 #include <mutex>
 
+#include "base/store_path.h"
 #include "mml/sqlite_support.h"
 #include "mml/store.h"
-#include "mml/store_path.h"
 #include "mml/vynmall.h"
 
 namespace vyn::mml {
@@ -170,7 +170,7 @@ int32_t MMLInitialize(int32_t version, int32_t reserved1, int32_t reserved2, int
         options.busyTimeoutMs = reserved1;
     }
     Error error;
-    std::unique_ptr<Store> store = Store::Open(StorePathFromEnvironment(), error, options);
+    std::unique_ptr<Store> store = Store::Open(vyn::StorePathFromEnvironment(), error, options);
     if (!store) {
         Sessions().SetOpenFailure(error.sqliteCode, error.failure);
         return error.failure;

@@ -1,6 +1,7 @@
 // The one vocabulary of coded values: every number that the management objects carry with a
 // meaning (loop states, completion reasons, loop modes, patterns, parity, stop bits, flow, data
-// check, remote access status, the module's operating value) and the driver control codes.
+// check, remote access status, the module's operating value) and the limits that the agent and
+// every writer of its objects share.
 // The agent, the store, the console, the board, the SNMP subagent and its MIB, the tests and the
 // benchmarks all name these values from here; nobody writes the bare number.
 //
@@ -100,15 +101,14 @@ enum AgentLife : int32_t {
     AgentLifeOnDemand = 2,
 };
 
-// Driver control codes. On the port device: switch the UART's internal loopback on or off. On
-// the board's control device: the same by port index (the index travels as the input).
-enum DriverControlCode : uint32_t {
-    IoctlPortLoopbackOn = 0x001B0104u,
-    IoctlPortLoopbackOff = 0x001B0100u,
-    IoctlPortUnsupported = 0x001B0108u,  // a code of the same device type that no driver serves
-    ControlLoopbackOn = 130u,
-    ControlLoopbackOff = 131u,
-};
+// portLoopUData: the agent keeps at most this many octets of the user's pattern; the console and
+// the MIB refuse a longer one.
+inline constexpr int32_t UserDataSize = 256;
+
+// A test without a time limit on a port that may be borrowed runs in periods that a console
+// renews through portLoopTimeRemain: the agent takes the new time only when it is more than this
+// many seconds above what is left.
+inline constexpr int32_t LeaseRenewMargin = 10;
 
 namespace vyn::vocabulary {
 

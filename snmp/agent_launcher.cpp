@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "console/agent_link.h"
-#include "console/agent_start.h"
+#include "agent/client/agent_link.h"
+#include "agent/client/agent_start.h"
 
 namespace vyn::snmp {
 
@@ -66,12 +66,12 @@ void AgentLauncher::Run() {
 }
 
 void AgentLauncher::Launch(const std::string &instance) {
-    if (console::AgentRunning(instance)) {
+    if (agent::AgentRunning(instance)) {
         return;
     }
-    console::StartedAgent agent;
+    agent::StartedAgent agent;
     std::string reason;
-    bool started = console::StartAgent(instance, storePath_, startLimit_, agent, reason);
+    bool started = agent::StartAgent(instance, storePath_, startLimit_, agent, reason);
     if (agent.pid > 0) {
         children_.push_back(agent.pid);  // reaped when it ends, whether it answered or not
     }

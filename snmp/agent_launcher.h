@@ -1,6 +1,6 @@
 // Starting instances' agents on demand, on a thread of its own so that SNMP requests are never
-// held up by a start: the console's start (console/agent_start.h), the same program, the same
-// environment, the same wait for its window. The agents it started are reaped when they end;
+// held up by a start: the console's start (agent/client/agent_start.h), the same program, the
+// same environment, the same wait for its window. The agents it started are reaped when they end;
 // they are not stopped when the launcher ends.
 #pragma once
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "snmp/object_index.h"
+#include "snmp/layout/object_index.h"
 
 namespace vyn::snmp {
 

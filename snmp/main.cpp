@@ -1,27 +1,12 @@
 // vynloop-snmp: the AgentX subagent that serves VYNLOOP-MIB from the management store.
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
-
+#include "base/store_path.h"
 #include "snmp/subagent.h"
-
-namespace {
-
-// --mib, else VYNLOOP_MIB, else the store's usual place.
-std::string StorePath(const std::string &given) {
-    if (!given.empty()) {
-        return given;
-    }
-    const char *fromEnvironment = std::getenv("VYNLOOP_MIB");
-    return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment
-                                                                    : "/var/lib/vynloop/mib.db";
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     vyn::snmp::SubagentOptions options;
-    std::string mib;
+    std::string storePath;
     int pollMs = static_cast<int>(options.pollPeriod.count());
     CLI::App app{
         "vynloop-snmp: serves the loopback tests' management objects (VYNLOOP-MIB) to the "
@@ -31,7 +16,9 @@ int main(int argc, char **argv) {
                    "tcp:localhost:705 (default: the agent library's, or agentXSocket in its "
                    "configuration)")
         ->type_name("ADDRESS");
-    app.add_option("--mib", mib, "The store (default: $VYNLOOP_MIB, else /var/lib/vynloop/mib.db)")
+    app.add_option(
+           "--mib", storePath,
+           std::string("The store (default: $VYNLOOP_MIB, else ") + vyn::kDefaultStorePath + ")")
         ->type_name("PATH");
     app.add_option("--ping-interval", options.pingIntervalSeconds,
                    "Seconds between checks of the master agent; it is reconnected when it "
@@ -48,7 +35,7 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(1, 10000))
         ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
-    options.storePath = StorePath(mib);
+    options.storePath = vyn::StorePathOr(storePath);
     options.pollPeriod = std::chrono::milliseconds(pollMs);
     return vyn::snmp::RunSubagent(options);
 }

@@ -9,7 +9,7 @@
 #include <net-snmp/agent/agent_callbacks.h>
 // clang-format on
 
-#include "snmp/mib_layout.h"
+#include "snmp/layout/mib_layout.h"
 
 namespace vyn::snmp {
 

@@ -34,56 +34,6 @@ Oid NameOf(const netsnmp_request_info *request) {
     return FromNetSnmp(request->requestvb->name, request->requestvb->name_length);
 }
 
-IncomingValue ValueOf(const netsnmp_variable_list *vb) {
-    IncomingValue value;
-    switch (vb->type) {
-        case ASN_INTEGER:
-            value.kind = IncomingValue::Kind::Integer;
-            value.integer = vb->val.integer != nullptr ? *vb->val.integer : 0;
-            break;
-        case ASN_UNSIGNED:  // also Gauge32
-        case ASN_COUNTER:
-            value.kind = IncomingValue::Kind::Unsigned;
-            value.integer = vb->val.integer != nullptr ? *vb->val.integer : 0;
-            break;
-        case ASN_OCTET_STR:
-            value.kind = IncomingValue::Kind::Octets;
-            value.octets = std::string_view(reinterpret_cast<const char *>(vb->val.string),
-                                            vb->val.string != nullptr ? vb->val_len : 0);
-            break;
-        default:
-            value.kind = IncomingValue::Kind::Other;
-            break;
-    }
-    return value;
-}
-
-// Puts a stored value into a varbind with the column's syntax; false when the store holds a
-// value of another type than the column's.
-bool SetVarValue(netsnmp_variable_list *vb, const Column &column, const mml::Value &value) {
-    switch (column.syntax) {
-        case Syntax::Integer: {
-            if (value.type != MML_TYPE_INTEGER) {
-                return false;
-            }
-            long integer = value.integer;
-            return snmp_set_var_typed_value(vb, ASN_INTEGER, &integer, sizeof integer) == 0;
-        }
-        case Syntax::Unsigned: {
-            if (value.type != MML_TYPE_INTEGER) {
-                return false;
-            }
-            u_long count = static_cast<uint32_t>(value.integer);
-            return snmp_set_var_typed_value(vb, ASN_UNSIGNED, &count, sizeof count) == 0;
-        }
-        case Syntax::Octets:
-            return value.type == MML_TYPE_OCTETS &&
-                   snmp_set_var_typed_value(vb, ASN_OCTET_STR, value.text.data(),
-                                            value.text.size()) == 0;
-    }
-    return false;
-}
-
 // The names and values of a SET, to recognise its later phases.
 std::string Fingerprint(const netsnmp_request_info *requests) {
     std::string print;
@@ -204,7 +154,7 @@ void RequestHandler::Get(netsnmp_agent_request_info *info, netsnmp_request_info 
     for (std::size_t i = 0; i < served.size(); ++i) {
         if (!values[i]) {
             netsnmp_set_request_error(info, served[i], SNMP_NOSUCHINSTANCE);
-        } else if (!SetVarValue(served[i]->requestvb, *objects[i].column, *values[i])) {
+        } else if (!WriteVarbind(*served[i]->requestvb, *objects[i].column, *values[i])) {
             netsnmp_set_request_error(info, served[i], SNMP_ERR_GENERR);
         }
     }
@@ -241,7 +191,7 @@ void RequestHandler::GetNext(netsnmp_agent_request_info *info, netsnmp_request_i
             }
             std::vector<oid> name = ToNetSnmp(after);
             snmp_set_var_objid(request->requestvb, name.data(), name.size());
-            if (!SetVarValue(request->requestvb, *next->column, *values[0])) {
+            if (!WriteVarbind(*request->requestvb, *next->column, *values[0])) {
                 netsnmp_set_request_error(info, request, SNMP_ERR_GENERR);
             }
             break;
@@ -255,7 +205,7 @@ void RequestHandler::Check(netsnmp_agent_request_info *info, netsnmp_request_inf
         Located located = Locate(NameOf(request));
         SetStatus status = SetStatus::NotWritable;
         if (located.kind != Located::Kind::NoSuchObject) {
-            status = CheckSetValue(*located.object.column, ValueOf(request->requestvb));
+            status = CheckSetValue(*located.object.column, ReadVarbind(*request->requestvb));
         }
         if (status == SetStatus::NoError && located.kind == Located::Kind::NoSuchInstance) {
             status = SetStatus::NoCreation;
@@ -286,8 +236,13 @@ void RequestHandler::Write(netsnmp_agent_request_info *info, netsnmp_request_inf
             netsnmp_set_request_error(info, request, SNMP_ERR_GENERR);
             return;
         }
-        IncomingValue value = ValueOf(request->requestvb);
-        items.push_back({located.object, StoreValue(*located.object.column, value)});
+        // Checked in the first phase: an integer or octets of the column's syntax.
+        std::optional<mml::Value> value = StoreValue(ReadVarbind(*request->requestvb));
+        if (!value) {
+            netsnmp_set_request_error(info, request, SNMP_ERR_GENERR);
+            return;
+        }
+        items.push_back({located.object, std::move(*value)});
         order.push_back(request);
     }
     SetResult result = view_.Apply(items);

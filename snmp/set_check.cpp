@@ -60,28 +60,21 @@ std::string_view SetStatusName(SetStatus status) {
     return "genErr";
 }
 
-SetStatus CheckSetValue(const Column &column, const IncomingValue &value) {
+SetStatus CheckSetValue(const Column &column, const VarbindValue &value) {
     if (column.access != Access::ReadWrite) {
         return SetStatus::NotWritable;
     }
     switch (column.syntax) {
         case Syntax::Integer:
-            return value.kind != IncomingValue::Kind::Integer ? SetStatus::WrongType
-                                                              : CheckInteger(column, value.integer);
+            return value.kind != VarbindValue::Kind::Integer ? SetStatus::WrongType
+                                                             : CheckInteger(column, value.integer);
         case Syntax::Octets:
-            return value.kind != IncomingValue::Kind::Octets ? SetStatus::WrongType
-                                                             : CheckOctets(column, value.octets);
+            return value.kind != VarbindValue::Kind::Octets ? SetStatus::WrongType
+                                                            : CheckOctets(column, value.octets);
         case Syntax::Unsigned:
             return SetStatus::NotWritable;  // only counters and rates are Unsigned32
     }
     return SetStatus::GenErr;
-}
-
-mml::Value StoreValue(const Column &column, const IncomingValue &value) {
-    if (column.syntax == Syntax::Octets) {
-        return mml::Value::Octets(value.octets);
-    }
-    return mml::Value::Integer(static_cast<int32_t>(value.integer));
 }
 
 }  // namespace vyn::snmp

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "mml/store.h"
-#include "snmp/mib_layout.h"
+#include "snmp/layout/mib_layout.h"
+#include "snmp/layout/value_codec.h"
 
 namespace vyn::snmp {
 
@@ -26,18 +26,7 @@ enum class SetStatus : uint8_t {
 
 std::string_view SetStatusName(SetStatus status);
 
-// A value as it came in a varbind.
-struct IncomingValue {
-    enum class Kind : uint8_t { Integer, Unsigned, Octets, Other };
-    Kind kind = Kind::Other;
-    int64_t integer = 0;
-    std::string_view octets;
-};
-
 // NoError when `value` may be written to `column` as far as the value alone goes.
-SetStatus CheckSetValue(const Column &column, const IncomingValue &value);
-
-// The value to store for a value that passed CheckSetValue.
-mml::Value StoreValue(const Column &column, const IncomingValue &value);
+SetStatus CheckSetValue(const Column &column, const VarbindValue &value);
 
 }  // namespace vyn::snmp

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "mml/store.h"
-#include "snmp/object_index.h"
+#include "snmp/layout/object_index.h"
 #include "snmp/set_check.h"
 
 namespace vyn::snmp {

@@ -5,18 +5,17 @@
 
 #include <string>
 
+#include "base/unique_fd.h"
+
 namespace vyn::snmp {
 
 class StoreChanges {
   public:
     explicit StoreChanges(const std::string &storePath);
-    ~StoreChanges();
-    StoreChanges(const StoreChanges &) = delete;
-    StoreChanges &operator=(const StoreChanges &) = delete;
 
     // The descriptor to wait on (readable when something happened); -1 when the kernel cannot
     // watch, in which case every look counts as changed.
-    int fd() const { return fd_; }
+    int fd() const { return fd_.Get(); }
 
     // Reads what the kernel reported; call when fd() is readable.
     void Drain();
@@ -25,7 +24,7 @@ class StoreChanges {
     bool TakeChanged();
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string name_;     // the database's file name, without its directory
     bool changed_ = true;  // whoever looks first must read the store
 };

@@ -1,6 +1,6 @@
 #include "snmp/store_view.h"
 
-#include "console/agent_link.h"
+#include "agent/client/agent_link.h"
 #include "mml/dictionary.h"
 #include "mml/vocabulary.h"
 
@@ -105,8 +105,8 @@ bool StoreView::ReadFact(const ObjectRef &object, std::optional<mml::Value> &val
                          mml::Error &error) {
     const std::string &instance = object.row.instance;
     if (object.column->source == Source::AgentPresence) {
-        value = mml::Value::Integer(console::AgentRunning(instance) ? AgentPresenceRunning
-                                                                    : AgentPresenceNotRunning);
+        value = mml::Value::Integer(agent::AgentRunning(instance) ? AgentPresenceRunning
+                                                                  : AgentPresenceNotRunning);
         return true;
     }
     bool resident = false;

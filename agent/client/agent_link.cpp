@@ -1,8 +1,8 @@
-#include "console/agent_link.h"
+#include "agent/client/agent_link.h"
 
 #include "platform/win32.h"
 
-namespace vyn::console {
+namespace vyn::agent {
 
 namespace {
 
@@ -40,4 +40,4 @@ bool PostToAgent(std::string_view instance, const char *message, bool &noAgent,
     return true;
 }
 
-}  // namespace vyn::console
+}  // namespace vyn::agent

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace vyn::console {
+namespace vyn::agent {
 
 bool AgentRunning(std::string_view instance);
 
@@ -13,4 +13,4 @@ bool AgentRunning(std::string_view instance);
 bool PostToAgent(std::string_view instance, const char *message, bool &noAgent,
                  std::string &reason);
 
-}  // namespace vyn::console
+}  // namespace vyn::agent

@@ -1,4 +1,4 @@
-#include "console/agent_start.h"
+#include "agent/client/agent_start.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "console/agent_link.h"
+#include "agent/client/agent_link.h"
 
 extern char **environ;
 
-namespace vyn::console {
+namespace vyn::agent {
 
 namespace {
 
@@ -176,4 +176,4 @@ bool StartAgent(const std::string &instance, const std::string &storePath,
     return true;
 }
 
-}  // namespace vyn::console
+}  // namespace vyn::agent

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-namespace vyn::console {
+namespace vyn::agent {
 
 // The agent program: $VYNLOOP_AGENT, else "vynloop" next to this program or in ../sbin from
 // it, else the first "vynloop" in PATH. Empty when none is found.
@@ -25,4 +25,4 @@ struct StartedAgent {
 bool StartAgent(const std::string &instance, const std::string &storePath,
                 std::chrono::milliseconds limit, StartedAgent &started, std::string &reason);
 
-}  // namespace vyn::console
+}  // namespace vyn::agent

@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "agent/loop/engine.h"
-#include "agent/loop/port_state.h"
 #include "agent/loop/report.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
 #include "agent/ras/ras.h"
+#include "agent/table/port_state.h"
+#include "platform/driver_control.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ constexpr DWORD RAS_WAIT_MS = 2000;
 constexpr int IDLE_PASS_LIMIT = 30;
 constexpr int IDLE_PASS_LIMIT_EXITING = 5;
 constexpr int LEASE_SECONDS = 60;
-constexpr int LEASE_MARGIN = 10;
 constexpr int MAX_IN_BUFF_SIZE = 65536;
 constexpr DWORD READ_TOTAL_TIMEOUT_MS = 50;
 constexpr int CONTROL_DEVICE_ATTEMPTS = 5;
@@ -296,7 +296,7 @@ void RunningDuties(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
     if (lastSleep != 0 && entry->pollCount % 4 == 1) {
         int32_t console;
         if (entry->leaseMode == 1 && GetPortLoopTimeRemain(MmlSession, entry, &console) &&
-            static_cast<int64_t>(console) - LEASE_MARGIN > entry->timeRemain) {
+            static_cast<int64_t>(console) - LeaseRenewMargin > entry->timeRemain) {
             entry->timeRemain = console;
         }
         PublishLoopResults(MmlSession, entry, PUBLISH_NO_STATE);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 
 struct DataCheckState {
     uint32_t outOfSync;

@@ -4,10 +4,21 @@
 #include <atomic>
 #include <cstdint>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 #include "platform/win32.h"
 
 constexpr int WAKE_SEMAPHORE_MAX = 32;
+
+// The 16 records; entry i is port number i + 1.
+extern PortTestEntry PortTestTable[PORT_COUNT];
+
+// Prepares all 16 entries and finds which ports have test objects. Returns 1 when all 16 were
+// prepared, 0 when an object name could not be converted.
+int InitPortTestTable(MmlSessionHandle session);
+
+// Frees the entry's write buffer, unless a write on it is still outstanding: the writer then
+// frees it when that write completes. Safe to call twice.
+void ReleaseWriteBuffer(PortTestEntry *entry);
 
 // Set on the main thread at start-up, before any worker thread exists.
 extern int isWindowsNt;

@@ -1,3 +1,4 @@
+// The process-wide values of the test engine and its port test table.
 #include "agent/loop/engine.h"
 
 int isWindowsNt;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 
 uint32_t FrameBits(int32_t dataSize, int32_t stopBits, int32_t parity) {
     return 1 + static_cast<uint32_t>(dataSize) + (stopBits == StopBitsTwo ? 2 : 1) +
@@ -11,7 +11,7 @@ uint32_t FrameBits(int32_t dataSize, int32_t stopBits, int32_t parity) {
 
 uint32_t BitTime10(int32_t dataSize, int32_t stopBits, int32_t parity) {
     uint32_t stopPart = stopBits == StopBitsOneAndHalf ? 15 : stopBits == StopBitsTwo ? 20 : 10;
-    uint32_t parityPart = parity != 1 ? 10 : 0;
+    uint32_t parityPart = parity != ParityNone ? 10 : 0;
     return 10 * (1 + static_cast<uint32_t>(dataSize)) + stopPart + parityPart;
 }
 
@@ -71,7 +71,7 @@ PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userDat
         if (dataSize == 5) {
             choice.barberPole = 1;
         } else if (dataSize == 6) {
-            for (int32_t i = 0; i < userDataLength && i < USER_DATA_SIZE; ++i) {
+            for (int32_t i = 0; i < userDataLength && i < UserDataSize; ++i) {
                 if (static_cast<unsigned char>(userData[i]) > 0x3F) {
                     choice.barberPole = 1;
                     break;
@@ -79,14 +79,14 @@ PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userDat
             }
         }
         if (!choice.barberPole) {
-            if (choice.length > USER_DATA_SIZE) {
-                choice.length = USER_DATA_SIZE;
+            if (choice.length > UserDataSize) {
+                choice.length = UserDataSize;
             }
             return choice;
         }
         choice.loopPattern = LoopPatternBarber;
     }
-    memset(userData, 0, USER_DATA_SIZE);
+    memset(userData, 0, UserDataSize);
     choice.length = static_cast<int32_t>(BarberPolePattern(dataSize, userData));
     return choice;
 }

@@ -4,8 +4,8 @@
 // state, closes the port and gives a reserved port back to the remote access service.
 #include "agent/loop/engine.h"
 #include "agent/loop/line_math.h"
-#include "agent/loop/port_state.h"
 #include "agent/ras/ras.h"
+#include "agent/table/port_state.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/loop/port_state.h"
-#include "agent/loop/port_test.h"
-#include "agent/mib/mib.h"
+#include "agent/loop/engine.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 
 namespace {
 
@@ -44,9 +44,9 @@ int InitPortTestTable(MmlSessionHandle session) {
         CreateEntryEvents(entry);
 
         char name[OBJECT_NAME_SIZE];
-        MibAccess access;
+        StoreAccess access;
         snprintf(name, sizeof name, "portLoopState.%s.%d", instanceName, i + 1);
-        if (MibAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 0, &access)) {
+        if (StoreAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 0, &access)) {
             entry->portNumber = i + 1;
         } else if (access.nameResult != 0) {
             char text[MSG_TEXT_SIZE];

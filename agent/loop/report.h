@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 
 // The reason published for a test that ended in EndedByError, EndedByTime or EndedByRequest.
 inline int32_t CompletionReasonFor(int32_t endState) {

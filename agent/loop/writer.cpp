@@ -6,8 +6,8 @@
 
 #include "agent/loop/engine.h"
 #include "agent/loop/line_math.h"
-#include "agent/loop/port_state.h"
 #include "agent/loop/report.h"
+#include "agent/table/port_state.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/loop/port_state.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 
 namespace {
 
@@ -35,9 +35,9 @@ int GetPortInteger(MmlSessionHandle session, PortTestEntry *entry, const char *f
                    const CallSiteTexts &texts, int32_t *value) {
     char name[OBJECT_NAME_SIZE];
     char text[MSG_TEXT_SIZE];
-    MibAccess access;
+    StoreAccess access;
     snprintf(name, sizeof name, format, instanceName, entry->portNumber);
-    if (MibAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 1, &access)) {
+    if (StoreAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 1, &access)) {
         *value = access.value;
         return 1;
     }
@@ -72,9 +72,9 @@ int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32
 
 int32_t SetPortmodLoopOperating(MmlSessionHandle session, int32_t value) {
     char name[OBJECT_NAME_SIZE];
-    MibAccess access;
+    StoreAccess access;
     snprintf(name, sizeof name, "portmodLoopOperating.%s", instanceName);
-    if (MibAccessOne(session, MML_REQUEST_SET, name, MML_TYPE_INTEGER, value, 0, &access)) {
+    if (StoreAccessOne(session, MML_REQUEST_SET, name, MML_TYPE_INTEGER, value, 0, &access)) {
         return access.value;
     }
     return LoopOperatingActive;

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/loop/port_state.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ void StoreValues(PortTestEntry *entry, const CmdTableValues &values) {
                 break;
             case UserDataRow: {
                 size_t length =
-                    values.userDataLength < USER_DATA_SIZE ? values.userDataLength : USER_DATA_SIZE;
+                    values.userDataLength < UserDataSize ? values.userDataLength : UserDataSize;
                 memset(entry->userData, 0, sizeof entry->userData);
                 memcpy(entry->userData, values.userData, length);
                 entry->userDataLength = static_cast<int32_t>(values.userDataLength);
@@ -132,9 +132,9 @@ void StoreValues(PortTestEntry *entry, const CmdTableValues &values) {
 // fails. Never a message.
 void ReadPortRasStatus(MmlSessionHandle session, PortTestEntry *entry) {
     char name[OBJECT_NAME_SIZE];
-    MibAccess access;
+    StoreAccess access;
     snprintf(name, sizeof name, "%s.%s.%d", "portRasStatus", instanceName, entry->portNumber);
-    if (MibAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 0, &access)) {
+    if (StoreAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 0, &access)) {
         entry->rasStatus = access.value;
     } else {
         entry->rasStatus = access.nameResult != 0 ? RasStatusNoBorrow : RasStatusUnknown;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/loop/port_state.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 
 namespace {
 

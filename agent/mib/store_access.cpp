@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
 
 void DescribeRequestFailure(MmlSessionHandle session, const char *format, int32_t errorStatus,
                             int32_t errorIndex, char *text) {
@@ -17,8 +17,8 @@ int32_t RecordInteger(const MmlVarBind *record) {
     return value;
 }
 
-int MibAccessOne(MmlSessionHandle session, int32_t requestType, const char *name, uint8_t type,
-                 int32_t value, int fetchErrors, MibAccess *access) {
+int StoreAccessOne(MmlSessionHandle session, int32_t requestType, const char *name, uint8_t type,
+                   int32_t value, int fetchErrors, StoreAccess *access) {
     memset(access, 0, sizeof *access);
     MmlVarBindList list;
     list.list = static_cast<MmlVarBind *>(MMLAlloc(sizeof(MmlVarBind)));

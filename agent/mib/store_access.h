@@ -1,10 +1,10 @@
-// The agent's management data access: every read and write of management objects goes through
+// The agent's store access: every read and write of management objects goes through
 // the management access library (mml/vynmall.h) from here.
 #pragma once
 
 #include <cstdint>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 #include "mml/vynmall.h"
 
 constexpr int INSTANCE_NAME_SIZE = 32;
@@ -47,7 +47,7 @@ void DescribeRequestFailure(MmlSessionHandle session, const char *format, int32_
                             int32_t errorIndex, char *text);
 
 // The outcome of a one-record access.
-struct MibAccess {
+struct StoreAccess {
     int32_t nameResult;  // MMLStrToMMLOid's result; not 0: nothing was sent
     int32_t result;      // MMLRequestLocal's result
     int32_t errorStatus;
@@ -61,5 +61,5 @@ struct MibAccess {
 // record, convert the name (on failure release the record and send nothing), fill in the type
 // and value (a get sends type 5), send, take the value, free the list. Returns 1 when the request
 // succeeded (result and errorStatus 0).
-int MibAccessOne(MmlSessionHandle session, int32_t requestType, const char *name, uint8_t type,
-                 int32_t value, int fetchErrors, MibAccess *access);
+int StoreAccessOne(MmlSessionHandle session, int32_t requestType, const char *name, uint8_t type,
+                   int32_t value, int fetchErrors, StoreAccess *access);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "agent/loop/engine.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
 #include "agent/shell/shell.h"
 
 char windowClassName[WINDOW_CLASS_NAME_SIZE];

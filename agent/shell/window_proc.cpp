@@ -2,7 +2,7 @@
 // and the registered topology message.
 #include "agent/loop/engine.h"
 #include "agent/loop/report.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
 #include "agent/shell/shell.h"
 
 UINT topologyMessage;

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 
 inline bool IsRunningState(int32_t state) {
     return state == Configured || state == WriterStarted || state == Running;

@@ -21,7 +21,6 @@ constexpr int PORT_COUNT = 16;
 constexpr int MSG_TEXT_SIZE = 260;
 constexpr int MSG_TEXT_MAX = 256;
 constexpr int PORT_NAME_SIZE = 32;
-constexpr int USER_DATA_SIZE = 256;
 constexpr int ERR_DATA_SIZE = 256;
 constexpr int GOOD_HISTORY_SIZE = 21;
 constexpr int RESULT_BINDING_COUNT = 10;
@@ -79,7 +78,7 @@ struct PortTestEntry {
     int32_t loopMode;                  // LoopMode
     std::atomic<int32_t> loopState;    // portLoopState as read when the request was seen
     std::atomic<int32_t> loopPattern;  // LoopPattern; the writer sets barber when it must
-    char userData[USER_DATA_SIZE];     // the user's bytes; the writer settles the pattern here
+    char userData[UserDataSize];       // the user's bytes; the writer settles the pattern here
     std::atomic<int32_t> userDataLength;
     std::atomic<uint32_t> loopSpeed;
     std::atomic<int32_t> loopParity;            // LoopParity
@@ -153,9 +152,13 @@ struct PortTestEntry {
     uint32_t expectedLength;
     std::atomic<uint32_t> readerDone;  // 1: the reading of the test is over
 
-    // --- The monitor's figures, once a second. Only the test's monitor thread writes these
-    // (the control thread recounts the receive errors once more before the report, after the
-    // monitor's last sample); the control thread reads them atomically to publish.
+    // --- The monitor's figures, once a second. The control thread clears the counters and rates
+    // before a test. The writer starts the measurement: it sets txSent, txSentPrev and the two
+    // ticks, then the monitor's handle and id as it starts the monitor, and the two ticks once
+    // more at the first write, while the monitor already waits for its first sample. From then
+    // on only the test's monitor thread writes these, except that the control thread recounts
+    // the receive errors once more before the report (after the monitor's last sample) and
+    // raises timeRemain in lease mode. All are atomic; the control thread reads them to publish.
     std::atomic<HANDLE> monitorThread;
     std::atomic<uint32_t> monitorThreadId;
     // Auto-reset: set when the reading of a test is over, so that its monitor takes the last
@@ -174,13 +177,3 @@ struct PortTestEntry {
     // Seconds left: counted down by the monitor, raised by the control thread in lease mode.
     std::atomic<int32_t> timeRemain;
 };
-
-extern PortTestEntry PortTestTable[PORT_COUNT];
-
-// Prepares all 16 entries and finds which ports have test objects. Returns 1 when all 16 were
-// prepared, 0 when an object name could not be converted.
-int InitPortTestTable(MmlSessionHandle session);
-
-// Frees the entry's write buffer, unless a write on it is still outstanding: the writer then
-// frees it when that write completes. Safe to call twice.
-void ReleaseWriteBuffer(PortTestEntry *entry);

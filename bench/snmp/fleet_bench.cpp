@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "bench/agent/verdict.h"
+#include "console/access/snmp_access.h"
 #include "console/port_snapshot.h"
-#include "console/snmp_access.h"
 #include "mml/store.h"
-#include "tests/snmp/snmp_rig.h"
 #include "tests/support/process.h"
+#include "tests/support/snmp_rig.h"
 
 namespace {
 

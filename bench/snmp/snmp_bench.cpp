@@ -21,9 +21,9 @@
 #include "bench/agent/verdict.h"
 #include "bench/proc_stats.h"
 #include "mml/store.h"
+#include "snmp/layout/object_index.h"
 #include "snmp/netsnmp.h"
-#include "snmp/object_index.h"
-#include "tests/snmp/snmp_rig.h"
+#include "tests/support/snmp_rig.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "board/client/unix_socket.h"
+#include "base/unix_socket.h"
 
 namespace vyn::board {
 
@@ -85,7 +85,7 @@ Result<std::string> ParseAnswer(std::string_view answer) {
             return result;
         }
     }
-    result.error = win32::kInvalidData;
+    result.error = ERROR_INVALID_DATA;
     result.message = "unexpected answer from the board: " + std::string(answer.substr(0, 80));
     return result;
 }
@@ -101,7 +101,7 @@ Result<T> Carry(const Status &status) {
 template <typename T>
 Result<T> BadAnswer(std::string_view values) {
     Result<T> result;
-    result.error = win32::kInvalidData;
+    result.error = ERROR_INVALID_DATA;
     result.message = "unexpected answer from the board: " + std::string(values.substr(0, 80));
     return result;
 }
@@ -170,9 +170,9 @@ Status Client::Connect() {
             socket_ = std::move(fd);
             return {};
         case ENAMETOOLONG:
-            return Failure(win32::kInvalidParameter, "board socket path too long: " + path_);
+            return Failure(ERROR_INVALID_PARAMETER, "board socket path too long: " + path_);
         default:
-            return Failure(error == ENOENT ? win32::kFileNotFound : win32::kNotReady,
+            return Failure(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_NOT_READY,
                            "no board answers at " + path_ + ": " + std::strerror(error));
     }
 }
@@ -195,19 +195,19 @@ Status Client::Exchange(const std::string &line, std::string &answer) {
         }
         socket_.Reset();  // the stream is out of step or gone
         if (outcome == Outcome::kTimedOut) {
-            return Failure(win32::kSemTimeout, "the board did not answer in time");
+            return Failure(ERROR_SEM_TIMEOUT, "the board did not answer in time");
         }
         if (fresh) {
             break;  // a new connection that fails at once will not do better a second time
         }
     }
-    return Failure(win32::kNotReady, "the board closed the connection");
+    return Failure(ERROR_NOT_READY, "the board closed the connection");
 }
 
 Result<std::string> Client::Request(std::string_view verbAndArguments) {
     std::string line = FormatRequest(verbAndArguments);
     if (line.size() > kMaxRequestBytes) {
-        return Carry<std::string>(Failure(win32::kInvalidParameter, "request too long"));
+        return Carry<std::string>(Failure(ERROR_INVALID_PARAMETER, "request too long"));
     }
     std::string answer;
     Status status;

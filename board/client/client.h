@@ -1,4 +1,4 @@
-// The client of the virtual board's control protocol (see board/protocol.h).
+// The client of the virtual board's control protocol (see board/client/protocol.h).
 //
 // A Client talks to one board through its control socket. It connects on first use, keeps the
 // connection for later requests, and when the board has gone away in between (restarted), it
@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "board/client/unique_fd.h"
-#include "board/protocol.h"
+#include "base/unique_fd.h"
+#include "board/client/protocol.h"
 
 namespace vyn::board {
 

@@ -13,7 +13,7 @@
 //     OK [VALUE ...]\n
 //     ERR <code> <text>\n
 //
-// <code> is a Win32 error code (see namespace win32 below), so a client can hand it on as the
+// <code> is a Win32 error code (base/win32_errors.h), so a client can hand it on as the
 // last error of the call it serves. A connection may carry any number of requests. A line that
 // is not a request (other prefix, bytes that are not printable, longer than 512 bytes) or that
 // names another protocol version is answered with ERR and the connection is closed; so is a
@@ -71,6 +71,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text.h"
+#include "base/win32_errors.h"
+
 namespace vyn::board {
 
 inline constexpr std::string_view kRequestPrefix = "VYNBOARD";
@@ -78,21 +81,6 @@ inline constexpr int kProtocolVersion = 1;
 inline constexpr std::string_view kSocketName = "Kyrx1";
 inline constexpr std::size_t kMaxRequestBytes = 512;
 inline constexpr std::uint32_t kMaxBaud = 4000000;
-
-// The Win32 error codes that answers carry.
-namespace win32 {
-inline constexpr std::uint32_t kInvalidFunction = 1;      // unknown verb
-inline constexpr std::uint32_t kFileNotFound = 2;         // unknown port
-inline constexpr std::uint32_t kAccessDenied = 5;         // caller not allowed
-inline constexpr std::uint32_t kInvalidHandle = 6;        // unknown reservation handle
-inline constexpr std::uint32_t kNotEnoughMemory = 8;      // too many connections
-inline constexpr std::uint32_t kInvalidData = 13;         // an answer that cannot be parsed
-inline constexpr std::uint32_t kNotReady = 21;            // board not reachable
-inline constexpr std::uint32_t kNotSupported = 50;        // other protocol version
-inline constexpr std::uint32_t kInvalidParameter = 87;    // bad argument
-inline constexpr std::uint32_t kSemTimeout = 121;         // no answer in time
-inline constexpr std::uint32_t kServiceNotActive = 1062;  // remote access service stopped
-}  // namespace win32
 
 enum class Parity : std::uint8_t { kNone = 0, kOdd = 1, kEven = 2, kMark = 3, kSpace = 4 };
 enum class StopBits : std::uint8_t { kOne = 0, kOneAndHalf = 1, kTwo = 2 };
@@ -145,39 +133,6 @@ bool ParseNumber(std::string_view text, T &value, std::uint64_t max) {
     }
     value = static_cast<T>(parsed);
     return true;
-}
-
-// The value of one hexadecimal digit, or -1 (stray bytes on the board, user data in the console).
-inline int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-// Splits a line into the words between blanks (and tabs).
-inline std::vector<std::string_view> SplitWords(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        std::size_t start = line.find_first_not_of(" \t", at);
-        if (start == std::string_view::npos) {
-            break;
-        }
-        std::size_t end = line.find_first_of(" \t", start);
-        if (end == std::string_view::npos) {
-            end = line.size();
-        }
-        words.push_back(line.substr(start, end - start));
-        at = end;
-    }
-    return words;
 }
 
 // The request line for a verb and its arguments, newline included.

@@ -1,9 +1,8 @@
-#include "console/object_access.h"
+#include "console/access/object_access.h"
 
-#include "console/agent_link.h"
-#include "console/output.h"
-#include "console/snmp_access.h"
-#include "console/store_access.h"
+#include "agent/client/agent_link.h"
+#include "console/access/snmp_access.h"
+#include "console/access/store_access.h"
 
 namespace vyn::console {
 
@@ -38,7 +37,7 @@ class StoreAccess final : public ObjectAccess {
         return resident;
     }
     std::optional<bool> AgentRunning(const std::string &instance) override {
-        return console::AgentRunning(instance);
+        return agent::AgentRunning(instance);
     }
     bool Local() const override { return true; }
 
@@ -52,14 +51,11 @@ std::unique_ptr<ObjectAccess> LocalAccess(std::unique_ptr<mml::Store> store) {
     return std::make_unique<StoreAccess>(std::move(store));
 }
 
-std::unique_ptr<ObjectAccess> OpenAccess(const GlobalOptions &globals, int &status) {
-    if (!globals.remote.host.empty()) {
-        std::string reason;
-        auto access = OpenSnmpAccess(globals.remote, reason);
-        status = access ? kExitSuccess : Fail(reason);
-        return access;
+std::unique_ptr<ObjectAccess> OpenAccess(const AccessOptions &options, std::string &reason) {
+    if (!options.remote.host.empty()) {
+        return OpenSnmpAccess(options.remote, reason);
     }
-    auto store = OpenStore(globals, status);
+    auto store = OpenStore(options, reason);
     return store ? LocalAccess(std::move(store)) : nullptr;
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/command_set.h"
+#include "console/access/access_options.h"
 #include "mml/store.h"
 
 namespace vyn::console {
@@ -47,9 +47,9 @@ class ObjectAccess {
     virtual bool Local() const = 0;
 };
 
-// The local store (--mib) or, with --host, the remote rack. On failure prints the reason and
-// leaves `status` at kExitFailure.
-std::unique_ptr<ObjectAccess> OpenAccess(const GlobalOptions &globals, int &status);
+// The local store or, with a remote host, the remote rack. Null with the reason when neither can
+// be opened.
+std::unique_ptr<ObjectAccess> OpenAccess(const AccessOptions &options, std::string &reason);
 
 // The local store behind the interface.
 std::unique_ptr<ObjectAccess> LocalAccess(std::unique_ptr<mml::Store> store);

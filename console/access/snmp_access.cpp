@@ -1,21 +1,15 @@
-#include "console/snmp_access.h"
-
-// clang-format off
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
-// clang-format on
-
-#include <unistd.h>
+#include "console/access/snmp_access.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <mutex>
 #include <optional>
 
+#include "console/access/snmp_session.h"
+#include "console/access/snmp_transport.h"
 #include "mml/dictionary.h"
 #include "mml/vocabulary.h"
-#include "snmp/mib_layout.h"
-#include "snmp/object_index.h"
+#include "snmp/layout/mib_layout.h"
+#include "snmp/layout/object_index.h"
+#include "snmp/layout/value_codec.h"
 
 namespace vyn::console {
 
@@ -26,32 +20,13 @@ namespace s = vyn::snmp;
 // Gets in one PDU at most this many objects, so that an answer fits a datagram.
 constexpr std::size_t kMaxGetBindings = 48;
 
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // The tools' own files and environment (snmp.conf, SNMPCONFPATH, ...). MIB modules are
-        // not loaded: every OID is numeric, from the MIB's layout.
-        ::setenv("MIBS", "", 1);
-        init_snmp("vynloopctl");
-    });
-}
-
 std::string Reason(const mml::ObjectKey &key, const std::string &text) {
     return mml::FullName(key) + ": " + text;
 }
 
-struct PduDeleter {
-    void operator()(netsnmp_pdu *pdu) const { snmp_free_pdu(pdu); }
-};
-using PduPtr = std::unique_ptr<netsnmp_pdu, PduDeleter>;
-
-struct SessionCloser {
-    void operator()(void *session) const { snmp_sess_close(session); }
-};
-
 class SnmpAccess final : public ObjectAccess {
   public:
-    SnmpAccess(void *session, std::string host) : session_(session), host_(std::move(host)) {}
+    explicit SnmpAccess(SnmpTransport transport) : transport_(std::move(transport)) {}
 
     bool Read(std::span<mml::Binding> bindings, mml::Error &error) override {
         for (std::size_t first = 0; first < bindings.size(); first += kMaxGetBindings) {
@@ -73,23 +48,15 @@ class SnmpAccess final : public ObjectAccess {
             if (!target) {
                 return false;
             }
-            if (binding.value.type == MML_TYPE_OCTETS) {
-                snmp_pdu_add_variable(pdu.get(), target->name.data(), target->name.size(),
-                                      ASN_OCTET_STR, binding.value.text.data(),
-                                      binding.value.text.size());
-            } else {
-                long integer = binding.value.integer;
-                u_long count = static_cast<uint32_t>(binding.value.integer);
-                bool unsignedSyntax = target->column->syntax == s::Syntax::Unsigned;
-                snmp_pdu_add_variable(pdu.get(), target->name.data(), target->name.size(),
-                                      unsignedSyntax ? ASN_UNSIGNED : ASN_INTEGER,
-                                      unsignedSyntax ? static_cast<const void *>(&count)
-                                                     : static_cast<const void *>(&integer),
-                                      unsignedSyntax ? sizeof count : sizeof integer);
+            netsnmp_variable_list *variable =
+                snmp_add_null_var(pdu.get(), target->name.data(), target->name.size());
+            if (!variable || !s::WriteVarbind(*variable, *target->column, binding.value)) {
+                Failed(error, Reason(binding.key, "a value of another type than the object's"));
+                return false;
             }
         }
         PduPtr response;
-        return Exchange(std::move(pdu), bindings, response, error);
+        return transport_.Exchange(std::move(pdu), bindings, response, error);
     }
 
     bool ReadRows(const std::string &instance, std::span<mml::Binding> bindings,
@@ -129,7 +96,7 @@ class SnmpAccess final : public ObjectAccess {
             snmp_add_null_var(pdu.get(), target->name.data(), target->name.size());
         }
         PduPtr response;
-        if (!Exchange(std::move(pdu), {}, response, error)) {
+        if (!transport_.Exchange(std::move(pdu), {}, response, error)) {
             return false;
         }
         std::vector<bool> filled(bindings.size(), false);
@@ -197,12 +164,12 @@ class SnmpAccess final : public ObjectAccess {
         mml::Binding what;
         what.key.object = *mml::FindObject("portName");
         what.key.instance = instance;
-        if (!Exchange(std::move(pdu), std::span(&what, 1), response, error)) {
+        if (!transport_.Exchange(std::move(pdu), std::span(&what, 1), response, error)) {
             return false;
         }
         if (!InModule(response->variables)) {
             // A rack without this instance still answers with the module's next object.
-            Failed(error, NoModule());
+            Failed(error, transport_.NoModule());
             return false;
         }
         for (netsnmp_variable_list *v = response->variables; v; v = v->next_variable) {
@@ -228,7 +195,7 @@ class SnmpAccess final : public ObjectAccess {
             pdu->max_repetitions = kMaxGetBindings;
             snmp_add_null_var(pdu.get(), next.data(), next.size());
             PduPtr response;
-            if (!Exchange(std::move(pdu), {}, response, error)) {
+            if (!transport_.Exchange(std::move(pdu), {}, response, error)) {
                 return false;
             }
             if (!response->variables) {
@@ -288,16 +255,11 @@ class SnmpAccess final : public ObjectAccess {
         snmp_add_null_var(pdu.get(), name.data(), name.size());
         PduPtr response;
         mml::Error ignored;
-        if (!Exchange(std::move(pdu), {}, response, ignored) || !response->variables ||
+        if (!transport_.Exchange(std::move(pdu), {}, response, ignored) || !response->variables ||
             response->variables->type != ASN_INTEGER) {
             return std::nullopt;
         }
         return static_cast<int32_t>(*response->variables->val.integer);
-    }
-
-    static void Failed(mml::Error &error, std::string message) {
-        error.failure = MML_FAILURE_STORAGE;
-        error.message = std::move(message);
     }
 
     bool Get(std::span<mml::Binding> bindings, mml::Error &error) {
@@ -310,7 +272,7 @@ class SnmpAccess final : public ObjectAccess {
             snmp_add_null_var(pdu.get(), target->name.data(), target->name.size());
         }
         PduPtr response;
-        if (!Exchange(std::move(pdu), bindings, response, error)) {
+        if (!transport_.Exchange(std::move(pdu), bindings, response, error)) {
             return false;
         }
         std::size_t i = 0;
@@ -321,7 +283,7 @@ class SnmpAccess final : public ObjectAccess {
             }
         }
         if (i != bindings.size()) {
-            Failed(error, host_ + " answered with fewer objects than asked for");
+            Failed(error, transport_.host() + " answered with fewer objects than asked for");
             return false;
         }
         return true;
@@ -329,183 +291,38 @@ class SnmpAccess final : public ObjectAccess {
 
     // The value of one answered object into `binding`.
     bool Decode(const netsnmp_variable_list &variable, mml::Binding &binding, mml::Error &error) {
-        const netsnmp_variable_list *v = &variable;
-        switch (v->type) {
-            case ASN_INTEGER:
-                binding.value = mml::Value::Integer(static_cast<int32_t>(*v->val.integer));
-                break;
-            case ASN_UNSIGNED:
-            case ASN_COUNTER:
-                // The same 32 bits that the store keeps.
-                binding.value = mml::Value::Integer(
-                    static_cast<int32_t>(static_cast<uint32_t>(*v->val.integer)));
-                break;
-            case ASN_OCTET_STR:
-                binding.value = mml::Value::Octets(
-                    std::string_view(reinterpret_cast<const char *>(v->val.string), v->val_len));
-                break;
+        switch (variable.type) {
             case SNMP_NOSUCHOBJECT:
-                Failed(error, Reason(binding.key, WhyNotServed()));
+                Failed(error, Reason(binding.key, transport_.WhyNotServed()));
                 return false;
             case SNMP_NOSUCHINSTANCE:
                 Failed(error, mml::FullName(binding.key) +
                                   " does not exist (the port or instance is not provisioned)");
                 return false;
             default:
-                Failed(error, Reason(binding.key, "unexpected answer type from " + host_));
-                return false;
+                break;
         }
+        std::optional<mml::Value> value = s::StoreValue(s::ReadVarbind(variable));
+        if (!value) {
+            Failed(error, Reason(binding.key, "unexpected answer type from " + transport_.host()));
+            return false;
+        }
+        binding.value = std::move(*value);
         return true;
     }
 
-    // Why the host's agent has no such object: either nothing of VYNLOOP-MIB is there (no
-    // subagent is connected to it) or its subagent serves an older MIB. The first object after
-    // the module's own OID tells them apart.
-    std::string WhyNotServed() {
-        std::vector<oid> root(s::kModuleOid.begin(), s::kModuleOid.end());
-        PduPtr pdu(snmp_pdu_create(SNMP_MSG_GETNEXT));
-        snmp_add_null_var(pdu.get(), root.data(), root.size());
-        PduPtr response;
-        mml::Error ignored;
-        if (Exchange(std::move(pdu), {}, response, ignored) && InModule(response->variables)) {
-            return host_ + " does not serve this object: its vynloop subagent's MIB is older";
-        }
-        return NoModule();
-    }
-
-    std::string NoModule() const {
-        return host_ + " serves nothing of VYNLOOP-MIB: is vynloop-snmp running there, " +
-               "connected to its SNMP agent, with instances provisioned (vynloopctl init)?";
-    }
-
-    // Whether an answered object is one of VYNLOOP-MIB's.
-    static bool InModule(const netsnmp_variable_list *v) {
-        return v && v->type != SNMP_ENDOFMIBVIEW && v->name_length > s::kModuleOid.size() &&
-               std::equal(s::kModuleOid.begin(), s::kModuleOid.end(), v->name);
-    }
-
-    // Sends `pdu` and waits for the answer; false with a reason naming the host, or the object
-    // (among `bindings`, in the request's order) that the agent refused.
-    bool Exchange(PduPtr pdu, std::span<const mml::Binding> bindings, PduPtr &response,
-                  mml::Error &error) {
-        netsnmp_pdu *answer = nullptr;
-        int status = snmp_sess_synch_response(session_.get(), pdu.release(), &answer);
-        response.reset(answer);
-        if (status == STAT_TIMEOUT) {
-            Failed(error, "no answer from " + host_ +
-                              " (time-out): is its SNMP agent up, and are the community or the "
-                              "v3 user and pass phrases right?");
-            return false;
-        }
-        if (status != STAT_SUCCESS || !answer) {
-            int libraryError = 0;
-            int systemError = 0;
-            char *text = nullptr;
-            snmp_sess_error(session_.get(), &systemError, &libraryError, &text);
-            std::string why = text ? text : "failed";
-            free(text);  // NOLINT: allocated by the library
-            if (libraryError == SNMPERR_AUTHENTICATION_FAILURE ||
-                libraryError == SNMPERR_UNKNOWN_USER_NAME ||
-                libraryError == SNMPERR_USM_AUTHENTICATIONFAILURE ||
-                libraryError == SNMPERR_USM_UNKNOWNSECURITYNAME) {
-                why = "authentication failed (" + why + "): check the v3 user and pass phrases";
-            }
-            Failed(error, host_ + ": " + why);
-            return false;
-        }
-        if (answer->errstat == SNMP_ERR_NOERROR) {
-            return true;
-        }
-        std::string name = "the request";
-        std::size_t index = static_cast<std::size_t>(answer->errindex);
-        if (index >= 1 && index <= bindings.size()) {
-            name = mml::FullName(bindings[index - 1].key);
-        }
-        std::string statusText = snmp_errstring(static_cast<int>(answer->errstat));
-        switch (answer->errstat) {
-            case SNMP_ERR_NOACCESS:
-            case SNMP_ERR_NOTWRITABLE:
-            case SNMP_ERR_AUTHORIZATIONERROR:
-            case SNMP_ERR_READONLY:
-                Failed(error, name + ": " + host_ + " refuses the write (" + statusText +
-                                  "): the object is read-only, or the community or user may only "
-                                  "read");
-                break;
-            case SNMP_ERR_NOSUCHNAME:
-            case SNMP_ERR_NOCREATION:
-            case SNMP_ERR_INCONSISTENTNAME:
-                Failed(error, name + " does not exist on " + host_ + " (" + statusText + ")");
-                break;
-            default:
-                Failed(error, name + ": refused by " + host_ + " (" + statusText + ")");
-                break;
-        }
-        return false;
-    }
-
-    std::unique_ptr<void, SessionCloser> session_;
-    std::string host_;
+    SnmpTransport transport_;
 };
 
 }  // namespace
 
 std::unique_ptr<ObjectAccess> OpenSnmpAccess(const RemoteOptions &remote, std::string &reason) {
-    if (!remote.version.empty() && remote.version != "1" && remote.version != "2c" &&
-        remote.version != "3") {
-        reason = "bad SNMP version '" + remote.version + "': 1, 2c or 3";
+    SnmpSession session = OpenSnmpSession(remote, reason);
+    if (!session) {
         return nullptr;
     }
-    InitLibrary();
-    std::vector<std::string> words{"vynloopctl"};
-    auto option = [&words](const char *flag, const std::string &value) {
-        if (!value.empty()) {
-            words.push_back(flag);
-            words.push_back(value);
-        }
-    };
-    option("-v", remote.version);
-    option("-c", remote.community);
-    option("-u", remote.user);
-    option("-l", remote.level);
-    option("-a", remote.authProtocol);
-    option("-A", remote.authPassword);
-    option("-x", remote.privProtocol);
-    option("-X", remote.privPassword);
-    option("-t", remote.timeout);
-    option("-r", remote.retries);
-    words.push_back(remote.host);
-    std::vector<char *> argv;
-    for (std::string &word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    netsnmp_session session;
-    optind = 1;  // the option parser is getopt, once per host
-    int parsed =
-        // Without copies of the secrets (they are ours, and live until the session is open).
-        netsnmp_parse_args(static_cast<int>(words.size()), argv.data(), &session, "", nullptr,
-                           NETSNMP_PARSE_ARGS_NOZERO);
-    // The index of the host among the words, or a negative error (already printed).
-    if (parsed < 0) {
-        reason = "bad SNMP options for " + remote.host;
-        return nullptr;
-    }
-    void *handle = snmp_sess_open(&session);
-    // The parser's copies; the open session has its own.
-    std::free(session.community);
-    session.community = nullptr;
-    if (!handle) {
-        int libraryError = 0;
-        int systemError = 0;
-        char *text = nullptr;
-        snmp_error(&session, &systemError, &libraryError, &text);
-        reason = "cannot reach " + remote.host + ": " + (text ? text : "no session");
-        free(text);  // NOLINT: allocated by the library
-        return nullptr;
-    }
-    std::string host =
-        remote.host.find(':') == std::string::npos ? remote.host + ":161" : remote.host;
-    return std::make_unique<SnmpAccess>(handle, host);
+    return std::make_unique<SnmpAccess>(
+        SnmpTransport(std::move(session), HostAndPort(remote.host)));
 }
 
 }  // namespace vyn::console

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "console/command_set.h"
-#include "console/object_access.h"
+#include "console/access/access_options.h"
+#include "console/access/object_access.h"
 
 namespace vyn::console {
 

@@ -1,56 +1,20 @@
-#include "console/store_access.h"
+#include "console/access/store_access.h"
 
-#include <charconv>
-
-#include "console/output.h"
-#include "mml/store_path.h"
+#include "base/store_path.h"
 
 namespace vyn::console {
 
-std::string StorePath(const GlobalOptions &globals) {
-    if (!globals.mib.empty()) {
-        return globals.mib;
-    }
-    return mml::StorePathFromEnvironment();
+std::string StorePath(const AccessOptions &options) {
+    return StorePathOr(options.storePath);
 }
 
-std::unique_ptr<mml::Store> OpenStore(const GlobalOptions &globals, int &status) {
+std::unique_ptr<mml::Store> OpenStore(const AccessOptions &options, std::string &reason) {
     mml::Error error;
-    auto store = mml::Store::Open(StorePath(globals), error);
-    status = store ? kExitSuccess : Fail(error.message);
+    auto store = mml::Store::Open(StorePath(options), error);
+    if (!store) {
+        reason = error.message;
+    }
     return store;
-}
-
-bool ParseName(std::string_view name, mml::ObjectKey &key, std::string &reason) {
-    int code = mml::ParseObjectName(name, key);
-    if (code != 0) {
-        reason = std::string(name) + ": " + std::string(mml::DescribeNameError(code));
-        return false;
-    }
-    return true;
-}
-
-bool ParseInteger(std::string_view text, int32_t &value) {
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.front() == '-') {
-            return false;
-        }
-    }
-    if (text.empty()) {
-        return false;
-    }
-    const char *end = text.data() + text.size();
-    auto [next, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && next == end;
-}
-
-std::string CheckInstance(std::string_view instance) {
-    if (mml::IsValidInstance(instance)) {
-        return {};
-    }
-    return "bad instance name '" + std::string(instance) +
-           "': 1 to 31 printable characters, no ',', not ending in '.NUMBER'";
 }
 
 }  // namespace vyn::console

@@ -1,6 +1,6 @@
 // The Comm calls on port handles (line settings, time-outs, queue and error status, purges) and
 // DeviceIoControl on ports and on the board's control device.
-#include "mml/vocabulary.h"
+#include "platform/driver_control.h"
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
@@ -12,20 +12,8 @@ namespace vyn::platform {
 
 namespace {
 
-// The board driver's control codes on a port: internal loopback on and off.
-
 // How often a queue reading is retried when a write moved bytes into the device meanwhile.
 constexpr int kQueueAttempts = 3;
-
-std::shared_ptr<SerialPort> OpenPort(HANDLE file) {
-    auto &table = HandleTable::Instance();
-    auto port = table.FindAs<SerialPort>(file);
-    if (!port || !port->IsOpen()) {
-        FailWith(table.FindAs<ControlDevice>(file) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return port;
-}
 
 BOOL Done(DWORD error) {
     if (error != ERROR_SUCCESS) {
@@ -63,10 +51,10 @@ DWORD OutputBacklog(SerialPort &port, DWORD &bytes) {
 
 using vyn::platform::Done;
 using vyn::platform::FailWith;
-using vyn::platform::OpenPort;
+using vyn::platform::PortOf;
 
 BOOL WINAPI GetCommState(HANDLE file, DCB *dcb) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -84,7 +72,7 @@ BOOL WINAPI GetCommState(HANDLE file, DCB *dcb) {
 }
 
 BOOL WINAPI SetCommState(HANDLE file, DCB *dcb) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -104,7 +92,7 @@ BOOL WINAPI SetCommState(HANDLE file, DCB *dcb) {
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -116,7 +104,7 @@ BOOL WINAPI GetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -128,7 +116,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
 }
 
 BOOL WINAPI ClearCommError(HANDLE file, LPDWORD errors, COMSTAT *status) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -157,7 +145,7 @@ BOOL WINAPI ClearCommError(HANDLE file, LPDWORD errors, COMSTAT *status) {
 }
 
 BOOL WINAPI PurgeComm(HANDLE file, DWORD flags) {
-    auto port = OpenPort(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }
@@ -182,7 +170,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     if (auto control = table.FindAs<ControlDevice>(device)) {
         return Done(control->Control(code, in, inSize, out, outSize, bytesReturned));
     }
-    auto port = OpenPort(device);
+    auto port = PortOf(device);
     if (!port) {
         return FALSE;
     }

@@ -5,13 +5,13 @@
 #include <string>
 
 #include "board/client/client.h"
-#include "mml/vocabulary.h"
+#include "platform/driver_control.h"
 #include "platform/posix/handles.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {
 
-// Its control codes (ControlLoopbackOn, ControlLoopbackOff in mml/vocabulary.h) switch the
+// Its control codes (ControlLoopbackOn, ControlLoopbackOff in platform/driver_control.h) switch the
 // internal loopback of the port whose 0-based index is the 4-byte input; the 4-byte output stays
 // 0 when it is done.
 class ControlDevice final : public KernelObject {

@@ -3,7 +3,6 @@
 // without one it waits for the operation to complete.
 #include <cstddef>
 
-#include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/overlapped.h"
@@ -14,21 +13,9 @@ namespace vyn::platform {
 
 namespace {
 
-// The handle's port, or null with the last error set: ERROR_INVALID_FUNCTION for the control
-// device, which moves no data, and ERROR_INVALID_HANDLE for anything else.
-std::shared_ptr<SerialPort> PortForData(HANDLE file) {
-    auto &table = HandleTable::Instance();
-    auto port = table.FindAs<SerialPort>(file);
-    if (!port || !port->IsOpen()) {
-        FailWith(table.FindAs<ControlDevice>(file) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return port;
-}
-
 BOOL Transfer(HANDLE file, IoKind kind, std::byte *buffer, DWORD size, LPDWORD count,
               LPOVERLAPPED overlapped) {
-    auto port = PortForData(file);
+    auto port = PortOf(file);
     if (!port) {
         return FALSE;
     }

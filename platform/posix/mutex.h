@@ -9,7 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/deadline.h"
 #include "platform/posix/handles.h"
 

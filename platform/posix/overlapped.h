@@ -22,7 +22,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/port_driver.h"
 #include "platform/posix/sync.h"
 #include "platform/win32.h"

@@ -16,11 +16,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/names.h"
 #include "platform/posix/board_port.h"
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/locations.h"
-#include "platform/posix/names.h"
 #include "platform/posix/overlapped.h"
 #include "platform/posix/serial_line.h"
 #include "platform/posix/termios_line.h"
@@ -221,6 +221,16 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
     return HandleTable::Instance().Insert(std::move(port));
 }
 
+std::shared_ptr<SerialPort> PortOf(HANDLE file) {
+    auto &table = HandleTable::Instance();
+    auto port = table.FindAs<SerialPort>(file);
+    if (!port || !port->IsOpen()) {
+        FailWith(table.FindAs<ControlDevice>(file) ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return port;
+}
+
 }  // namespace vyn::platform
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD /*shareMode*/, LPVOID /*security*/,
@@ -234,8 +244,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD /*shareMode*/, LP
     HANDLE handle = nullptr;
     if (error == ERROR_SUCCESS) {
         // The board's control device is named after its control socket.
-        handle = SameName(name, vyn::board::kSocketName) ? OpenControlDevice(error)
-                                                         : OpenSerialPort(name, access, error);
+        handle = vyn::SameName(name, vyn::board::kSocketName) ? OpenControlDevice(error)
+                                                              : OpenSerialPort(name, access, error);
     }
     if (handle == nullptr) {
         SetLastError(error);

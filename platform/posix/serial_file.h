@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/port_driver.h"
 #include "platform/win32.h"
@@ -68,6 +68,10 @@ class SerialPort final : public KernelObject {
     DCB dcb_;
     std::mutex settingMutex_;
 };
+
+// The open port behind a handle, or null with the last error set: ERROR_INVALID_FUNCTION for the
+// control device, which is no port, and ERROR_INVALID_HANDLE for anything else.
+std::shared_ptr<SerialPort> PortOf(HANDLE file);
 
 // Opens the port NAME of the device directory. Returns the handle, or null with the Win32 error.
 HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error);

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/names.h"
 #include "board/client/client.h"
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/locations.h"
-#include "platform/posix/names.h"
 #include "platform/posix/serial_file.h"
 
 namespace vyn::platform {
@@ -80,7 +80,7 @@ using vyn::platform::FailWith;
 using vyn::platform::HandleTable;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
-    using vyn::platform::SameName;
+    using vyn::SameName;
     if (machineName != nullptr && machineName[0] != '\0') {
         FailWith(ERROR_NOT_SUPPORTED);  // no other machines
         return nullptr;
@@ -104,7 +104,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD /*acc
         FailWith(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (!vyn::platform::SameName(serviceName, "RemoteAccess")) {
+    if (!vyn::SameName(serviceName, "RemoteAccess")) {
         FailWith(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
@@ -146,7 +146,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
-    using vyn::platform::SameName;
+    using vyn::SameName;
     if (fileName == nullptr) {
         FailWith(ERROR_INVALID_PARAMETER);
         return nullptr;

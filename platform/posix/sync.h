@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/handles.h"
 
 namespace vyn::platform {

@@ -12,7 +12,7 @@
 #include <latch>
 #include <memory>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/error.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/sync.h"

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/posix/error.h"
 #include "platform/posix/window_message_queue.h"
 #include "platform/posix/window_protocol.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "board/client/unix_socket.h"
+#include "base/unix_socket.h"
 #include "platform/posix/error.h"
 #include "platform/posix/locations.h"
 #include "platform/posix/window_protocol.h"

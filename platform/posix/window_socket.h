@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "board/client/unique_fd.h"
+#include "base/unique_fd.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {

@@ -1,4 +1,4 @@
-#include "snmp/mib_layout.h"
+#include "snmp/layout/mib_layout.h"
 
 #include "mml/dictionary.h"
 
@@ -9,7 +9,6 @@ namespace {
 namespace v = vocabulary;
 
 constexpr int32_t kInt32Max = 2147483647;
-constexpr int64_t kMaxUserData = 256;    // what the agent keeps of portLoopUData
 constexpr int64_t kMaxResultText = 256;  // the agent's result and error data texts
 
 // A manager starts a test or stops one; the agent writes every other state.
@@ -53,7 +52,7 @@ constexpr Column kPortColumns[] = {
     {4, "portLoopState", Syntax::Integer, Access::ReadWrite, 0, 0, v::kLoopStateWords,
      kSettableLoopStates},
     Choice(5, "portLoopPattern", v::kPatternWords),
-    {6, "portLoopUData", Syntax::Octets, Access::ReadWrite, 0, kMaxUserData},
+    {6, "portLoopUData", Syntax::Octets, Access::ReadWrite, 0, UserDataSize},
     Parameter(7, "portLoopSpeed", 1, kInt32Max),
     Choice(8, "portLoopParity", v::kParityWords),
     Parameter(9, "portLoopDataSize", 5, 8),

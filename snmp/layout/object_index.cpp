@@ -1,4 +1,4 @@
-#include "snmp/object_index.h"
+#include "snmp/layout/object_index.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "snmp/mib_layout.h"
+#include "snmp/layout/mib_layout.h"
 
 namespace vyn::snmp {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "agent/loop/port_state.h"
-#include "agent/loop/port_test.h"
-#include "agent/mib/mib.h"
+#include "agent/loop/engine.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 #include "tests/support/fake_mml.h"
 
 class AgentTest : public ::testing::Test {

@@ -29,7 +29,7 @@ class DataCheckTest : public ::testing::Test {
         return result.dataErrors;
     }
 
-    char pattern[USER_DATA_SIZE];
+    char pattern[UserDataSize];
     uint32_t length;
     std::vector<char> stream;
     DataCheckState state;
@@ -102,7 +102,7 @@ TEST_F(DataCheckTest, CountsOneErrorPerCorruptedCharacterInWholeSegments) {
 }
 
 TEST(DataCheckLongPatternTest, ErrDataKeepsTheFirst255Characters) {
-    char pattern[USER_DATA_SIZE];
+    char pattern[UserDataSize];
     for (int i = 0; i < 250; ++i) {
         pattern[i] = static_cast<char>('A' + i % 26);
     }

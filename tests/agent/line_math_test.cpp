@@ -5,7 +5,7 @@
 #include <string>
 
 #include "agent/loop/line_math.h"
-#include "agent/loop/port_test.h"
+#include "agent/table/port_test.h"
 
 namespace {
 
@@ -53,18 +53,18 @@ std::string Pattern(const char *data, int32_t length) {
 }
 
 TEST(LineMathTest, TheUserPatternIsKeptWhereItFitsTheDataSize) {
-    char data[USER_DATA_SIZE] = "ABC~";
+    char data[UserDataSize] = "ABC~";
     PatternChoice kept = SettlePattern(LoopPatternUser, 8, data, 4);
     EXPECT_EQ(kept.barberPole, 0u);
     EXPECT_EQ(Pattern(data, kept.length), "ABC~");
     kept = SettlePattern(LoopPatternUser, 7, data, 4);  // 7 bits: bytes are not examined
     EXPECT_EQ(kept.barberPole, 0u);
 
-    char six[USER_DATA_SIZE] = "0123?";
+    char six[UserDataSize] = "0123?";
     kept = SettlePattern(LoopPatternUser, 6, six, 5);
     EXPECT_EQ(kept.barberPole, 0u);
     EXPECT_EQ(kept.loopPattern, LoopPatternUser);
-    char sixHigh[USER_DATA_SIZE] = "012@";
+    char sixHigh[UserDataSize] = "012@";
     PatternChoice replaced = SettlePattern(LoopPatternUser, 6, sixHigh, 4);
     EXPECT_EQ(replaced.barberPole, 1u);
     EXPECT_EQ(replaced.loopPattern, LoopPatternBarber);
@@ -72,7 +72,7 @@ TEST(LineMathTest, TheUserPatternIsKeptWhereItFitsTheDataSize) {
     EXPECT_EQ(sixHigh[0], ' ');
     EXPECT_EQ(sixHigh[29], '=');
 
-    char five[USER_DATA_SIZE] = "abc";
+    char five[UserDataSize] = "abc";
     replaced = SettlePattern(LoopPatternUser, 5, five, 3);
     EXPECT_EQ(replaced.barberPole, 1u);
     ASSERT_EQ(replaced.length, 8);
@@ -81,8 +81,8 @@ TEST(LineMathTest, TheUserPatternIsKeptWhereItFitsTheDataSize) {
 }
 
 TEST(LineMathTest, GeneratedPatternsBySize) {
-    char seven[USER_DATA_SIZE];
-    char eight[USER_DATA_SIZE];
+    char seven[UserDataSize];
+    char eight[UserDataSize];
     PatternChoice a = SettlePattern(LoopPatternBarber, 7, seven, 0);
     PatternChoice b = SettlePattern(LoopPatternBarber, 8, eight, 0);
     ASSERT_EQ(a.length, 60);

@@ -84,7 +84,7 @@ TEST_F(CmdTableTest, TextsAreCutToTheirFields) {
     ASSERT_EQ(ReadPortCmdTable(7, entry), 1);
     EXPECT_STREQ(entry->portName, "ABCDEFGHIJKLMNOPQRS");
     EXPECT_EQ(entry->userDataLength, 300);
-    EXPECT_EQ(std::string(entry->userData, USER_DATA_SIZE), std::string(256, 'u'));
+    EXPECT_EQ(std::string(entry->userData, UserDataSize), std::string(256, 'u'));
 
     Set("portLoopUData", fake_mml::Text(""));
     ASSERT_EQ(ReadPortCmdTable(7, entry), 1);

@@ -4,9 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/loop/port_state.h"
+#include "agent/loop/engine.h"
 #include "agent/loop/report.h"
-#include "agent/mib/mib.h"
+#include "agent/mib/store_access.h"
+#include "agent/table/port_state.h"
 #include "mml/store.h"
 #include "tests/support/process.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "board/client/client.h"
-#include "mml/vocabulary.h"
+#include "platform/driver_control.h"
 #include "platform/win32.h"
 #include "tests/support/process.h"
 

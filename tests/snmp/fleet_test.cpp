@@ -9,7 +9,7 @@
 
 #include "mml/store.h"
 #include "mml/vocabulary.h"
-#include "tests/snmp/snmp_rig.h"
+#include "tests/support/snmp_rig.h"
 
 namespace vyn::snmp::test {
 namespace {

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "mml/dictionary.h"
-#include "snmp/mib_layout.h"
-#include "tests/snmp/snmp_rig.h"
+#include "snmp/layout/mib_layout.h"
+#include "tests/support/snmp_rig.h"
 
 namespace vyn::snmp::test {
 namespace {
@@ -29,9 +29,10 @@ std::string Dotted(const Oid &oid) {
 class MibCheckTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::ifstream mib(std::string(VYNLOOP_MIBS_DIR) + "/SNMPv2-SMI.txt");
-        ASSERT_TRUE(mib.good()) << "the standard MIB modules are missing from " VYNLOOP_MIBS_DIR
-                                   ": run scripts/lib/fetch-mibs";
+        std::ifstream mib(std::string(VYNLOOP_STANDARD_MIBS_DIR) + "/SNMPv2-SMI.txt");
+        ASSERT_TRUE(mib.good())
+            << "the standard MIB modules are missing from " VYNLOOP_STANDARD_MIBS_DIR
+               ": run scripts/lib/fetch-mibs";
         ::setenv("SNMPCONFPATH", dir_.path().c_str(), 1);
         ::setenv("SNMP_PERSISTENT_DIR", dir_.path().c_str(), 1);
         // Made by Net-SNMP on first use otherwise, with a note on standard error.
@@ -72,7 +73,7 @@ class MibCheckTest : public ::testing::Test {
 };
 
 TEST_F(MibCheckTest, SmilintFindsNothingAtItsMostDemandingLevel) {
-    const std::string mib = std::string(VYNLOOP_MIBS_DIR) + "/VYNLOOP-MIB.txt";
+    const std::string mib = std::string(VYNLOOP_MIB_DIR) + "/VYNLOOP-MIB.txt";
     EXPECT_EQ(Lint(mib), "");
     // The check reads smilint's words, not its status: a flawed copy must make it speak.
     std::ifstream in(mib);

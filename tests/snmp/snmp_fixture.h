@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "mml/store.h"
-#include "tests/snmp/snmp_rig.h"
 #include "tests/support/process.h"
+#include "tests/support/snmp_rig.h"
 
 namespace vyn::snmp::test {
 

@@ -6,7 +6,7 @@
 
 #include "mml/vocabulary.h"
 #include "snmp/completion_watch.h"
-#include "snmp/object_index.h"
+#include "snmp/layout/object_index.h"
 #include "snmp/row_directory.h"
 #include "snmp/set_check.h"
 #include "snmp/set_transaction.h"
@@ -107,14 +107,14 @@ TEST_F(WalkTest, ContinuesFromAnyPointInsideOrBetweenObjects) {
 
 // Value checks --------------------------------------------------------------------------------
 
-IncomingValue Integer(int64_t value) {
-    return {IncomingValue::Kind::Integer, value, {}};
+VarbindValue Integer(int64_t value) {
+    return {VarbindValue::Kind::Integer, value, {}};
 }
-IncomingValue Octets(std::string_view value) {
-    return {IncomingValue::Kind::Octets, 0, value};
+VarbindValue Octets(std::string_view value) {
+    return {VarbindValue::Kind::Octets, 0, value};
 }
 
-SetStatus Check(std::string_view column, const IncomingValue &value) {
+SetStatus Check(std::string_view column, const VarbindValue &value) {
     return CheckSetValue(*FindColumnByName(column)->column, value);
 }
 
@@ -128,7 +128,7 @@ TEST(SetCheckTest, ValuesPastTheMibsLimitsAreRefused) {
     EXPECT_EQ(Check("portLoopParity", Integer((int64_t{1} << 32) + ParityOdd)),
               SetStatus::WrongValue);
     EXPECT_EQ(Check("portRasStatus", Integer(RasStatusUnknown)), SetStatus::WrongValue);
-    EXPECT_EQ(Check("portLoopSpeed", {IncomingValue::Kind::Unsigned, 9600, {}}),
+    EXPECT_EQ(Check("portLoopSpeed", {VarbindValue::Kind::Unsigned, 9600, {}}),
               SetStatus::WrongType);
     EXPECT_EQ(Check("portLoopState", Integer(LoopStateStopping)), SetStatus::NoError);
     for (int32_t agentOnly : std::initializer_list<int32_t>{LoopStateIdle, LoopStateStopped,

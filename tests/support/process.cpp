@@ -19,7 +19,7 @@
 #include <thread>
 #include <utility>
 
-#include "board/client/unix_socket.h"
+#include "base/unix_socket.h"
 
 namespace vyn::test {
 

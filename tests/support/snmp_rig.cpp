@@ -1,4 +1,4 @@
-#include "tests/snmp/snmp_rig.h"
+#include "tests/support/snmp_rig.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -47,7 +47,7 @@ std::vector<std::string> CredentialArgs(Credentials credentials) {
 }  // namespace
 
 std::string MibSearchPath() {
-    return std::string(VYNLOOP_MIBS_DIR) + ":/usr/share/snmp/mibs";
+    return VYNLOOP_MIB_SEARCH_PATH;
 }
 
 int FreeUdpPort() {

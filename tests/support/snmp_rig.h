@@ -18,8 +18,8 @@ namespace vyn::snmp::test {
 
 using vyn::test::Finished;
 
-// Where the MIB modules are: the project's MIB and the standard ones (build/mibs), then the
-// Net-SNMP modules that Debian ships.
+// Where the MIB modules are: the build's copy of the project's MIB, the standard modules that
+// scripts/lib/fetch-mibs fetched, then the Net-SNMP modules that Debian ships.
 std::string MibSearchPath();
 
 // A UDP port on 127.0.0.1 that nothing listens on at the moment.
