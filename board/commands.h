@@ -9,7 +9,7 @@ namespace vyn::board {
 
 struct ServeArguments {
     std::string dir;
-    int ports = 0;
+    int ports = 0;          // 1 to BoardModel::kMaxPorts
     std::string storePath;  // --mib
     std::string instance;
 };

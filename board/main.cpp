@@ -4,6 +4,7 @@
 //   vynboard ctl --dir DIR [COMn] show
 #include <CLI/CLI.hpp>
 
+#include "board/board_model.h"
 #include "board/commands.h"
 
 int main(int argc, char **argv) {
@@ -14,7 +15,9 @@ int main(int argc, char **argv) {
     CLI::App *serveCommand = app.add_subcommand(
         "serve", "Create the ports and the control socket in DIR and run until SIGTERM");
     serveCommand->add_option("--dir", serve.dir, "Directory for the ports and Kyrx1")->required();
-    serveCommand->add_option("--ports", serve.ports, "Number of ports, COM1 ... COMN")->required();
+    serveCommand->add_option("--ports", serve.ports, "Number of ports, COM1 ... COMN")
+        ->required()
+        ->check(CLI::Range(1, vyn::board::BoardModel::kMaxPorts));
     serveCommand->add_option("--mib", serve.storePath, "Store to publish receive-error totals to");
     serveCommand->add_option("--instance", serve.instance, "Instance whose objects to set");
     serveCommand->footer(

@@ -35,9 +35,6 @@ int Fail(const std::string &message) {
 }
 
 int Serve(const ServeArguments &arguments) {
-    if (arguments.ports < 1 || arguments.ports > BoardModel::kMaxPorts) {
-        return Fail("--ports must be 1 to " + std::to_string(BoardModel::kMaxPorts));
-    }
     if (arguments.storePath.empty() != arguments.instance.empty()) {
         return Fail("--mib and --instance go together");
     }

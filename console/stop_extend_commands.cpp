@@ -1,12 +1,12 @@
 // stop INSTANCE PORT... [--wait] and extend INSTANCE PORT SECONDS: a running test's end and time.
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/loop_requests.h"
 #include "console/loop_state.h"
@@ -29,7 +29,7 @@ struct StopOptions {
 struct ExtendOptions {
     std::string instance;
     std::string port;
-    std::string seconds;
+    int32_t seconds = 0;  // more than LeaseRenewMargin
 };
 
 int RunStop(const GlobalOptions &globals, const StopOptions &options) {
@@ -100,13 +100,7 @@ Taken AwaitTaken(InstanceView &view, int port, int32_t seconds, mml::Error &erro
 }
 
 int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
-    int32_t seconds = 0;
-    if (!ParseInteger(options.seconds, seconds) || seconds <= LeaseRenewMargin) {
-        return Fail("bad value '" + options.seconds + "' for SECONDS: expected more than " +
-                    std::to_string(LeaseRenewMargin) +
-                    " (the agent takes a new time only when it is more than 10 s above what is "
-                    "left)");
-    }
+    const int32_t seconds = options.seconds;
     InstanceView view;
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
@@ -190,9 +184,21 @@ void AddStopExtendCommands(CommandSet &commands) {
     extendCommand->add_option("port", extend->port, "Port number 1 to 16, or its device name")
         ->required()
         ->type_name("PORT");
+    // A time the agent would never take is refused before anything is read.
+    const CLI::Validator renewable(
+        [](std::string &text) {
+            std::string error =
+                CLI::Range(LeaseRenewMargin + 1, std::numeric_limits<int32_t>::max())(text);
+            return error.empty()
+                       ? error
+                       : error + " (the agent takes a new time only when it is more " + "than " +
+                             std::to_string(LeaseRenewMargin) + " s above what is left)";
+        },
+        "");
     extendCommand->add_option("seconds", extend->seconds, "The new time left")
         ->required()
-        ->type_name("SECONDS");
+        ->type_name("SECONDS")
+        ->check(renewable);
 }
 
 }  // namespace vyn::console

@@ -32,11 +32,6 @@ void SessionCloser::operator()(void *session) const {
 }
 
 SnmpSession OpenSnmpSession(const RemoteOptions &remote, std::string &reason) {
-    if (!remote.version.empty() && remote.version != "1" && remote.version != "2c" &&
-        remote.version != "3") {
-        reason = "bad SNMP version '" + remote.version + "': 1, 2c or 3";
-        return nullptr;
-    }
     InitLibrary();
     std::vector<std::string> words{"vynloopctl"};
     auto option = [&words](const char *flag, const std::string &value) {
