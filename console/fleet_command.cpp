@@ -34,8 +34,8 @@ struct RackInstance {
 
 struct Rack {
     std::string host;
-    std::unique_ptr<ObjectAccess> objects;
-    std::string error;  // empty when the rack answered
+    std::unique_ptr<ObjectAccess> objects;  // null when no session could be opened
+    std::string error;                      // empty when the rack answered
     std::vector<RackInstance> instances;
 };
 
@@ -80,6 +80,102 @@ uint32_t Count(const PortSnapshot &port, std::string_view object) {
     return static_cast<uint32_t>(port.Integer(object));
 }
 
+// Opens a session to every host, one after the other (option parsing is not thread-safe); a
+// host whose session cannot be opened keeps the reason and is listed as unreachable.
+std::vector<Rack> OpenRacks(const RemoteOptions &remote, const std::vector<std::string> &hosts) {
+    std::vector<Rack> racks(hosts.size());
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        RemoteOptions one = remote;
+        one.host = hosts[i];
+        racks[i].host = hosts[i];
+        racks[i].objects = OpenSnmpAccess(one, racks[i].error);
+    }
+    return racks;
+}
+
+// Reads every rack that has a session, each on its own thread.
+void ReadRacks(std::vector<Rack> &racks) {
+    std::vector<std::jthread> readers;
+    for (Rack &rack : racks) {
+        if (rack.objects) {
+            readers.emplace_back([&rack] { ReadRack(rack); });
+        }
+    }
+}
+
+Outcome PortOutcome(const PortSnapshot &port) {
+    return ClassifyOutcome(port.State(), port.Result());
+}
+
+// The exit status: a rack that could not be read outweighs a port that failed.
+int FleetStatus(const std::vector<Rack> &racks) {
+    bool failed = false;
+    for (const Rack &rack : racks) {
+        if (!rack.error.empty()) {
+            return kExitFailure;
+        }
+        for (const RackInstance &instance : rack.instances) {
+            for (const PortSnapshot &port : instance.ports) {
+                Outcome outcome = PortOutcome(port);
+                failed = failed || outcome == Outcome::Errors || outcome == Outcome::Failed;
+            }
+        }
+    }
+    return failed ? kExitNegative : kExitSuccess;
+}
+
+void PrintFleetJson(const std::vector<Rack> &racks) {
+    nlohmann::json document = {{"hosts", nlohmann::json::array()}};
+    for (const Rack &rack : racks) {
+        nlohmann::json host = {{"host", rack.host}, {"reachable", rack.error.empty()}};
+        if (!rack.error.empty()) {
+            host["error"] = rack.error;
+        }
+        host["instances"] = nlohmann::json::array();
+        for (const RackInstance &instance : rack.instances) {
+            nlohmann::json ports = nlohmann::json::array();
+            for (const PortSnapshot &port : instance.ports) {
+                ports.push_back({{"port", port.port},
+                                 {"device", port.Device()},
+                                 {"loopState", port.State()},
+                                 {"loopStateWord", LoopStateWord(port.State())},
+                                 {"outcome", OutcomeWord(PortOutcome(port))},
+                                 {"result", port.Result()},
+                                 {"rate", Count(port, "portLoopRate")},
+                                 {"avgRate", Count(port, "portLoopAvgRate")}});
+            }
+            host["instances"].push_back(
+                {{"instance", instance.instance}, {"ports", std::move(ports)}});
+        }
+        document["hosts"].push_back(std::move(host));
+    }
+    std::cout << DumpJson(document) << std::endl;
+}
+
+void PrintFleetTable(const std::vector<Rack> &racks) {
+    std::vector<std::vector<std::string>> rows{{"HOST", "INSTANCE", "PORT", "DEVICE", "STATE",
+                                                "OUTCOME", "RATE", "AVG RATE", "LAST RESULT"}};
+    for (const Rack &rack : racks) {
+        if (!rack.error.empty()) {
+            rows.push_back(
+                {rack.host, "-", "-", "-", "unreachable", "-", "-", "-", OneLine(rack.error)});
+            continue;
+        }
+        for (const RackInstance &instance : rack.instances) {
+            for (const PortSnapshot &port : instance.ports) {
+                rows.push_back({rack.host, instance.instance, std::to_string(port.port),
+                                OneLine(port.Device()), LoopStateWord(port.State()),
+                                std::string(OutcomeWord(PortOutcome(port))),
+                                std::to_string(Count(port, "portLoopRate")),
+                                std::to_string(Count(port, "portLoopAvgRate")),
+                                OneLine(port.Result())});
+            }
+        }
+    }
+    PrintTable(rows);
+    std::cout << std::flush;
+}
+
 int RunFleetStatus(const GlobalOptions &globals, const FleetOptions &options) {
     std::vector<std::string> hosts = options.hosts;
     std::string reason;
@@ -89,92 +185,14 @@ int RunFleetStatus(const GlobalOptions &globals, const FleetOptions &options) {
     if (hosts.empty()) {
         return Fail("no hosts given (HOST... or --hosts-file FILE)");
     }
-    // Sessions are opened one after the other (option parsing is not thread-safe); each rack
-    // is then read on its own thread with its own session.
-    std::vector<Rack> racks(hosts.size());
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        RemoteOptions remote = globals.remote;
-        remote.host = hosts[i];
-        racks[i].host = hosts[i];
-        racks[i].objects = OpenSnmpAccess(remote, reason);
-        if (!racks[i].objects) {
-            return Fail(reason);
-        }
-    }
-    {
-        std::vector<std::jthread> readers;
-        for (Rack &rack : racks) {
-            readers.emplace_back([&rack] { ReadRack(rack); });
-        }
-    }
-
-    bool unreachable = false;
-    bool failed = false;
-    for (const Rack &rack : racks) {
-        unreachable = unreachable || !rack.error.empty();
-        for (const RackInstance &instance : rack.instances) {
-            for (const PortSnapshot &port : instance.ports) {
-                Outcome outcome = ClassifyOutcome(port.State(), port.Result());
-                failed = failed || outcome == Outcome::Errors || outcome == Outcome::Failed;
-            }
-        }
-    }
-
+    std::vector<Rack> racks = OpenRacks(globals.remote, hosts);
+    ReadRacks(racks);
     if (options.json) {
-        nlohmann::json document = {{"hosts", nlohmann::json::array()}};
-        for (const Rack &rack : racks) {
-            nlohmann::json host = {{"host", rack.host}, {"reachable", rack.error.empty()}};
-            if (!rack.error.empty()) {
-                host["error"] = rack.error;
-            }
-            host["instances"] = nlohmann::json::array();
-            for (const RackInstance &instance : rack.instances) {
-                nlohmann::json ports = nlohmann::json::array();
-                for (const PortSnapshot &port : instance.ports) {
-                    ports.push_back(
-                        {{"port", port.port},
-                         {"device", port.Device()},
-                         {"loopState", port.State()},
-                         {"loopStateWord", LoopStateWord(port.State())},
-                         {"outcome", OutcomeWord(ClassifyOutcome(port.State(), port.Result()))},
-                         {"result", port.Result()},
-                         {"rate", Count(port, "portLoopRate")},
-                         {"avgRate", Count(port, "portLoopAvgRate")}});
-                }
-                host["instances"].push_back(
-                    {{"instance", instance.instance}, {"ports", std::move(ports)}});
-            }
-            document["hosts"].push_back(std::move(host));
-        }
-        std::cout << DumpJson(document) << std::endl;
+        PrintFleetJson(racks);
     } else {
-        std::vector<std::vector<std::string>> rows{{"HOST", "INSTANCE", "PORT", "DEVICE", "STATE",
-                                                    "OUTCOME", "RATE", "AVG RATE", "LAST RESULT"}};
-        for (const Rack &rack : racks) {
-            if (!rack.error.empty()) {
-                rows.push_back(
-                    {rack.host, "-", "-", "-", "unreachable", "-", "-", "-", OneLine(rack.error)});
-                continue;
-            }
-            for (const RackInstance &instance : rack.instances) {
-                for (const PortSnapshot &port : instance.ports) {
-                    Outcome outcome = ClassifyOutcome(port.State(), port.Result());
-                    rows.push_back({rack.host, instance.instance, std::to_string(port.port),
-                                    OneLine(port.Device()), LoopStateWord(port.State()),
-                                    std::string(OutcomeWord(outcome)),
-                                    std::to_string(Count(port, "portLoopRate")),
-                                    std::to_string(Count(port, "portLoopAvgRate")),
-                                    OneLine(port.Result())});
-                }
-            }
-        }
-        PrintTable(rows);
-        std::cout << std::flush;
+        PrintFleetTable(racks);
     }
-    if (unreachable) {
-        return kExitFailure;
-    }
-    return failed ? kExitNegative : kExitSuccess;
+    return FleetStatus(racks);
 }
 
 }  // namespace

@@ -147,6 +147,15 @@ TEST_F(FleetTest, ExitStatusFollowsTheWorstPortAndBadInputIsOneLine) {
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(run.out.rfind("HOST", 0), 0u) << run.out;
 
+    // A host that no session can be opened to is listed with the reason; the others are read.
+    std::vector<std::string> withUnknown{"no-such-host.invalid", hosts[0], hosts[1]};
+    run = Fleet(withUnknown);
+    EXPECT_EQ(run.status, 2) << run.out << run.err;
+    EXPECT_TRUE(std::regex_search(
+        run.out, std::regex("no-such-host.invalid +- +- +- +unreachable +- +- +- +cannot reach")))
+        << run.out;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("rack1 +2 +COM2 +idle +none"))) << run.out;
+
     // A failed test on one rack's port 2, as its agent would publish it.
     mml::Error error;
     auto store = mml::Store::Open(racks_[1].rig->StorePath(), error);
