@@ -1,10 +1,6 @@
 // GetVersionExA: the kernel's release as the version numbers, reported as the NT platform.
-//
-// The environment variable VYNLOOP_TEST_PLATFORM_ID (0, 1 or 2), read at every call, replaces
-// the platform id, so that tests can drive the code that other platforms take.
 #include <sys/utsname.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/error.h"
@@ -14,14 +10,6 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA must keep its Win32
 namespace vyn::platform {
 
 namespace {
-
-DWORD PlatformId() {
-    const char *value = std::getenv("VYNLOOP_TEST_PLATFORM_ID");
-    if (value != nullptr && value[0] >= '0' && value[0] <= '2' && value[1] == '\0') {
-        return static_cast<DWORD>(value[0] - '0');
-    }
-    return VER_PLATFORM_WIN32_NT;
-}
 
 // Reads the leading decimal number of `text` and moves past it and one separator after it.
 DWORD NextNumber(const char *&text) {
@@ -57,7 +45,7 @@ BOOL WINAPI GetVersionExA(OSVERSIONINFOA *info) {
         info->dwMinorVersion = vyn::platform::NextNumber(release);
         info->dwBuildNumber = vyn::platform::NextNumber(release);
     }
-    info->dwPlatformId = vyn::platform::PlatformId();
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
     std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
     return TRUE;
 }

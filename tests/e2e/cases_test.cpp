@@ -55,6 +55,18 @@ TEST_F(CasesTest, ExternalLoopbackNeedsAPlug) {
     EXPECT_TRUE(StartsWith(looped.text, kComplete)) << looped.text;
 }
 
+// Where the system is not NT the agent switches the internal loopback through the board's control
+// device, by the port's index: COM3's loop, not its neighbour's, brings the pattern back.
+TEST_F(EngineTest, InternalLoopbackThroughTheControlDeviceByPortIndex) {
+    agentProgram_ = WINDOWS95_AGENT_PATH;
+    StartSystem(4);
+    BoardSet(3, "plug=none");
+    Request(3, {{"portLoopMode", std::to_string(LoopModeInternal)}, {"portLoopTime", "2"}});
+    TestEnd end = WaitForEnd(3);
+    EXPECT_EQ(end.state, LoopStateComplete);
+    EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << end.text;
+}
+
 TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     BoardSet(1, "corrupt=1000");
     // Reads of one whole pattern, so that every corrupted character is one data error.

@@ -51,7 +51,7 @@ class EndToEndTest : public ::testing::Test {
     }
 
     std::unique_ptr<Child> StartAgent(const std::vector<std::string> &words) {
-        std::vector<std::string> argv{Program("vynloop")};
+        std::vector<std::string> argv{agentProgram_};
         argv.insert(argv.end(), words.begin(), words.end());
         return std::make_unique<Child>(argv);
     }
@@ -77,6 +77,7 @@ class EndToEndTest : public ::testing::Test {
     }
 
     TempDir dir_;
+    std::string agentProgram_ = Program("vynloop");
     std::string mib_;
     std::string run_;
     std::string dev_;
