@@ -5,10 +5,12 @@
 //                memory (under 8 MiB)
 //   line-921600  the same at 921600 8N1 (processor share shown, not asserted)
 //   idle         a resident agent with 16 ports and no test: processor share (under 0.5%)
-//   start        from the request (portLoopState requested) committed to the first character at the
-//   port (at most
-//                700 ms), ten times
-// Usage: agent_bench [line-115200|line-921600|idle|start]...   (none: all of them)
+//   start        from the request (portLoopState requested) committed to the first character at
+//                the port (at most 700 ms), ten times
+//   stop         from the stop request (portLoopState stopping) committed to the published result
+//                (at most 3 s: half a second to see it, two monitor samples, half a second to
+//                report), five times
+// Usage: agent_bench [line-115200|line-921600|idle|start|stop]...   (none: all of them)
 // Every figure is printed as a "result" line (see verdict.h); the exit status is 1 when a target
 // is missed, 2 on a usage error.
 #include <algorithm>
@@ -47,6 +49,8 @@ constexpr double kIdleCpuCeilingPercent = 0.5;
 constexpr double kMemoryCeilingMib = 8.0;
 constexpr double kStartCeilingMs = 700.0;
 constexpr int kStartRepeats = 10;
+constexpr double kStopCeilingMs = 3000.0;
+constexpr int kStopRepeats = 5;
 
 // The agent's processor time over a stretch, as a percentage of one core.
 class CpuShare {
@@ -291,6 +295,53 @@ bool StartLatency() {
            pass;
 }
 
+// A test without a time limit on COM1, stopped at a random moment of the agent's polling period;
+// the time until the port's result is published.
+bool StopLatency() {
+    const std::string name = "stop_latency_max";
+    AgentRig rig("bench", kPorts);
+    std::string error;
+    if (!rig.Start(error) ||
+        !rig.Set({{rig.Name("portLoopSpeed", 1), 115200}, {rig.Name("portLoopTime", 1), 0}},
+                 error)) {
+        return Failed(name, error);
+    }
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> pause(0, 1000);
+    std::vector<double> stops;
+    for (int repeat = 0; repeat < kStopRepeats; ++repeat) {
+        std::vector<int32_t> state;
+        auto running = [&] {
+            return rig.GetIntegers({rig.Name("portLoopState", 1)}, state, error) &&
+                   state[0] == LoopStateRunning;
+        };
+        if (!rig.Set({{rig.Name("portLoopState", 1), LoopStateRequested}}, error) ||
+            !vyn::test::WaitFor(running)) {
+            return Failed(name, "the test did not start: " + error);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        if (!rig.Set({{rig.Name("portLoopState", 1), LoopStateStopping}}, error)) {
+            return Failed(name, error);
+        }
+        Clock::time_point asked = Clock::now();
+        bool stopped = vyn::test::WaitFor(
+            [&] {
+                return rig.GetIntegers({rig.Name("portLoopState", 1)}, state, error) &&
+                       state[0] == LoopStateStopped;
+            },
+            30000);
+        if (!stopped) {
+            return Failed(name, "the test did not stop within 30 s");
+        }
+        stops.push_back(Milliseconds(Clock::now() - asked));
+        std::printf("  stop %d: result published after %6.1f ms\n", repeat + 1, stops.back());
+    }
+    std::printf("stop latency over %d stops: median %.1f ms, max %.1f ms\n", kStopRepeats,
+                Median(stops), *std::max_element(stops.begin(), stops.end()));
+    return Verdict(name, *std::max_element(stops.begin(), stops.end()), Bound::kAtMost,
+                   kStopCeilingMs, "ms", 1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -299,5 +350,6 @@ int main(int argc, char **argv) {
                                      {{"line-115200", [] { return LineUse(115200, true); }},
                                       {"line-921600", [] { return LineUse(921600, false); }},
                                       {"idle", Idle},
-                                      {"start", StartLatency}});
+                                      {"start", StartLatency},
+                                      {"stop", StopLatency}});
 }

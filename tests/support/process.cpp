@@ -43,11 +43,22 @@ struct Stream {
     std::string file;
 };
 
-// Starts argv with standard input from /dev/null.
-pid_t Spawn(const std::vector<std::string> &argv, const Stream &out, const Stream &err) {
+// The descriptor a socket handed to a child gets, as systemd's socket activation numbers them.
+constexpr int kFirstListenFd = 3;
+
+// Starts argv with standard input from /dev/null; `listening`, when not -1, becomes the child's
+// descriptor 3, announced as an activated socket (LISTEN_FDS=1, LISTEN_PID its own pid, which
+// only a shell that execs the program knows).
+pid_t Spawn(std::vector<std::string> argv, const Stream &out, const Stream &err,
+            int listening = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (listening >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, listening, kFirstListenFd);
+        argv.insert(argv.begin(),
+                    {"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 exec \"$0\" \"$@\""});
+    }
     int ends[2][2] = {{-1, -1}, {-1, -1}};
     const Stream *streams[2] = {&out, &err};
     for (int i = 0; i < 2; ++i) {
@@ -173,8 +184,8 @@ Child::Child(const std::vector<std::string> &argv) {
 }
 
 Child::Child(const std::vector<std::string> &argv, const std::string &outFile,
-             const std::string &errFile) {
-    pid_ = Spawn(argv, Stream{nullptr, outFile}, Stream{nullptr, errFile});
+             const std::string &errFile, int listening) {
+    pid_ = Spawn(argv, Stream{nullptr, outFile}, Stream{nullptr, errFile}, listening);
 }
 
 Child::~Child() {

@@ -52,8 +52,11 @@ class Child {
     // Standard output into a pipe that ReadLine reads; standard error as this process's.
     explicit Child(const std::vector<std::string> &argv);
     // Standard output and error into these files (created or emptied), to be read at any time.
+    // `listening`, when not -1, is a bound socket that the child gets as its descriptor 3, with
+    // the variables of systemd's socket activation, so that a daemon that takes activated
+    // sockets serves on it instead of binding a port of its own.
     Child(const std::vector<std::string> &argv, const std::string &outFile,
-          const std::string &errFile);
+          const std::string &errFile, int listening = -1);
     ~Child();
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;

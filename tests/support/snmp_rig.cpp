@@ -1,6 +1,7 @@
 #include "tests/support/snmp_rig.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -50,24 +51,24 @@ std::string MibSearchPath() {
     return VYNLOOP_MIB_SEARCH_PATH;
 }
 
-int FreeUdpPort() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+UdpPort::UdpPort() {
+    // Close-on-exec, and above descriptor 3, which a child takes it as.
+    UniqueFd low(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (low.Valid()) {
+        fd_.Reset(::fcntl(low.Get(), F_DUPFD_CLOEXEC, 10));
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    int port = -1;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
+    if (fd_.Valid() &&
+        ::bind(fd_.Get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::getsockname(fd_.Get(), reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+        port_ = ntohs(address.sin_port);
     }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
 }
 
-SnmpRig::SnmpRig(std::string dir) : dir_(std::move(dir)), trapPort_(FreeUdpPort()) {
+SnmpRig::SnmpRig(std::string dir) : dir_(std::move(dir)) {
     // cert_indexes: made by Net-SNMP on first use otherwise, with a note on standard error.
     for (const char *sub : {"/persist", "/persist/cert_indexes", "/run", "/dev"}) {
         ::mkdir((dir_ + sub).c_str(), 0700);
@@ -111,25 +112,22 @@ bool SnmpRig::StartMasterWith(const std::string &config, std::string &why) {
     std::string text = config;
     for (const auto &[mark, value] :
          {std::pair<std::string, std::string>{"@AGENTX@", dir_ + "/agentx.sock"},
-          {"@TRAPSINK@", "127.0.0.1:" + std::to_string(trapPort_)}}) {
+          {"@TRAPSINK@", trapPort_.Address()}}) {
         for (std::size_t at; (at = text.find(mark)) != std::string::npos;) {
             text.replace(at, mark.size(), value);
         }
     }
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = FreeUdpPort();
-        // Only 127.0.0.1, and notifications leave from it too.
-        Write(dir_ + "/snmpd.conf", "[snmp] clientaddr 127.0.0.1\nagentaddress udp:" +
-                                        MasterAddress() + "\nagentXTimeout 5\n" + text);
-        master_ = std::make_unique<vyn::test::Child>(
-            std::vector<std::string>{kMasterProgram, "-f", "-Lf", dir_ + "/snmpd.log", "-C", "-c",
-                                     dir_ + "/snmpd.conf", "-I", "-smux"},
-            dir_ + "/snmpd.out", dir_ + "/snmpd.err");
-        if (WaitAnswer({"snmpget", "-On", kUptime}, ".1.3.6.1.2.1.1.3.0", kReadyLimitMs)) {
-            return true;
-        }
-        master_.reset();  // the port may have been taken meanwhile: another one
+    // Only 127.0.0.1, and notifications leave from it too. snmpd serves on the rig's socket.
+    Write(dir_ + "/snmpd.conf", "[snmp] clientaddr 127.0.0.1\nagentaddress udp:" + MasterAddress() +
+                                    "\nagentXTimeout 5\n" + text);
+    master_ = std::make_unique<vyn::test::Child>(
+        std::vector<std::string>{kMasterProgram, "-f", "-Lf", dir_ + "/snmpd.log", "-C", "-c",
+                                 dir_ + "/snmpd.conf", "-I", "-smux"},
+        dir_ + "/snmpd.out", dir_ + "/snmpd.err", masterPort_.fd());
+    if (WaitAnswer({"snmpget", "-On", kUptime}, ".1.3.6.1.2.1.1.3.0", kReadyLimitMs)) {
+        return true;
     }
+    master_.reset();
     why = "snmpd did not answer: " + MasterLog();
     return false;
 }
@@ -154,9 +152,9 @@ bool SnmpRig::StartTrapReceiver(std::string &why) {
         std::vector<std::string>{kReceiverProgram, "-f", "-X", "-C", "-c", dir_ + "/snmptrapd.conf",
                                  "-Lf", dir_ + "/traps.log", "-M", MibSearchPath(), "-m",
                                  "VYNLOOP-MIB", "-F", "vynloop-trap %v\\n",
-                                 "udp:127.0.0.1:" + std::to_string(trapPort_)},
-        dir_ + "/snmptrapd.out", dir_ + "/snmptrapd.err");
-    const std::string target = "127.0.0.1:" + std::to_string(trapPort_);
+                                 "udp:" + trapPort_.Address()},
+        dir_ + "/snmptrapd.out", dir_ + "/snmptrapd.err", trapPort_.fd());
+    const std::string target = trapPort_.Address();
     bool ready = vyn::test::WaitFor(
         [&] {
             vyn::test::RunProgram({"/usr/bin/snmptrap", "-v2c", "-c", kReadCommunity, target, "",

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "tests/support/process.h"
 
 namespace vyn::snmp::test {
@@ -22,8 +23,20 @@ using vyn::test::Finished;
 // scripts/lib/fetch-mibs fetched, then the Net-SNMP modules that Debian ships.
 std::string MibSearchPath();
 
-// A UDP port on 127.0.0.1 that nothing listens on at the moment.
-int FreeUdpPort();
+// A UDP socket on a port of 127.0.0.1 that the kernel chose, held as long as this lives, so that no
+// other process can take the port meanwhile. Handed to snmpd or snmptrapd it is their listening
+// socket (whichever of them runs); kept to itself, it is a port where requests go unanswered.
+class UdpPort {
+  public:
+    UdpPort();
+    int fd() const { return fd_.Get(); }
+    int port() const { return port_; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  private:
+    UniqueFd fd_;
+    int port_ = -1;
+};
 
 // How a tool authenticates: the read-only community, the read-write one, the SNMPv3 user.
 enum class Credentials { ReadOnly, ReadWrite, User, WrongPassword };
@@ -68,7 +81,7 @@ class SnmpRig {
 
     pid_t subagentPid() const { return subagent_ ? subagent_->pid() : -1; }
     std::string SubagentLog() const;
-    std::string MasterAddress() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string MasterAddress() const { return masterPort_.Address(); }
 
     // A Net-SNMP tool ("snmpget", "snmpset", ...) against the master, with the MIB loaded.
     // Leading arguments that start with '-' are options: they go before the master's address.
@@ -93,8 +106,8 @@ class SnmpRig {
     void EndStartedAgents();
 
     std::string dir_;
-    int port_ = 0;
-    int trapPort_ = 0;
+    UdpPort masterPort_;
+    UdpPort trapPort_;
     std::unique_ptr<vyn::test::Child> master_;
     std::unique_ptr<vyn::test::Child> receiver_;
     std::unique_ptr<vyn::test::Child> subagent_;
