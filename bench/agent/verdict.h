@@ -1,6 +1,6 @@
 // One line per measured figure, compared with its target, in a form that people read and
 // scripts/bench collects:
-//   result <name> measured=<value><unit> target=<bound><value><unit> ratio=<r> PASS|FAIL
+//   result <name> measured=<value><unit> target=<bound><value><unit> ratio=<r> PASS|FAIL [note]
 // The ratio is measured / target: at least 1 passes a floor, at most 1 (below 1 for "under")
 // passes a ceiling.
 #pragma once
@@ -44,13 +44,15 @@ inline bool Meets(double measured, Bound bound, double target) {
 }
 
 // Prints the result line and returns whether the target is met. `digits` is the number of
-// decimals of the value and the target.
+// decimals of the value and the target; `note`, when given, is shown after the verdict (a
+// figure to read beside the judged one).
 inline bool Verdict(const std::string &name, double measured, Bound bound, double target,
-                    const char *unit, int digits) {
+                    const char *unit, int digits, const std::string &note = "") {
     bool pass = Meets(measured, bound, target);
-    std::printf("result %s measured=%.*f%s target=%s%.*f%s ratio=%.4f %s\n", name.c_str(), digits,
-                measured, unit, BoundText(bound), digits, target, unit,
-                target != 0 ? measured / target : 0.0, pass ? "PASS" : "FAIL");
+    std::printf("result %s measured=%.*f%s target=%s%.*f%s ratio=%.4f %s%s%s\n", name.c_str(),
+                digits, measured, unit, BoundText(bound), digits, target, unit,
+                target != 0 ? measured / target : 0.0, pass ? "PASS" : "FAIL",
+                note.empty() ? "" : " ", note.c_str());
     std::fflush(stdout);
     return pass;
 }
