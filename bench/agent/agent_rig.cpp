@@ -49,9 +49,9 @@ AgentRig::~AgentRig() {
 }
 
 bool AgentRig::Start(std::string &error) {
-    std::string mib = dir_ / "mib.db";
+    std::string storePath = dir_ / "mib.db";
     std::string dev = dir_ / "dev";
-    setenv("VYNLOOP_MIB", mib.c_str(), 1);
+    setenv("VYNLOOP_MIB", storePath.c_str(), 1);
     setenv("VYNLOOP_RUNDIR", (dir_ / "run").c_str(), 1);
     setenv("VYNLOOP_DEVDIR", dev.c_str(), 1);
     std::error_code made;
@@ -77,7 +77,7 @@ bool AgentRig::Start(std::string &error) {
         return false;
     }
     mml::Error storeError;
-    store_ = mml::Store::Open(mib, storeError);
+    store_ = mml::Store::Open(storePath, storeError);
     if (!store_) {
         error = "cannot open the store: " + Describe(storeError);
         return false;

@@ -17,10 +17,10 @@ namespace {
 class AgentStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        mib_ = dir_ / "mib.db";
-        setenv("VYNLOOP_MIB", mib_.c_str(), 1);
+        storePath_ = dir_ / "mib.db";
+        setenv("VYNLOOP_MIB", storePath_.c_str(), 1);
         mml::Error error;
-        auto store = mml::Store::Create(mib_, error);
+        auto store = mml::Store::Create(storePath_, error);
         ASSERT_TRUE(store) << error.message;
         mml::PortDevice ports[] = {{3, "COM12"}};
         ASSERT_TRUE(store->Provision("abc", ports, true, error)) << error.message;
@@ -33,7 +33,7 @@ class AgentStoreTest : public ::testing::Test {
     void TearDown() override { MMLTerminate(session_); }
 
     std::vector<std::string> Get(const std::vector<std::string> &names) {
-        std::vector<std::string> argv{Program("vynloopctl"), "--mib", mib_, "get"};
+        std::vector<std::string> argv{Program("vynloopctl"), "--mib", storePath_, "get"};
         argv.insert(argv.end(), names.begin(), names.end());
         Finished got = RunProgram(argv);
         EXPECT_EQ(got.status, 0) << got.err;
@@ -46,7 +46,7 @@ class AgentStoreTest : public ::testing::Test {
     }
 
     TempDir dir_;
-    std::string mib_;
+    std::string storePath_;
     MmlSessionHandle session_ = 0;
     PortTestEntry *entry_ = nullptr;
 };

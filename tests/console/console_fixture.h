@@ -30,8 +30,8 @@ class ConsoleTest : public ::testing::Test {
         std::string pattern = (std::filesystem::temp_directory_path() / "vynctl.XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        mib_ = dir_ + "/mib.db";
-        ::setenv("VYNLOOP_MIB", mib_.c_str(), 1);
+        storePath_ = dir_ + "/mib.db";
+        ::setenv("VYNLOOP_MIB", storePath_.c_str(), 1);
         ::setenv("VYNLOOP_RUNDIR", (dir_ + "/run").c_str(), 1);
         ASSERT_NE(std::getenv("VYNLOOP_BIN_DIR"), nullptr)
             << "VYNLOOP_BIN_DIR names the programs under test";
@@ -64,7 +64,7 @@ class ConsoleTest : public ::testing::Test {
     }
 
     std::string dir_;
-    std::string mib_;
+    std::string storePath_;
     std::string ctl_;
     std::vector<pid_t> agents_;
 };

@@ -42,7 +42,7 @@ TEST_F(ConsoleTest, InitProvisionsEveryPortObjectWithItsDefault) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, Lines({"", "0", "0", "0", "0", "0", "0", "0", ""}));
     struct stat info {};
-    ASSERT_EQ(::stat(mib_.c_str(), &info), 0);
+    ASSERT_EQ(::stat(storePath_.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
@@ -61,12 +61,12 @@ TEST_F(ConsoleTest, InitAgainRenamesAndAddsPortsButKeepsResults) {
 
 TEST_F(ConsoleTest, SetIsTypedAndAllOrNothing) {
     ASSERT_EQ(Ctl({"init", "demo", "1=COM1"}).status, 0);
-    ASSERT_EQ(Ctl({"--mib", mib_, "set", "portLoopSpeed.demo.1=-2147483648",
+    ASSERT_EQ(Ctl({"--mib", storePath_, "set", "portLoopSpeed.demo.1=-2147483648",
                    "portLoopTime.demo.1=+30", "portLoopUData.demo.1=a=b c", "portName.demo.1="})
                   .status,
               0);
     Finished run = Ctl({"get", "portLoopSpeed.demo.1", "portLoopTime.demo.1",
-                        "portLoopUData.demo.1", "portName.demo.1", "--mib", mib_});
+                        "portLoopUData.demo.1", "portName.demo.1", "--mib", storePath_});
     EXPECT_EQ(run.out, Lines({"-2147483648", "30", "a=b c", ""}));
 
     for (const char *bad :
@@ -90,7 +90,7 @@ TEST_F(ConsoleTest, BadInputGivesOneLineAndWritesNothing) {
     ExpectError({"init", "de,mo", "1=COM1"});
     ExpectError({"init", std::string(32, 'i'), "1=COM1"});
     ExpectError({"init", "demo"});
-    EXPECT_FALSE(std::filesystem::exists(mib_)) << "a refused init creates no store";
+    EXPECT_FALSE(std::filesystem::exists(storePath_)) << "a refused init creates no store";
 
     ASSERT_EQ(Ctl({"init", "demo", "1=COM1"}).status, 0);
     ExpectError({"get", "portLoopState.demo.1", "portLoopState.demo.2"});
@@ -118,15 +118,15 @@ TEST_F(ConsoleTest, BadInputGivesOneLineAndWritesNothing) {
               Lines({Shown(LoopStateIdle), Shown(ParityNone)}));
     EXPECT_EQ(Ctl({"ping", "demo"}).status, 1) << "no agent was started";
 
-    std::filesystem::remove(mib_);
-    std::ofstream(mib_) << std::string(2048, 'x');
+    std::filesystem::remove(storePath_);
+    std::ofstream(storePath_) << std::string(2048, 'x');
     for (const auto &args : std::vector<std::vector<std::string>>{{"init", "demo", "1=COM1"},
                                                                   {"get", "portName.demo.1"},
                                                                   {"set", "portName.demo.1=COM2"},
                                                                   {"status", "demo"}}) {
         ExpectError(args);
     }
-    std::ifstream in(mib_);
+    std::ifstream in(storePath_);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(2048, 'x'));
 }
 

@@ -17,11 +17,11 @@ namespace vyn::test {
 class EndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        mib_ = dir_ / "mib.db";
+        storePath_ = dir_ / "mib.db";
         run_ = dir_ / "run";
         dev_ = dir_ / "dev";
         std::filesystem::create_directories(dev_);
-        setenv("VYNLOOP_MIB", mib_.c_str(), 1);
+        setenv("VYNLOOP_MIB", storePath_.c_str(), 1);
         setenv("VYNLOOP_RUNDIR", run_.c_str(), 1);
         setenv("VYNLOOP_DEVDIR", dev_.c_str(), 1);
     }
@@ -63,7 +63,7 @@ class EndToEndTest : public ::testing::Test {
     std::unique_ptr<Child> StartBoard(int ports, const std::string &instance = "") {
         std::vector<std::string> extra;
         if (!instance.empty()) {
-            extra = {"--mib", mib_, "--instance", instance};
+            extra = {"--mib", storePath_, "--instance", instance};
         }
         auto board = ::vyn::test::StartBoard(dev_, ports, extra);
         EXPECT_NE(board, nullptr) << "vynboard did not start";
@@ -78,7 +78,7 @@ class EndToEndTest : public ::testing::Test {
 
     TempDir dir_;
     std::string agentProgram_ = Program("vynloop");
-    std::string mib_;
+    std::string storePath_;
     std::string run_;
     std::string dev_;
 };

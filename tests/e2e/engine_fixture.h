@@ -63,7 +63,7 @@ class EngineTest : public EndToEndTest {
     mml::Value Read(const std::string &name) {
         if (!store_) {
             mml::Error error;
-            store_ = mml::Store::Open(mib_, error);
+            store_ = mml::Store::Open(storePath_, error);
             EXPECT_TRUE(store_) << error.message;
         }
         mml::Value value;
