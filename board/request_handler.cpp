@@ -86,16 +86,32 @@ std::string Counters(const PortCounters &counters) {
            " overruns=" + value(counters.overruns);
 }
 
-// The changes of one SET request, applied only once all of them are valid.
-struct PortChanges {
-    std::optional<Plug> plug;
-    std::optional<bool> loopback;
-    std::optional<std::uint32_t> corrupt;
-    std::optional<std::uint32_t> framing;
-    std::optional<std::vector<std::uint8_t>> stray;
-    std::optional<std::size_t> receiveBuffer;
-    std::optional<bool> hold;
-};
+// Applies the changes of a SET whose settings were all valid.
+void Apply(PortChanges &changes, Port &port) {
+    if (changes.plug) {
+        port.plug = *changes.plug;
+    }
+    if (changes.loopback) {
+        port.loopback = *changes.loopback;
+    }
+    if (changes.corrupt) {
+        port.faults.SetCorruptEvery(*changes.corrupt);
+    }
+    if (changes.framing) {
+        port.faults.SetFramingEvery(*changes.framing);
+    }
+    if (changes.stray) {
+        port.faults.SetStray(std::move(*changes.stray));
+    }
+    if (changes.receiveBuffer) {
+        port.SetReceiveBuffer(*changes.receiveBuffer);
+    }
+    if (changes.hold && *changes.hold && port.ras() == RasState::kFree) {
+        port.Hold();
+    } else if (changes.hold && !*changes.hold) {
+        port.Release();
+    }
+}
 
 }  // namespace
 
@@ -316,6 +332,49 @@ Answer RequestHandler::Held(const Words &args) {
     return port == nullptr ? answer : Ok(port->ras() == RasState::kHeld ? "yes" : "no");
 }
 
+// One key=value of a SET into `changes`: kValid, kBadValue or kUnknownKey.
+RequestHandler::Setting RequestHandler::ParseSetting(std::string_view key, std::string_view value,
+                                                     PortChanges &changes) {
+    bool valid = true;
+    if (key == "plug") {
+        Plug plug;
+        if (value == "loop") {
+            plug.kind = Plug::Kind::kLoop;
+        } else if (value.starts_with("cross:")) {
+            Port *target = board_.Find(value.substr(6));
+            valid = target != nullptr;
+            plug.kind = Plug::Kind::kCross;
+            plug.target = valid ? target->number() : 0;
+        } else {
+            valid = value == "none";
+        }
+        changes.plug = plug;
+    } else if (key == "loopback") {
+        bool on = false;
+        valid = ParseOnOff(value, on);
+        changes.loopback = on;
+    } else if (key == "corrupt" || key == "framing") {
+        std::uint32_t every = 0;
+        valid = ParseNumber(value, every, UINT32_MAX);
+        (key == "corrupt" ? changes.corrupt : changes.framing) = every;
+    } else if (key == "stray") {
+        std::vector<std::uint8_t> bytes;
+        valid = ParseStrayBytes(value, bytes);
+        changes.stray = std::move(bytes);
+    } else if (key == "rxbuf") {
+        std::size_t bytes = 0;
+        valid =
+            ParseNumber(value, bytes, Port::kMaxReceiveBuffer) && bytes >= Port::kPtyReceiveShare;
+        changes.receiveBuffer = bytes;
+    } else if (key == "ras") {
+        valid = value == "hold" || value == "free";
+        changes.hold = value == "hold";
+    } else {
+        return Setting::kUnknownKey;
+    }
+    return valid ? Setting::kValid : Setting::kBadValue;
+}
+
 Answer RequestHandler::Set(const Words &args) {
     Answer answer;
     Port *port = PortArgument(args, 0, answer);
@@ -333,71 +392,16 @@ Answer RequestHandler::Set(const Words &args) {
                          "expected key=value, not " + std::string(args[i]));
         }
         std::string_view key = args[i].substr(0, equals);
-        std::string_view value = args[i].substr(equals + 1);
-        bool valid = true;
-        if (key == "plug") {
-            Plug plug;
-            if (value == "loop") {
-                plug.kind = Plug::Kind::kLoop;
-            } else if (value.starts_with("cross:")) {
-                Port *target = board_.Find(value.substr(6));
-                valid = target != nullptr;
-                plug.kind = Plug::Kind::kCross;
-                plug.target = valid ? target->number() : 0;
-            } else {
-                valid = value == "none";
-            }
-            changes.plug = plug;
-        } else if (key == "loopback") {
-            bool on = false;
-            valid = ParseOnOff(value, on);
-            changes.loopback = on;
-        } else if (key == "corrupt" || key == "framing") {
-            std::uint32_t every = 0;
-            valid = ParseNumber(value, every, UINT32_MAX);
-            (key == "corrupt" ? changes.corrupt : changes.framing) = every;
-        } else if (key == "stray") {
-            std::vector<std::uint8_t> bytes;
-            valid = ParseStrayBytes(value, bytes);
-            changes.stray = std::move(bytes);
-        } else if (key == "rxbuf") {
-            std::size_t bytes = 0;
-            valid = ParseNumber(value, bytes, Port::kMaxReceiveBuffer) &&
-                    bytes >= Port::kPtyReceiveShare;
-            changes.receiveBuffer = bytes;
-        } else if (key == "ras") {
-            valid = value == "hold" || value == "free";
-            changes.hold = value == "hold";
-        } else {
-            return Error(ERROR_INVALID_PARAMETER, "unknown setting " + std::string(key));
-        }
-        if (!valid) {
-            return Error(ERROR_INVALID_PARAMETER, "bad value in " + std::string(args[i]));
+        switch (ParseSetting(key, args[i].substr(equals + 1), changes)) {
+            case Setting::kValid:
+                break;
+            case Setting::kBadValue:
+                return Error(ERROR_INVALID_PARAMETER, "bad value in " + std::string(args[i]));
+            case Setting::kUnknownKey:
+                return Error(ERROR_INVALID_PARAMETER, "unknown setting " + std::string(key));
         }
     }
-    if (changes.plug) {
-        port->plug = *changes.plug;
-    }
-    if (changes.loopback) {
-        port->loopback = *changes.loopback;
-    }
-    if (changes.corrupt) {
-        port->faults.SetCorruptEvery(*changes.corrupt);
-    }
-    if (changes.framing) {
-        port->faults.SetFramingEvery(*changes.framing);
-    }
-    if (changes.stray) {
-        port->faults.SetStray(std::move(*changes.stray));
-    }
-    if (changes.receiveBuffer) {
-        port->SetReceiveBuffer(*changes.receiveBuffer);
-    }
-    if (changes.hold && *changes.hold && port->ras() == RasState::kFree) {
-        port->Hold();
-    } else if (changes.hold && !*changes.hold) {
-        port->Release();
-    }
+    Apply(changes, *port);
     return Ok();
 }
 

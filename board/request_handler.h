@@ -1,6 +1,9 @@
 // Answers the requests of the control protocol (see board/client/protocol.h) against the board.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +11,17 @@
 #include "board/board_model.h"
 
 namespace vyn::board {
+
+// The changes of one SET request, applied only once all of them are valid.
+struct PortChanges {
+    std::optional<Plug> plug;
+    std::optional<bool> loopback;
+    std::optional<std::uint32_t> corrupt;
+    std::optional<std::uint32_t> framing;
+    std::optional<std::vector<std::uint8_t>> stray;
+    std::optional<std::size_t> receiveBuffer;
+    std::optional<bool> hold;
+};
 
 struct Answer {
     std::string line;    // with its newline
@@ -36,6 +50,8 @@ class RequestHandler {
     Answer Free(const Words &args);
     Answer Held(const Words &args);
     Answer Set(const Words &args);
+    enum class Setting { kValid, kBadValue, kUnknownKey };
+    Setting ParseSetting(std::string_view key, std::string_view value, PortChanges &changes);
     Answer Show(const Words &args);
 
     // The port named by the first argument, or null with `answer` set to the error.
