@@ -245,18 +245,33 @@ bool MeasureStart(AgentRig &rig, StartTimes &times, std::string &error) {
     return true;
 }
 
+// Starts the rig with COM1 set for 115200 baud and `seconds` of test time (0: until stopped).
+bool StartWithCom1(AgentRig &rig, int32_t seconds, std::string &error) {
+    return rig.Start(error) &&
+           rig.Set({{rig.Name("portLoopSpeed", 1), 115200}, {rig.Name("portLoopTime", 1), seconds}},
+                   error);
+}
+
+// Sleeps up to `limitMs`, at random, so that the next request falls anywhere in the agent's
+// polling period.
+class RandomPause {
+  public:
+    explicit RandomPause(int limitMs) : pause_(0, limitMs) {}
+    void Sleep() { std::this_thread::sleep_for(std::chrono::milliseconds(pause_(random_))); }
+
+  private:
+    std::mt19937 random_{std::random_device{}()};
+    std::uniform_int_distribution<int> pause_;
+};
+
 bool StartLatency() {
     const std::string name = "start_latency_max";
     AgentRig rig("bench", kPorts);
     std::string error;
-    if (!rig.Start(error) ||
-        !rig.Set({{rig.Name("portLoopSpeed", 1), 115200}, {rig.Name("portLoopTime", 1), 1}},
-                 error)) {
+    if (!StartWithCom1(rig, 1, error)) {
         return Failed(name, error);
     }
-    // Sets at random moments, so that they fall anywhere in the agent's polling period.
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> pause(0, 500);
+    RandomPause pause(500);
     std::vector<double> firstBytes;
     std::vector<double> firstSent;
     for (int repeat = 0; repeat < kStartRepeats; ++repeat) {
@@ -267,7 +282,7 @@ bool StartLatency() {
         if (!quiet) {
             return Failed(name, "COM1 still has characters queued from the previous test");
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        pause.Sleep();
         StartTimes times;
         std::vector<int32_t> state;
         if (!MeasureStart(rig, times, error) || !rig.WaitForEnd({1}, kTestLimitMs, {}, error) ||
@@ -301,13 +316,10 @@ bool StopLatency() {
     const std::string name = "stop_latency_max";
     AgentRig rig("bench", kPorts);
     std::string error;
-    if (!rig.Start(error) ||
-        !rig.Set({{rig.Name("portLoopSpeed", 1), 115200}, {rig.Name("portLoopTime", 1), 0}},
-                 error)) {
+    if (!StartWithCom1(rig, 0, error)) {
         return Failed(name, error);
     }
-    std::mt19937 random(std::random_device{}());
-    std::uniform_int_distribution<int> pause(0, 1000);
+    RandomPause pause(1000);
     std::vector<double> stops;
     for (int repeat = 0; repeat < kStopRepeats; ++repeat) {
         std::vector<int32_t> state;
@@ -319,7 +331,7 @@ bool StopLatency() {
             !vyn::test::WaitFor(running)) {
             return Failed(name, "the test did not start: " + error);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        pause.Sleep();
         if (!rig.Set({{rig.Name("portLoopState", 1), LoopStateStopping}}, error)) {
             return Failed(name, error);
         }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <vector>
 
+#include "base/text.h"
+
 namespace vyn::platform {
 
 namespace {
@@ -13,19 +15,6 @@ constexpr std::string_view kVersion = "1";
 bool IsPlainByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
            c == '_' || c == '-';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 // Splits at single blanks; an empty token (two blanks, a leading or trailing blank) fails.
@@ -97,11 +86,11 @@ std::optional<std::string> DecodeWindowName(std::string_view encoded) {
             name.push_back(encoded[i]);
             continue;
         }
-        if (byte != '%' || i + 2 >= encoded.size() || HexValue(encoded[i + 1]) < 0 ||
-            HexValue(encoded[i + 2]) < 0) {
+        if (byte != '%' || i + 2 >= encoded.size() || HexDigit(encoded[i + 1]) < 0 ||
+            HexDigit(encoded[i + 2]) < 0) {
             return std::nullopt;
         }
-        name.push_back(static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2])));
+        name.push_back(static_cast<char>(HexDigit(encoded[i + 1]) * 16 + HexDigit(encoded[i + 2])));
         i += 2;
     }
     if (name.empty() || name.size() > kMaxWindowName) {
