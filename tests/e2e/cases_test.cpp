@@ -87,8 +87,9 @@ TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     int locErr = Integer("portLoopLocErr", 1);
     ASSERT_LT(locErr, static_cast<int>(errData.size()));
     // The history of good characters and the failing segment, whose wrong character differs from
-    // the pattern in its low bit only.
-    EXPECT_EQ(errData.size(), 80u);
+    // the pattern in its low bit only. The segment is one read: a whole pattern, or less when a
+    // loaded machine let a read time out before the line filled it.
+    EXPECT_LE(errData.size(), 80u);
     char expected = errData[locErr - 1] == '[' ? ' ' : static_cast<char>(errData[locErr - 1] + 1);
     EXPECT_EQ(errData[locErr] ^ expected, 1) << errData << " at " << locErr;
 }
