@@ -76,13 +76,13 @@ TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     ASSERT_TRUE(counters.ok());
     ASSERT_GT(counters.value.corrupted, 0u);
     EXPECT_EQ(end.state, 5);
-    EXPECT_NE(end.text.find(" data error"), std::string::npos) << end.text;
-    if (!SanitizedBuild()) {
-        // A slowed reader may end before the last corrupted character arrives.
-        std::string pieces = ", " + std::to_string(counters.value.corrupted) + " data error";
-        EXPECT_NE(end.text.find(pieces), std::string::npos) << end.text;
-        EXPECT_EQ(static_cast<uint64_t>(Integer("portLoopInErrs", 1)), counters.value.corrupted);
-    }
+    // Every data error is a corrupted character, counted once. The board may count more: a
+    // corrupted character can still arrive after the reader's end (sooner on a loaded machine).
+    const int dataErrors = Integer("portLoopInErrs", 1);
+    EXPECT_GT(dataErrors, 0);
+    EXPECT_LE(static_cast<uint64_t>(dataErrors), counters.value.corrupted);
+    EXPECT_NE(end.text.find(", " + std::to_string(dataErrors) + " data error"), std::string::npos)
+        << end.text;
     std::string errData = Text("portLoopErrData", 1);
     int locErr = Integer("portLoopLocErr", 1);
     ASSERT_LT(locErr, static_cast<int>(errData.size()));
