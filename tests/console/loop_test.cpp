@@ -9,7 +9,6 @@
 namespace vyn::console::test {
 namespace {
 
-
 std::string Hex(const std::string &octets) {
     std::string hex;
     char digits[3];

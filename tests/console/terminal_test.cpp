@@ -75,8 +75,8 @@ Progress PortOne(const std::string &screen) {
 
 TEST_F(TerminalTest, BarsFillAndCountersRiseInPlaceAndCtrlCAsksBeforeStopping) {
     StartBoard(2, 2);
-    std::string env =
-        "VYNLOOP_MIB=" + storePath_ + " VYNLOOP_RUNDIR=" + dir_ + "/run VYNLOOP_DEVDIR=" + dev_ + " ";
+    std::string env = "VYNLOOP_MIB=" + storePath_ + " VYNLOOP_RUNDIR=" + dir_ +
+                      "/run VYNLOOP_DEVDIR=" + dev_ + " ";
     std::string script = env + ctl_ +
                          " test demo 1 2 --speed 19200 --data-bits 7 --parity even --stop-bits 2 "
                          "--time 6 --wait; echo EXIT=$?; " +
