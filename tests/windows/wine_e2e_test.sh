@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Windows agent under Wine tests four ports of a Linux virtual board at once, as COM1 to COM4
+# The Windows installer puts the programs in the test's directory; the zip holds the same.
+# The installed agent under Wine tests four ports of a Linux virtual board at once, as COM1 to COM4
 # (the Wine prefix's port table names links that this test points at the board's ports): each
 # port has a loopback plug, COM3 corrupts every 1000th character. The Windows console starts the
 # agent and waits for the results; the Linux console then reads them from the same store. Then an
-# internal test on COM1, which Wine's serial driver cannot loop inside the port.
+# internal test on COM1, which Wine's serial driver cannot loop inside the port. Then the
+# uninstaller removes the programs.
 #
 # Where Wine differs from Windows, and what this test does about it:
 # - Wine completes a read at once with what has already arrived, but a read that had to wait
@@ -18,19 +20,21 @@
 #   Windows' own driver does.
 #
 # Run through scripts/lib/wine-run --session (CTest does so). Needs the Linux build's vynboard and
-# vynloopctl (VYNLOOP_LINUX_BIN) and the Windows build's programs (VYNLOOP_WINDOWS_BIN); exits 77
-# (skipped) when the Linux programs are missing.
+# vynloopctl (VYNLOOP_LINUX_BIN) and the Windows build's packages (VYNLOOP_WINDOWS_PACKAGES);
+# exits 77 (skipped) when the Linux programs are missing.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 runner="$root/scripts/lib/wine-run"
 linux=${VYNLOOP_LINUX_BIN:-$root/build/bin}
-windows=${VYNLOOP_WINDOWS_BIN:-$root/build/windows/bin}
+packages=${VYNLOOP_WINDOWS_PACKAGES:-$root/build/windows/packages}
 ports="${VYNLOOP_WINEPREFIX:-$root/build/wine}/ports"
 for program in "$linux/vynboard" "$linux/vynloopctl"; do
     [ -x "$program" ] || { echo "skipped: $program is not built (the default preset)"; exit 77; }
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vynwine.XXXXXX")
+windows=$work/install
+windows_path() { echo "Z:$1" | tr / '\\'; }
 instance=wine$$
 board=""
 export VYNLOOP_MIB=$work/mib.db VYNLOOP_RUNDIR=$work/run VYNLOOP_DEVDIR=$work/board
@@ -78,9 +82,20 @@ cleanup() {
     for number in 1 2 3 4; do
         ln -sfn /dev/null "$ports/COM$number"
     done
+    [ -x "$windows/uninstall.exe" ] && "$runner" "$windows/uninstall.exe" /S "_?=$(windows_path "$windows")"
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+installer=$(ls "$packages"/vynloop-*-setup.exe)
+"$runner" "$installer" /S "/D=$(windows_path "$windows")"
+check "the installer ends well" [ $? -eq 0 ]
+for file in vynloop.exe vynloopctl.exe README.md uninstall.exe; do
+    check "the installer put $file in place" [ -s "$windows/$file" ]
+done
+zipped=$(cmake -E tar tf "$(ls "$packages"/vynloop-*-windows-x64.zip)" | sort | tr '\n' ' ')
+check "the zip holds the programs and the README: $zipped" \
+    [ "$zipped" = "vynloop/ vynloop/README.md vynloop/vynloop.exe vynloop/vynloopctl.exe " ]
 
 mkdir -p "$work/board" "$work/run"
 "$linux/vynboard" serve --dir "$work/board" --ports 4 >"$work/board.log" 2>&1 &
@@ -103,8 +118,8 @@ windows_console test "$instance" 1 2 3 4 --external --speed 115200 --time 3 --wa
     >"$work/test.out" 2>&1 </dev/null
 status=$?
 check "the Windows console reports errors (status 1)" [ $status -eq 1 ]
-check "the Windows console started the Windows agent" \
-    grep -q "started the agent of instance $instance (.*vynloop.exe, pid" "$work/test.out"
+check "the installed console started the installed agent" \
+    grep -qF "started the agent of instance $instance ($(windows_path "$windows")\\vynloop.exe, pid" "$work/test.out"
 clean='^Loopback test complete, no errors detected\. Avg transmission rate was ([0-9]+) Baud\.$'
 for number in 1 2 4; do
     result=$(value portLoopStopErr "$number")
@@ -139,6 +154,9 @@ check "the internal test fails (status 1)" [ $? -eq 1 ]
 check "with the text Linux gives such a port" [ "$(value portLoopStopErr 1)" = \
     "Unable to set internal loopback for COM1, IOCTL failed. Internal loopback is not supported by this port; test it with an external loopback plug." ]
 check "as failed (4)" [ "$(value portLoopState 1)" = 4 ]
+
+"$runner" "$windows/uninstall.exe" /S "_?=$(windows_path "$windows")"
+check "the uninstaller removes the programs" [ ! -e "$windows/vynloopctl.exe" ]
 
 if [ $failed -gt 0 ]; then
     echo "--- Windows console:" && cat "$work/test.out" "$work/internal.out"
