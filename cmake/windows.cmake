@@ -2,6 +2,9 @@
 # amalgamation (scripts/lib/fetch-sqlite), the header-only CLI11 and JSON libraries from Debian's
 # headers, and GoogleTest built from Debian's sources.
 enable_language(C)
+if(CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${CMAKE_CXX_COMPILER_LAUNCHER})
+endif()
 
 set(VYNLOOP_SQLITE_DIR "${PROJECT_SOURCE_DIR}/build/sqlite" CACHE PATH
     "SQLite's amalgamation (sqlite3.c, sqlite3.h)")
@@ -10,8 +13,9 @@ if(NOT EXISTS "${VYNLOOP_SQLITE_DIR}/sqlite3.c")
 endif()
 add_library(vynsqlite STATIC "${VYNLOOP_SQLITE_DIR}/sqlite3.c")
 target_include_directories(vynsqlite SYSTEM PUBLIC "${VYNLOOP_SQLITE_DIR}")
-# SQLite's own code is not held to the project's warnings.
-target_compile_options(vynsqlite PRIVATE -w)
+# SQLite's own code is not held to the project's warnings, and -O2 compiles it in half the
+# time that -O3 takes.
+target_compile_options(vynsqlite PRIVATE -w -O2)
 target_compile_definitions(vynsqlite PRIVATE SQLITE_DQS=0 SQLITE_OMIT_LOAD_EXTENSION
                                              SQLITE_DEFAULT_WAL_SYNCHRONOUS=1)
 add_library(SQLite::SQLite3 ALIAS vynsqlite)
