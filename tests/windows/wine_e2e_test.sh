@@ -40,17 +40,7 @@ board=""
 export VYNLOOP_MIB=$work/mib.db VYNLOOP_RUNDIR=$work/run VYNLOOP_DEVDIR=$work/board
 windows_store="Z:$work/mib.db"
 
-passed=0 failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
+source "$(dirname "$0")/checks.sh"
 windows_console() {
     VYNLOOP_MIB=$windows_store "$runner" "$windows/vynloopctl.exe" "$@"
 }
@@ -161,5 +151,4 @@ check "the uninstaller removes the programs" [ ! -e "$windows/vynloopctl.exe" ]
 if [ $failed -gt 0 ]; then
     echo "--- Windows console:" && cat "$work/test.out" "$work/internal.out"
 fi
-echo "wine end-to-end: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "wine end-to-end"

@@ -5,17 +5,7 @@ set -uo pipefail
 runner="$(cd "$(dirname "$0")/../.." && pwd)/scripts/lib/wine-run"
 work=$(mktemp -d "${TMPDIR:-/tmp}/vynwinerun.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
+source "$(dirname "$0")/checks.sh"
 
 devices=(/dev/ttyS* /dev/ttyUSB* /dev/ttyACM*)
 existing=()
@@ -67,5 +57,4 @@ check "nothing ran" [ ! -e "$work/ran" ]
 output=$("$runner" /bin/true 2>&1)
 check "a Linux program is refused" [ $? -eq 3 ]
 
-echo "wine-run: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "wine-run"
