@@ -17,8 +17,9 @@ int Run(int argc, char **argv) {
         "Exit status: 0 success, 1 a negative answer, 2 a usage error or a store failure.\n"
         "Example:\n  vynloopctl --mib /tmp/mib.db init demo 1=COM1 2=COM2");
     GlobalOptions globals;
-    app.add_option("--mib", globals.storePath,
-                   std::string("The store (default: $VYNLOOP_MIB, else ") + kDefaultStorePath + ")")
+    app.add_option(
+           "--mib", globals.storePath,
+           std::string("The store (default: $VYNLOOP_MIB, else ") + DefaultStorePath() + ")")
         ->type_name("PATH");
     AddRemoteOptions(app, globals.remote);
     app.require_subcommand(1);

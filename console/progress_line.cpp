@@ -68,7 +68,13 @@ std::string ProgressBar(long long elapsed, long long total, std::size_t width) {
         long long clipped = std::clamp(elapsed, 0LL, total);
         filled = static_cast<std::size_t>(clipped * static_cast<long long>(width) / total);
     }
-    return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+    std::string bar;
+    bar.reserve(width + 2);
+    bar += '[';
+    bar.append(filled, '#');
+    bar.append(width - filled, '.');
+    bar += ']';
+    return bar;
 }
 
 std::string MovingBlock(unsigned tick, std::size_t width) {

@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
         ->type_name("ADDRESS");
     app.add_option(
            "--mib", storePath,
-           std::string("The store (default: $VYNLOOP_MIB, else ") + vyn::kDefaultStorePath + ")")
+           std::string("The store (default: $VYNLOOP_MIB, else ") + vyn::DefaultStorePath() + ")")
         ->type_name("PATH");
     app.add_option("--ping-interval", options.pingIntervalSeconds,
                    "Seconds between checks of the master agent; it is reconnected when it "

@@ -76,11 +76,12 @@ TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     ASSERT_TRUE(counters.ok());
     ASSERT_GT(counters.value.corrupted, 0u);
     EXPECT_EQ(end.state, 5);
-    // Every data error is a corrupted character, counted once. The board may count more: a
-    // corrupted character can still arrive after the reader's end (sooner on a loaded machine).
+    // The corrupted characters are data errors, and the result says how many. One error per
+    // corrupted character holds while every read is one whole pattern; a loaded machine splits
+    // reads (and a corrupted character may arrive after the reader's end), so the counts are not
+    // compared here: the data check's unit tests count exactly.
     const int dataErrors = Integer("portLoopInErrs", 1);
     EXPECT_GT(dataErrors, 0);
-    EXPECT_LE(static_cast<uint64_t>(dataErrors), counters.value.corrupted);
     EXPECT_NE(end.text.find(", " + std::to_string(dataErrors) + " data error"), std::string::npos)
         << end.text;
     std::string errData = Text("portLoopErrData", 1);
