@@ -59,6 +59,7 @@ int AllocateReadBuffers(PortTestEntry *entry) {
 }
 
 void StartReading(PortTestEntry *entry) {
+    StartDataCheck(&entry->check);
     if (!AllocateReadBuffers(entry)) {
         entry->testRunning = 0;
         entry->rxEnabled = 0;
@@ -70,8 +71,6 @@ void StartReading(PortTestEntry *entry) {
     entry->rxCount = 0;
     entry->rxErrors = 0;
     entry->dataErrors = 0;
-    entry->outOfSync = 0;
-    entry->patternPos = 0;
     entry->activeSlot = 0;
     if (!MoveState(entry, WriterStarted, Running)) {
         // The writer failed the test before it got here.
@@ -87,17 +86,27 @@ void StartReading(PortTestEntry *entry) {
     }
 }
 
+// The alignment's counts, for the monitor and the publications. Only what changed is stored.
+void ShowAlignment(PortTestEntry *entry) {
+    const Alignment &alignment = entry->check.alignment;
+    if (alignment.firstBadPos == 0) {
+        return;  // every character fitted so far: nothing was counted
+    }
+    if (entry->firstBadPos == 0) {
+        entry->firstBadExpected = alignment.firstBadExpected;
+        entry->firstBadReceived = alignment.firstBadReceived;
+        entry->firstBadPos = alignment.firstBadPos;
+    }
+    entry->charsCorrupted = alignment.corrupted;
+    entry->charsLostInData = alignment.lost;
+    entry->charsExtra = alignment.extra;
+}
+
 void CheckData(PortTestEntry *entry, const char *data, uint32_t count) {
-    DataCheckState state;
     DataCheckResult result;
-    state.outOfSync = entry->outOfSync;
-    state.patternPos = entry->patternPos;
-    memcpy(state.goodHistory, entry->goodHistory, sizeof state.goodHistory);
     CheckReceivedData(entry->expectedStream, static_cast<uint32_t>(entry->userDataLength), data,
-                      count, &state, &result);
-    entry->outOfSync = state.outOfSync;
-    entry->patternPos = state.patternPos;
-    memcpy(entry->goodHistory, state.goodHistory, sizeof entry->goodHistory);
+                      count, &entry->check, &result);
+    ShowAlignment(entry);
     if (result.dataErrors != 0) {
         std::lock_guard<std::mutex> guard(entry->textGuard);
         memcpy(entry->errData, result.errData, sizeof entry->errData);
@@ -140,6 +149,12 @@ void ServeRead(PortTestEntry *entry) {
 }  // namespace
 
 void EndTestReading(PortTestEntry *entry) {
+    // What the alignment still holds is explained before the monitor's last look.
+    if (entry->expectedStream != nullptr && entry->loopDataCheck == DataCheckOn) {
+        FinishDataCheck(entry->expectedStream, static_cast<uint32_t>(entry->userDataLength),
+                        &entry->check);
+        ShowAlignment(entry);
+    }
     entry->readerDone = 1;
     // The monitor would see readerDone only at its next sample, up to a second away; while the
     // reader waits for it no other port is read. Tests that end together would then be
@@ -167,10 +182,16 @@ DWORD WINAPI LoopReaderThread(LPVOID /*parameter*/) {
             return 0;
         }
         if (result == WAIT_OBJECT_0) {
+            int started = 0;
             for (PortTestEntry &entry : PortTestTable) {
                 if (entry.engineState == WriterStarted) {
                     StartReading(&entry);
+                    started = 1;
                 }
+            }
+            if (started) {
+                // The writer sends nothing until every port started with these is reading.
+                ReleaseSemaphore(writerWake, 1, nullptr);
             }
         } else if (result <= WAIT_OBJECT_0 + PORT_COUNT) {
             ServeRead(&PortTestTable[result - WAIT_OBJECT_0 - 1]);
