@@ -8,6 +8,7 @@
 
 #include "console/agent_link.h"
 #include "console/agent_start.h"
+#include "console/error_kinds.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
 #include "console/loop_requests.h"
@@ -171,6 +172,9 @@ class PortWatch {
         bool allPassed = true;
         for (const PortSnapshot &port : snapshots_) {
             std::printf("%s\n", ResultLine(port).c_str());
+            for (const std::string &detail : ResultDetails(port)) {
+                std::printf("  %s\n", detail.c_str());
+            }
             Outcome outcome = ClassifyOutcome(port.State(), port.Result());
             allPassed = allPassed && (outcome == Outcome::Passed || outcome == Outcome::None);
         }
