@@ -109,6 +109,11 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         int32_t wait = static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount());
         if (wait > 0 && !entry->readerDone) {
             WaitForSingleObject(entry->monitorWake, static_cast<DWORD>(wait));
+            // The first write moves the time of the first sample: wait for that one.
+            if (!entry->readerDone && !quitFlag &&
+                static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount()) > 0) {
+                continue;
+            }
         }
         if (quitFlag) {
             break;
@@ -117,7 +122,9 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         if (entry->readerDone) {
             break;
         }
-        if (entry->timeRemain != 0 || entry->leaseMode == 1) {
+        // The test's time runs from its first write: a test that waits for the other ports it
+        // was asked for with does not lose its time waiting.
+        if (entry->startTick != 0 && (entry->timeRemain != 0 || entry->leaseMode == 1)) {
             if (--entry->timeRemain <= 0) {
                 entry->testRunning = 0;
                 endState = EndedByTime;

@@ -164,6 +164,10 @@ struct PortTestEntry {
     char *expectedStream;
     uint32_t expectedLength;
     std::atomic<uint32_t> readerDone;  // 1: the reading of the test is over
+    // The port's output queue at the last empty read after the test was told to stop, and
+    // when it last went down: characters still on their way out come back before the end.
+    uint32_t tailQueue;
+    uint32_t tailTick;
 
     // --- The monitor's figures, once a second. Only the test's monitor thread writes these
     // (the control thread recounts the receive errors once more before the report, after the
@@ -171,7 +175,8 @@ struct PortTestEntry {
     std::atomic<HANDLE> monitorThread;
     std::atomic<uint32_t> monitorThreadId;
     // Auto-reset: set when the reading of a test is over, so that its monitor takes the last
-    // sample and closes the port at once instead of at its next once-a-second look.
+    // sample and closes the port at once instead of at its next once-a-second look; and at the
+    // test's first write, from which its samples and its time count.
     HANDLE monitorWake;
     std::atomic<uint32_t> avgStartTick;  // where the average rate is measured from
     std::atomic<uint32_t> sampleTick;    // the last sample

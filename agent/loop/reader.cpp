@@ -11,6 +11,9 @@
 
 namespace {
 
+// How long the output queue of a stopped test may stand still before the line counts as quiet.
+constexpr uint32_t TAIL_STALL_MS = 1000;
+
 HANDLE waitList[1 + PORT_COUNT];
 
 void FreeReadBuffers(PortTestEntry *entry) {
@@ -72,6 +75,8 @@ void StartReading(PortTestEntry *entry) {
     entry->rxErrors = 0;
     entry->dataErrors = 0;
     entry->activeSlot = 0;
+    entry->tailQueue = UINT32_MAX;
+    entry->tailTick = 0;
     if (!MoveState(entry, WriterStarted, Running)) {
         // The writer failed the test before it got here.
         EndTestReading(entry);
@@ -115,6 +120,28 @@ void CheckData(PortTestEntry *entry, const char *data, uint32_t count) {
     }
 }
 
+// Whether an empty read after the test was told to stop ends its reading. A read comes back
+// empty after 50 ms without a character, but the port may still be sending what the writer
+// handed it, and a loop that brought characters back will bring those too: a line held up for a
+// moment (a busy machine, a device that sends in bursts) is not the end of the test, and what
+// it still carries is checked and counted like the rest. A queue that stands still for a second
+// (flow control holding it) or a loop that brought nothing back ends the reading at once.
+int LineQuiet(PortTestEntry *entry) {
+    COMSTAT status = {};
+    DWORD errors = 0;
+    if (entry->rxCount == 0 || !ClearCommError(entry->portHandle, &errors, &status) ||
+        status.cbOutQue == 0) {
+        return 1;
+    }
+    uint32_t now = GetTickCount();
+    if (status.cbOutQue < entry->tailQueue) {
+        entry->tailQueue = status.cbOutQue;
+        entry->tailTick = now;
+        return 0;
+    }
+    return now - entry->tailTick >= TAIL_STALL_MS;
+}
+
 void ServeRead(PortTestEntry *entry) {
     ReadSlot *done = &entry->readSlots[entry->activeSlot];
     ReadSlot *next = &entry->readSlots[1 - entry->activeSlot];
@@ -122,7 +149,7 @@ void ServeRead(PortTestEntry *entry) {
     ResetEvent(done->overlapped.hEvent);
     entry->activeSlot = static_cast<int16_t>(1 - entry->activeSlot);
     waitList[entry->portNumber] = next->overlapped.hEvent;
-    if (done->bytesRead == 0 && !entry->testRunning) {
+    if (done->bytesRead == 0 && !entry->testRunning && LineQuiet(entry)) {
         EndTestReading(entry);
         return;
     }

@@ -166,6 +166,7 @@ void BeginWriting(PortTestEntry *entry) {
     entry->sampleTick = now;
     entry->avgStartTick = now;
     entry->startTick = now != 0 ? now : 1;
+    SetEvent(entry->monitorWake);  // its first sample is a second from now
 }
 
 }  // namespace
