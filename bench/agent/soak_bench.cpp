@@ -51,6 +51,31 @@ const char *FaultName(Fault fault) {
     return kNames[static_cast<int>(fault)];
 }
 
+// How the board plays a fault, and takes it away again: the setting, followed by the fault's
+// period (kPeriodic) or by a value of its own. The service takes a held port back a moment after
+// a test gave it back; freeing it ends the hold.
+constexpr int32_t kPeriodic = -1;
+struct Knob {
+    const char *set;
+    const char *clear;
+    int32_t value;  // 0: none
+};
+
+const Knob &KnobOf(Fault fault) {
+    static const Knob kKnobs[] = {
+        {"", "", 0},
+        {"plug=none", "plug=loop", 0},
+        {"corrupt=", "corrupt=0", kPeriodic},
+        {"framing=", "framing=0", kPeriodic},
+        {"drop=", "drop=0", kPeriodic},
+        {"stray=0d0a", "", 0},
+        {"ras=hold", "ras=free", 0},
+        {"", "", 0},
+        {"keepspeed=", "keepspeed=0", kKeptSpeed},
+    };
+    return kKnobs[static_cast<int>(fault)];
+}
+
 // What a port's test is doing.
 struct PortRun {
     std::size_t next = 0;  // position in the fault cycle
@@ -128,32 +153,14 @@ class Soak {
         run.speedIndex = (run.speedIndex + 1) % 3;
         // About four faults a test: the line carries speed / 10 characters a second.
         run.every = static_cast<uint32_t>(run.speed / 10 * kTestSeconds / 4);
-        std::string settings;
-        switch (run.fault) {
-            case Fault::Unplugged:
-                settings = "plug=none";
-                break;
-            case Fault::Corrupt:
-                settings = "corrupt=" + std::to_string(run.every);
-                break;
-            case Fault::Framing:
-                settings = "framing=" + std::to_string(run.every);
-                break;
-            case Fault::Drop:
-                settings = "drop=" + std::to_string(run.every);
-                break;
-            case Fault::Stray:
-                settings = "stray=0d0a";
-                break;
-            case Fault::Held:
-                settings = "ras=hold";
-                break;
-            case Fault::KeptSpeed:
-                settings = "keepspeed=" + std::to_string(kKeptSpeed);
-                run.speed = kKeptSpeedAsked;
-                break;
-            default:
-                break;
+        if (run.fault == Fault::KeptSpeed) {
+            run.speed = kKeptSpeedAsked;
+        }
+        const Knob &knob = KnobOf(run.fault);
+        std::string settings = knob.set;
+        if (knob.value != 0) {
+            settings += std::to_string(knob.value == kPeriodic ? run.every
+                                                               : static_cast<uint32_t>(knob.value));
         }
         if (!settings.empty() && !rig_.board().Set(Board(port), settings).ok()) {
             error = "the board refused " + settings;
@@ -324,31 +331,8 @@ class Soak {
 
     // Takes the fault away again.
     bool Clear(int port, const PortRun &run, std::string &error) {
-        std::string settings;
-        switch (run.fault) {
-            case Fault::Unplugged:
-                settings = "plug=loop";
-                break;
-            case Fault::Corrupt:
-                settings = "corrupt=0";
-                break;
-            case Fault::Framing:
-                settings = "framing=0";
-                break;
-            case Fault::Drop:
-                settings = "drop=0";
-                break;
-            case Fault::Held:
-                // The service takes the port back a moment after the test gave it back.
-                settings = "ras=free";
-                break;
-            case Fault::KeptSpeed:
-                settings = "keepspeed=0";
-                break;
-            default:
-                return true;
-        }
-        if (!rig_.board().Set(Board(port), settings).ok()) {
+        std::string settings = KnobOf(run.fault).clear;
+        if (!settings.empty() && !rig_.board().Set(Board(port), settings).ok()) {
             error = "the board refused " + settings;
             return false;
         }
