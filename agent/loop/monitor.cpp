@@ -42,7 +42,8 @@ void TakeErrorsByKind(PortTestEntry *entry) {
     entry->charsLost = inData > dropped ? inData : dropped;
 }
 
-void TakeSample(PortTestEntry *entry, uint32_t bitTime10) {
+// `queueSeen`: the driver has reported an output queue during this test.
+void TakeSample(PortTestEntry *entry, uint32_t bitTime10, int *queueSeen) {
     uint32_t now = GetTickCount();
     COMSTAT status = {};
     DWORD errors = 0;
@@ -67,8 +68,11 @@ void TakeSample(PortTestEntry *entry, uint32_t bitTime10) {
     entry->sampleTick = now;
     uint32_t averageInterval = now - entry->avgStartTick;
     // Rates are measured only while the line had characters waiting, so that a writer held back
-    // does not pass for a slow line.
-    if (status.cbOutQue != 0) {
+    // does not pass for a slow line. A driver that never reports an output queue (Wine's; an
+    // emulated UART that is not paced) would leave them at 0 for the whole test: until it has
+    // reported one, every sample measures, the average over the test's whole time.
+    *queueSeen = *queueSeen || status.cbOutQue != 0 ? 1 : 0;
+    if (status.cbOutQue != 0 || !*queueSeen) {
         entry->rate = RateInBaud(intervalChars, interval, bitTime10);
         uint32_t average = RateInBaud(sent, averageInterval, bitTime10);
         entry->avgRate = average > entry->loopSpeed ? entry->loopSpeed.load() : average;
@@ -105,6 +109,7 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
     PortTestEntry *entry = static_cast<PortTestEntry *>(parameter);
     uint32_t bitTime10 = BitTime10(entry->loopDataSize, entry->stopBits, entry->loopParity);
     int32_t endState = Idle;
+    int queueSeen = 0;
     for (;;) {
         int32_t wait = static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount());
         if (wait > 0 && !entry->readerDone) {
@@ -118,7 +123,7 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         if (quitFlag) {
             break;
         }
-        TakeSample(entry, bitTime10);
+        TakeSample(entry, bitTime10, &queueSeen);
         if (entry->readerDone) {
             break;
         }
