@@ -455,7 +455,6 @@ int VisitEntry(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
     return 1;
 }
 
-// One pass over the 16 entries. Returns 0 when the agent is ending.
 // Looks once more at the ports that are still idle, for requests that came in while the pass went
 // over them. Returns 0 when the agent is ending.
 int LookAgainAtIdlePorts(PassFlags *pass) {
@@ -474,6 +473,7 @@ int LookAgainAtIdlePorts(PassFlags *pass) {
     return 1;
 }
 
+// One pass over the 16 entries. Returns 0 when the agent is ending.
 int ControlPass(DWORD *sleepValue) {
     PassFlags pass = {0, 0, 0, 0, lastStartGroup + 1};
     DWORD lastSleep = *sleepValue;
