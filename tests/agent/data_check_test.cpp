@@ -185,6 +185,8 @@ TEST_P(AlignmentTest, EachFaultIsCountedAsItsKindAndNoOther) {
     mixed[1000] ^= 1;
     mixed[1001] ^= 1;
     mixed[1002] ^= 1;
+    std::string strayFirst = "\r";
+    strayFirst += Sent(0, 1000);
     const Case cases[] = {
         {"clean", Sent(0, 5000), 0, 0, 0},
         {"corrupted", corrupted, 60, 0, 0},
@@ -193,7 +195,7 @@ TEST_P(AlignmentTest, EachFaultIsCountedAsItsKindAndNoOther) {
         {"a stray longer than the pattern", longStray, 0, 0, 64},
         {"mixed", mixed, 3, 1, 1},
         {"the first characters lost", Sent(5, 1000), 0, 5, 0},
-        {"a stray before the first", "\r" + Sent(0, 1000), 0, 0, 1},
+        {"a stray before the first", strayFirst, 0, 0, 1},
         {"the very last corrupted", Sent(0, 999) + "\x01", 1, 0, 0},
     };
     for (const Case &c : cases) {
