@@ -18,6 +18,8 @@ struct PortChanges {
     std::optional<bool> loopback;
     std::optional<std::uint32_t> corrupt;
     std::optional<std::uint32_t> framing;
+    std::optional<std::uint32_t> drop;
+    std::optional<std::uint32_t> keepSpeed;
     std::optional<std::vector<std::uint8_t>> stray;
     std::optional<std::size_t> receiveBuffer;
     std::optional<bool> hold;
@@ -49,7 +51,7 @@ class RequestHandler {
     Answer Reserve(const Words &args);
     Answer Free(const Words &args);
     Answer Held(const Words &args);
-    Answer Set(const Words &args);
+    Answer Set(const Words &args, Clock::time_point now);
     enum class Setting { kValid, kBadValue, kUnknownKey };
     Setting ParseSetting(std::string_view key, std::string_view value, PortChanges &changes);
     Answer Show(const Words &args);

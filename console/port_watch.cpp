@@ -7,6 +7,7 @@
 #include "agent/client/agent_link.h"
 #include "agent/client/agent_start.h"
 #include "base/host.h"
+#include "console/error_kinds.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
 #include "console/loop_requests.h"
@@ -170,6 +171,9 @@ class PortWatch {
         bool allPassed = true;
         for (const PortSnapshot &port : snapshots_) {
             std::printf("%s\n", ResultLine(port).c_str());
+            for (const std::string &detail : ResultDetails(port)) {
+                std::printf("  %s\n", detail.c_str());
+            }
             Outcome outcome = ClassifyOutcome(port.State(), port.Result());
             allPassed = allPassed && (outcome == Outcome::Passed || outcome == Outcome::None);
         }

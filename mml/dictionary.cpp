@@ -43,6 +43,17 @@ constexpr std::array kObjects = {
     Int("portLoopTimeRemain", 0),
     Int("portLoopLocErr", 0),
     Text("portLoopErrData"),
+    Int(ObjectLoopCorrupted, 0),
+    Int(ObjectLoopLost, 0),
+    Int(ObjectLoopExtra, 0),
+    Int(ObjectLoopFrameErrs, 0),
+    Int(ObjectLoopParityErrs, 0),
+    Int(ObjectLoopOverruns, 0),
+    Int(ObjectLoopBreaks, 0),
+    Int(ObjectLoopLineShare, 0),
+    Int(ObjectLoopFirstBadPos, 0),
+    Int(ObjectLoopFirstBadExpected, 0),
+    Int(ObjectLoopFirstBadReceived, 0),
     ObjectDef{
         "portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, LoopOperatingActive, {}},
 };

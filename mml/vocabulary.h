@@ -110,6 +110,42 @@ inline constexpr int32_t UserDataSize = 256;
 // many seconds above what is left.
 inline constexpr int32_t LeaseRenewMargin = 10;
 
+// The per-port result objects that tell a test's errors by kind, beside portLoopInErrs (which
+// counts every failing stretch of data and every receive error as one). The data path's counts
+// come from aligning what arrived with the pattern; the driver's from its own counters.
+inline constexpr const char *ObjectLoopCorrupted = "portLoopCorrupted";  // came back changed
+inline constexpr const char *ObjectLoopLost = "portLoopLost";            // never came back
+inline constexpr const char *ObjectLoopExtra = "portLoopExtra";  // came back but was never sent
+inline constexpr const char *ObjectLoopFrameErrs = "portLoopFrameErrs";
+inline constexpr const char *ObjectLoopParityErrs = "portLoopParityErrs";
+inline constexpr const char *ObjectLoopOverruns = "portLoopOverruns";
+inline constexpr const char *ObjectLoopBreaks = "portLoopBreaks";
+// What the line carried over the whole test, in percent of its speed (at most 100).
+inline constexpr const char *ObjectLoopLineShare = "portLoopLineShare";
+// The first received character that did not fit the pattern: its position among the received
+// characters counting from 1 (0 while every one fitted), the character expected there and the
+// one received, as codes 0 to 255.
+inline constexpr const char *ObjectLoopFirstBadPos = "portLoopFirstBadPos";
+inline constexpr const char *ObjectLoopFirstBadExpected = "portLoopFirstBadExpected";
+inline constexpr const char *ObjectLoopFirstBadReceived = "portLoopFirstBadReceived";
+
+// Those objects in the order the agent publishes them, after the ten results it always had.
+inline constexpr const char *kResultKindObjects[] = {
+    ObjectLoopCorrupted,
+    ObjectLoopLost,
+    ObjectLoopExtra,
+    ObjectLoopFrameErrs,
+    ObjectLoopParityErrs,
+    ObjectLoopOverruns,
+    ObjectLoopBreaks,
+    ObjectLoopLineShare,
+    ObjectLoopFirstBadPos,
+    ObjectLoopFirstBadExpected,
+    ObjectLoopFirstBadReceived,
+};
+inline constexpr int kResultKindObjectCount =
+    static_cast<int>(sizeof kResultKindObjects / sizeof kResultKindObjects[0]);
+
 namespace vyn::vocabulary {
 
 // A coded value with the word people and the MIB use for it.

@@ -15,6 +15,9 @@ constexpr DWORD RAS_WAIT_MS = 2000;
 constexpr int IDLE_PASS_LIMIT = 30;
 constexpr int IDLE_PASS_LIMIT_EXITING = 5;
 
+// Numbers the passes that start tests: the tests of one pass form one start group.
+uint32_t lastStartGroup = 0;
+
 // Tells the writer and the reader of a test that it is over.
 void WindDown(PortTestEntry *entry) {
     entry->testRunning = 0;
@@ -103,9 +106,27 @@ int VisitEntry(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
     return 1;
 }
 
+// Looks once more at the ports that are still idle, for requests that came in while the pass went
+// over them. Returns 0 when the agent is ending.
+int LookAgainAtIdlePorts(PassFlags *pass) {
+    for (PortTestEntry &entry : PortTestTable) {
+        if (entry.portNumber < 0 || entry.engineState != Idle) {
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(entry.controlGuard);
+        if (quitFlag) {
+            return 0;
+        }
+        if (entry.engineState == Idle) {
+            StartSequence(&entry, pass);
+        }
+    }
+    return 1;
+}
+
 // One pass over the 16 entries. Returns 0 when the agent is ending.
 int ControlPass(DWORD *sleepValue) {
-    PassFlags pass = {0, 0};
+    PassFlags pass = {0, 0, 0, 0, lastStartGroup + 1};
     DWORD lastSleep = *sleepValue;
     for (PortTestEntry &entry : PortTestTable) {
         if (entry.portNumber < 0) {
@@ -114,6 +135,22 @@ int ControlPass(DWORD *sleepValue) {
         if (!VisitEntry(&entry, lastSleep, &pass)) {
             return 0;
         }
+    }
+    if (pass.requested != 0) {
+        // A console asks for ports that work together (the two ends of a cable) in one request,
+        // which this pass may have met half way through its round. Ports are looked at again
+        // until a round finds no new request, so that the whole request is in this start group.
+        int before;
+        do {
+            before = pass.requested;
+            if (!LookAgainAtIdlePorts(&pass)) {
+                return 0;
+            }
+        } while (pass.requested != before);
+    }
+    if (pass.configured != 0) {
+        lastStartGroup = pass.group;
+        ReleaseSemaphore(writerWake, 1, nullptr);
     }
     if (pass.activity) {
         idlePasses = 0;

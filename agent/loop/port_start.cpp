@@ -7,6 +7,7 @@
 #include "agent/loop/engine.h"
 #include "agent/loop/port_start.h"
 #include "agent/loop/report.h"
+#include "agent/loop/settings_check.h"
 #include "agent/mib/store_access.h"
 #include "agent/ras/ras.h"
 #include "agent/table/port_state.h"
@@ -110,12 +111,49 @@ void ResetForNewTest(PortTestEntry *entry) {
     entry->rxErrors = 0;
     entry->barberPole = 0;
     entry->startTick = 0;
+    entry->charsCorrupted = 0;
+    entry->charsLostInData = 0;
+    entry->charsExtra = 0;
+    entry->firstBadPos = 0;
+    entry->firstBadExpected = 0;
+    entry->firstBadReceived = 0;
+    entry->frameErrs = 0;
+    entry->parityErrs = 0;
+    entry->overruns = 0;
+    entry->breaks = 0;
+    entry->driverDropped = 0;
+    entry->charsLost = 0;
+    entry->lineShare = 0;
     entry->timeRemain = entry->loopTime.load();
     entry->leaseMode = 0;
     if (entry->timeRemain == 0 && entry->rasStatus != RasStatusNoBorrow) {
         entry->timeRemain = LEASE_SECONDS;
         entry->leaseMode = 1;
     }
+}
+
+// Reads the port's settings back: a driver may round or ignore a speed, or drop part of a frame,
+// without refusing it, and the test would then run at something it does not report. A port that
+// runs at other settings than `asked` ends the start before any character is written.
+int CheckPortSettings(PortTestEntry *entry, const LineSettings &asked) {
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(entry->portHandle, &dcb)) {
+        FailStartWithSystemError(
+            entry, "Unable to set target device parameters. Device GetCommState for %s failed",
+            GetLastError());
+        return 0;
+    }
+    LineSettings running = SettingsFromDcb(dcb);
+    if (!SettingsMatch(asked, running)) {
+        char text[MSG_TEXT_SIZE];
+        ComposeSettingsMismatch(asked, running, text, sizeof text);
+        SetMessageText(entry, text);
+        FailStart(entry);
+        return 0;
+    }
+    return 1;
 }
 
 int ConfigurePort(PortTestEntry *entry) {
@@ -132,6 +170,9 @@ int ConfigurePort(PortTestEntry *entry) {
     dcb.BaudRate = entry->loopSpeed;
     dcb.ByteSize = static_cast<BYTE>(entry->loopDataSize & 0xFF);
     dcb.Parity = static_cast<BYTE>(entry->loopParity - ParityNone);  // NOPARITY ... SPACEPARITY
+    // The stop bits go to the port like the rest of the frame: a test must run at the setting it
+    // reports, and a port that cannot send them refuses the setting (checked before the open).
+    StopBitsForDcb(entry->stopBits, &dcb.StopBits);
     dcb.fBinary = 1;
     dcb.fParity = 1;
     dcb.fOutxCtsFlow = 0;
@@ -180,7 +221,7 @@ int ConfigurePort(PortTestEntry *entry) {
             GetLastError());
         return 0;
     }
-    return 1;
+    return CheckPortSettings(entry, SettingsFromDcb(dcb));
 }
 
 // Whether a refused loopback control code means that the port's driver has no such codes at
@@ -259,6 +300,7 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     if (state != LoopStateRequested) {
         return;
     }
+    pass->requested++;
     if (!ReadPortCmdTable(MmlSession, entry)) {
         SetMessageText(entry, "Internal Error Unable to obtain portCmdTable MIB objects");
         entry->engineState = EndedByError;
@@ -279,6 +321,17 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     if (entry->inBuffSize > MAX_IN_BUFF_SIZE) {
         entry->inBuffSize = MAX_IN_BUFF_SIZE;
     }
+    BYTE stopBits;
+    if (!StopBitsForDcb(entry->stopBits, &stopBits)) {
+        char text[MSG_TEXT_SIZE];
+        snprintf(text, sizeof text,
+                 "Unable to run loopback test with stop bits %d. Use 1 (one), 2 (one and a "
+                 "half) or 3 (two).",
+                 entry->stopBits.load());
+        SetMessageText(entry, text);
+        entry->engineState = EndedByError;
+        return;
+    }
     if (!OpenTestPort(entry)) {
         return;
     }
@@ -297,8 +350,9 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
         return;
     }
     entry->activeParts = 1;  // the writer's part, until it hands the test on
+    entry->startGroup = pass->group;
     entry->engineState = Configured;
-    ReleaseSemaphore(writerWake, 1, nullptr);
+    pass->configured++;
 }
 
 int OpenControlDevice(HANDLE *device) {
