@@ -100,6 +100,28 @@ enum AgentLife : int32_t {
     AgentLifeOnDemand = 2,
 };
 
+// What became of a test, as the record of tests keeps it. A test passed when its time ran out
+// (complete) and its result begins "Loopback test complete, no errors detected"; one that ran
+// but saw receive or data errors has errors; failed is everything else the agent ended (could
+// not start, received nothing, lost its line). Interrupted: its agent went away before the end
+// was published.
+enum TestOutcome : int32_t {
+    OutcomePassed = 1,
+    OutcomeErrors = 2,
+    OutcomeFailed = 3,
+    OutcomeStopped = 4,
+    OutcomeInterrupted = 5,
+};
+
+// The line settings a port can be given: the data bits the agent sets (5 to 8), and the stop
+// bits a UART can send with them (one stop-bit switch: 1.5 with 5-bit characters, 2 with 6 to 8).
+inline constexpr int32_t kMinDataBits = 5;
+inline constexpr int32_t kMaxDataBits = 8;
+inline constexpr bool StopBitsFitDataBits(int32_t dataBits, int32_t stopBits) {
+    return stopBits == StopBitsOne || (stopBits == StopBitsOneAndHalf && dataBits == 5) ||
+           (stopBits == StopBitsTwo && dataBits != 5);
+}
+
 // Driver control codes. On the port device: switch the UART's internal loopback on or off. On
 // the board's control device: the same by port index (the index travels as the input).
 enum DriverControlCode : uint32_t {
@@ -145,6 +167,11 @@ inline constexpr Word kLoopOperatingWords[] = {{"active", LoopOperatingActive},
                                                {"idleExit", LoopOperatingIdleExit}};
 inline constexpr Word kAgentPresenceWords[] = {{"running", AgentPresenceRunning},
                                                {"notRunning", AgentPresenceNotRunning}};
+inline constexpr Word kOutcomeWords[] = {{"passed", OutcomePassed},
+                                         {"errors", OutcomeErrors},
+                                         {"failed", OutcomeFailed},
+                                         {"stopped", OutcomeStopped},
+                                         {"interrupted", OutcomeInterrupted}};
 inline constexpr Word kAgentLifeWords[] = {{"resident", AgentLifeResident},
                                            {"onDemand", AgentLifeOnDemand}};
 

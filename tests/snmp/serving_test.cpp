@@ -71,15 +71,17 @@ TEST_F(ServingTest, BulkWalkGivesEveryObjectOnceInIndexOrder) {
     ASSERT_EQ(walk.status, 0) << walk.err;
     EXPECT_EQ(walk.err, "");
     std::vector<std::string> lines = Lines(walk.out);
-    ASSERT_EQ(lines.size(), 3u * 2u + 25u * 3u) << walk.out;
+    // Seven module columns for each of the two instances, then the port rows.
+    ASSERT_EQ(lines.size(), 7u * 2u + 25u * 3u) << walk.out;
     EXPECT_EQ(NameOf(lines[0]), "VYNLOOP-MIB::portmodLoopOperating.\"a\"");
     EXPECT_EQ(lines[1], "VYNLOOP-MIB::portmodLoopOperating.\"demo\" = INTEGER: active(1)");
     EXPECT_EQ(lines[3], "VYNLOOP-MIB::vynModuleAgent.\"demo\" = INTEGER: notRunning(2)");
     EXPECT_EQ(lines[5], "VYNLOOP-MIB::vynModuleAgentLife.\"demo\" = INTEGER: onDemand(2)");
-    EXPECT_EQ(lines[6], "VYNLOOP-MIB::portName.\"a\".16 = STRING: COM16");
-    EXPECT_EQ(lines[7], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
-    EXPECT_EQ(lines[8], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
-    EXPECT_EQ(NameOf(lines[9]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
+    EXPECT_EQ(lines[7], "VYNLOOP-MIB::portmodBoardSerial.\"demo\" = STRING: ");
+    EXPECT_EQ(lines[14], "VYNLOOP-MIB::portName.\"a\".16 = STRING: COM16");
+    EXPECT_EQ(lines[15], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
+    EXPECT_EQ(lines[16], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
+    EXPECT_EQ(NameOf(lines[17]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
     EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopErrData.\"demo\".2");
 
     Finished numeric = rig_->Tool("snmpbulkwalk", {"-On", "-Cr50", "VYNLOOP-MIB::vynLoopObjects"});
