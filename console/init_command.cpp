@@ -1,12 +1,15 @@
 // init INSTANCE PORT=DEVICE ... [--resident]: provisions an instance's objects.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "console/command_set.h"
 #include "console/output.h"
+#include "console/run_labels.h"
 #include "console/store_access.h"
+#include "mml/record_fields.h"
 
 namespace vyn::console {
 
@@ -16,6 +19,7 @@ struct InitOptions {
     std::string instance;
     std::vector<std::string> ports;
     bool resident = false;
+    std::optional<std::string> board;
 };
 
 // "PORT=DEVICE" with PORT 1 to 16 written plainly and a plain device name.
@@ -63,14 +67,18 @@ int RunInit(const GlobalOptions &globals, const InitOptions &options) {
     }
     mml::Error error;
     auto store = mml::Store::Create(StorePath(globals), error);
-    if (!store || !store->Provision(options.instance, ports, options.resident, error)) {
+    if (!store || !store->Provision(options.instance, ports, options.resident, error) ||
+        (options.board &&
+         !store->SetValue(std::string(mml::kBoardSerialObject) + "." + options.instance,
+                          mml::Value::Octets(*options.board), error))) {
         return Fail(error.message);
     }
     std::cout << "instance " << options.instance << ": provisioned port";
     for (const mml::PortDevice &entry : ports) {
         std::cout << ' ' << entry.port << '=' << entry.device;
     }
-    std::cout << (options.resident ? " (resident)\n" : "\n");
+    std::cout << (options.resident ? " (resident)" : "");
+    std::cout << (options.board ? ", board " + *options.board + "\n" : "\n");
     return kExitSuccess;
 }
 
@@ -93,6 +101,9 @@ void AddInitCommand(CommandSet &commands) {
         ->type_name("PORT=DEVICE");
     command->add_flag("--resident", options->resident,
                       "Keep the instance's agent running while it is idle");
+    AddBoardOption(*command, options->board,
+                   "The serial number of the instance's board, which labels its tests in the "
+                   "record");
 }
 
 }  // namespace vyn::console

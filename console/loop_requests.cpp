@@ -18,13 +18,14 @@ std::vector<mml::Binding> StateReads(const std::string &instance, const std::vec
 }  // namespace
 
 bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
-                  const TestSettings &settings, int &busyPort, mml::Error &error) {
+                  const TestSettings &settings, const std::vector<mml::Binding> &labels,
+                  int &busyPort, mml::Error &error) {
     busyPort = 0;
     std::vector<mml::Binding> reads = StateReads(instance, ports);
     return objects.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
-            std::vector<mml::Binding> writes;
+            std::vector<mml::Binding> writes = labels;
             for (std::size_t i = 0; i < ports.size(); ++i) {
                 if (TestUnderway(states[i].value.integer)) {
                     busyPort = ports[i];

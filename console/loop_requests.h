@@ -13,10 +13,12 @@
 
 namespace vyn::console {
 
-// Writes the settings and the loop state requested on every port, unless a test is underway on one
-// of them: then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
+// Writes the settings and the loop state requested on every port, with `labels` (instance
+// objects that label the request's run), unless a test is underway on one of them: then nothing
+// is written and `busyPort` names it (0 otherwise). False on a store failure.
 bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
-                  const TestSettings &settings, int &busyPort, mml::Error &error);
+                  const TestSettings &settings, const std::vector<mml::Binding> &labels,
+                  int &busyPort, mml::Error &error);
 
 // Writes the loop state stopping on those of `ports` whose test is running. `before` gets each
 // port's state as read, in the order of `ports`.

@@ -5,14 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "console/agent_link.h"
-#include "console/agent_start.h"
 #include "console/command_set.h"
 #include "console/loop_requests.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
+#include "console/run_labels.h"
 #include "console/store_access.h"
 #include "console/test_settings.h"
 
@@ -20,12 +19,11 @@ namespace vyn::console {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 struct TestOptions {
     std::string instance;
     std::vector<std::string> ports;
     TestSettings settings;
+    RunLabels labels;
     bool wait = false;
 };
 
@@ -51,21 +49,14 @@ int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     }
 
     const std::string storePath = StorePath(globals);
-    // Remotely the subagent starts the agent when it sees the request.
-    if (view.objects->Local() && !view.objects->AgentRunning(view.instance).value_or(true)) {
-        StartedAgent agent;
-        if (!StartAgent(view.instance, storePath, 10s, agent, reason)) {
-            return Fail(reason);
-        }
-        if (agent.pid > 0) {
-            std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
-                         view.instance.c_str(), agent.program.c_str(), static_cast<int>(agent.pid));
-        }
+    if (int status = StartAgentIfNeeded(view, storePath); status != kExitSuccess) {
+        return status;
     }
 
     int busyPort = 0;
     mml::Error error;
-    if (!RequestTests(*view.objects, view.instance, ports, settings, busyPort, error)) {
+    if (!RequestTests(*view.objects, view.instance, ports, settings,
+                      LabelBindings(options.labels, view.instance, ""), busyPort, error)) {
         return Fail(error.message);
     }
     if (busyPort != 0) {  // started by someone else since we looked
@@ -102,7 +93,9 @@ void AddTestCommand(CommandSet &commands) {
         "stops them) and waits on for their results.\n"
         "Exit status with --wait: 0 when every test passed (it ran its full time and its "
         "result begins \"Loopback test complete, no errors detected\"), 1 when any ended in "
-        "errors, failed or was stopped.");
+        "errors, failed or was stopped.\n"
+        "The tests of one request form one run in the host's record of tests (see history), "
+        "labelled with --board, --operator and --note when given.");
     test->add_option("instance", options->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");
@@ -110,6 +103,7 @@ void AddTestCommand(CommandSet &commands) {
         ->required()
         ->type_name("PORT");
     AddSettingOptions(*test, options->settings);
+    AddRunLabelOptions(*test, options->labels);
     test->add_flag("--wait", options->wait, "Show live progress and wait for the results");
 }
 

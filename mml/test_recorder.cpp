@@ -19,8 +19,9 @@ int64_t NowMs() {
 }
 
 // "column = (the port's object), ..." for the recorded objects of one part; octet strings are
-// kept as text.
-std::string SnapshotAssignments(RecordedPart part) {
+// kept as text. With `startedOnly`, a test that never started gets no counts: an agent that could
+// not start a test publishes its failure beside the counters of the port's previous test.
+std::string SnapshotAssignments(RecordedPart part, bool startedOnly = false) {
     std::string sql;
     for (const RecordedObject &recorded : RecordedObjects()) {
         if (recorded.part != part) {
@@ -33,6 +34,8 @@ std::string SnapshotAssignments(RecordedPart part) {
             std::string(recorded.object) + "')";
         if (def.type == ValueType::Octets) {
             value = "CAST(" + value + " AS TEXT)";
+        } else if (startedOnly) {
+            value = "CASE WHEN started IS NULL THEN NULL ELSE " + value + " END";
         }
         sql += (sql.empty() ? "" : ", ") + std::string(recorded.column) + " = " + value;
     }
@@ -89,6 +92,7 @@ std::unique_ptr<TestRecorder> TestRecorder::Create(sqlite3 *db, Error &error) {
 bool TestRecorder::PrepareAll(Error &error) {
     const std::string settings = SnapshotAssignments(RecordedPart::Setting);
     const std::string results = SnapshotAssignments(RecordedPart::Result);
+    const std::string endResults = SnapshotAssignments(RecordedPart::Result, true);
     // ?1 instance, ?2 port, ?3 now, ?4 end state, ?5 outcome.
     const std::string openTests = " WHERE instance = ?1 AND port = ?2 AND ended IS NULL";
     return Prepare(db_, "SELECT id FROM test_runs WHERE instance = ?1 AND run_key = ?2", findRun_,
@@ -112,7 +116,7 @@ bool TestRecorder::PrepareAll(Error &error) {
                    start_, error) &&
            Prepare(db_,
                    "UPDATE tests SET ended = ?3, updated = ?3, end_state = ?4, outcome = ?5, " +
-                       results + openTests,
+                       endResults + openTests,
                    end_, error) &&
            Prepare(db_, "DELETE FROM tests" + openTests + " AND started IS NULL", dropUnstarted_,
                    error) &&

@@ -134,6 +134,8 @@ TEST_F(RecordTest, EachWayATestEndsIsToldApart) {
     ASSERT_EQ(tests.size(), 2u);
     EXPECT_EQ(tests[0].outcome, OutcomeFailed);
     EXPECT_FALSE(tests[0].started);
+    EXPECT_EQ(Field(tests[0], "sent"), Value::Null()) << "no counts of a test that never ran";
+    EXPECT_EQ(Field(tests[0], "result"), Value::Octets("Target device cannot be opened. ..."));
     EXPECT_EQ(tests[1].outcome, OutcomeStopped);
 
     // A request withdrawn before the agent took it (an SNMP set undone, a reset state): no test.
@@ -218,6 +220,7 @@ TEST_F(RecordTest, RunsGatherOneRequestOrEveryRequestOfAKey) {
 TEST_F(RecordTest, RetentionKeepsTheNewestTestsAndTheirRuns) {
     for (int i = 0; i < 5; ++i) {
         State(1, LoopStateRequested);
+        State(1, LoopStateRunning);
         Write(Publication(1, kPassed, i, LoopStateComplete));
     }
     Error error;
