@@ -8,10 +8,18 @@
 #include <vector>
 
 #include "console/object_access.h"
+#include "console/port_selection.h"
 #include "console/test_settings.h"
 #include "mml/store.h"
 
 namespace vyn::console {
+
+// Opens the instance and selects the ports that the command line names for a test request:
+// each must be free (no test underway) and able to run with `settings`. Returns kExitSuccess,
+// or the failure's status after printing why.
+int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
+                        const std::vector<std::string> &words, const TestSettings &settings,
+                        InstanceView &view, std::vector<int> &ports);
 
 // Writes the settings and the loop state requested on every port, with `labels` (instance
 // objects that label the request's run), unless a test is underway on one of them: then nothing

@@ -244,21 +244,14 @@ int RunSweep(const GlobalOptions &globals, const SweepOptions &options) {
         return Fail(reason);
     }
     InstanceView view;
-    if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
-        return status;
-    }
     std::vector<int> ports;
-    if (!SelectPorts(view, options.ports, ports, reason)) {
-        return Fail(reason);
+    if (int status = OpenPortsForRequest(globals, options.instance, options.ports, options.settings,
+                                         view, ports);
+        status != kExitSuccess) {
+        return status;
     }
     for (int number : ports) {
         const PortSnapshot &port = *view.Find(number);
-        if (TestUnderway(port.State())) {
-            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
-        }
-        if (std::string why = CheckRunnable(options.settings, port); !why.empty()) {
-            return Fail(PortLabel(port) + ": " + why);
-        }
         if (options.settings.time.value_or(port.Integer("portLoopTime")) == 0) {
             return Fail(PortLabel(port) +
                         ": a test without a time limit never ends a step; give --time SECONDS");

@@ -29,25 +29,13 @@ struct TestOptions {
 
 int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     const TestSettings &settings = options.settings;
-    std::string reason;
     InstanceView view;
-    if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
+    std::vector<int> ports;
+    if (int status =
+            OpenPortsForRequest(globals, options.instance, options.ports, settings, view, ports);
+        status != kExitSuccess) {
         return status;
     }
-    std::vector<int> ports;
-    if (!SelectPorts(view, options.ports, ports, reason)) {
-        return Fail(reason);
-    }
-    for (int number : ports) {
-        const PortSnapshot &port = *view.Find(number);
-        if (TestUnderway(port.State())) {
-            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
-        }
-        if (std::string why = CheckRunnable(settings, port); !why.empty()) {
-            return Fail(PortLabel(port) + ": " + why);
-        }
-    }
-
     const std::string storePath = StorePath(globals);
     if (int status = StartAgentIfNeeded(view, storePath); status != kExitSuccess) {
         return status;

@@ -14,14 +14,7 @@
 namespace vyn::console::test {
 namespace {
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using ::vyn::test::Lines;
 
 // The cells of a port's row in the matrix that ends the output ("5 COM5  pass  errors ...").
 std::vector<std::string> MatrixRow(const std::string &out, int port) {
@@ -41,6 +34,32 @@ std::vector<std::string> MatrixRow(const std::string &out, int port) {
 }
 
 class StationTest : public LoopTest {};
+
+// What cannot run is refused before anything is written, with one line that says why.
+TEST_F(StationTest, BadSweepsAndRecordQueriesAreRefusedWithTheirReason) {
+    ASSERT_EQ(Ctl({"init", "demo", "1=COM1", "2=COM2"}).status, 0);
+    ASSERT_EQ(Ctl({"set", "portLoopTime.demo.2=0"}).status, 0);
+    const std::vector<std::string> sweep{"sweep", "demo", "1", "--speeds", "9600", "--frames"};
+    auto with = [&](std::vector<std::string> tail) {
+        std::vector<std::string> args = sweep;
+        args.insert(args.end(), tail.begin(), tail.end());
+        return args;
+    };
+    ExpectError(with({"8N1.5"}));
+    ExpectError(with({"8N1,8n1"}));
+    ExpectError(with({"9N1"}));
+    ExpectError({"sweep", "demo", "1", "--speeds", "0", "--frames", "8N1"});
+    ExpectError({"sweep", "demo", "1", "--speeds", "9600,9600", "--frames", "8N1"});
+    ExpectError({"sweep", "demo", "1", "2", "--speeds", "9600", "--frames", "8N1"});  // endless
+    ExpectError(with({"8N1", "--board", "bad\tserial"}));
+    EXPECT_EQ(Get("portLoopState.demo.1"), std::to_string(LoopStateIdle)) << "nothing requested";
+
+    ExpectError({"history", "--since", "2026-13-01"});
+    ExpectError({"report", "1"});
+    ExpectError({"report", "1", "--json"});  // no such run
+    ExpectError({"retention", "--tests", "-1"});
+    EXPECT_EQ(Ctl({"history"}).out, "no runs recorded\n");
+}
 
 TEST_F(StationTest, SweepOfSixteenPortsFindsExactlyItsTwoFaultyPorts) {
     StartBoard(16, 16);

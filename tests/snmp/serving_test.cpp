@@ -7,18 +7,12 @@
 
 #include "mml/vocabulary.h"
 #include "tests/snmp/snmp_fixture.h"
+#include "tests/support/console_checks.h"
 
 namespace vyn::snmp::test {
 namespace {
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using vyn::test::Lines;
 
 // The name part of "NAME = TYPE: VALUE".
 std::string NameOf(const std::string &line) {
