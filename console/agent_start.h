@@ -1,5 +1,6 @@
-// Starting an instance's agent on demand, detached from the console: its own session, standard
-// streams on /dev/null, the console's environment with the store the console uses.
+// Starting an instance's agent on demand, detached from the console (no terminal or console of
+// the console's, standard streams on the null device), with the console's environment and the
+// store the console uses.
 #pragma once
 
 #include <sys/types.h>

@@ -19,7 +19,7 @@ int Run(int argc, char **argv) {
     GlobalOptions globals;
     app.add_option(
            "--mib", globals.mib,
-           std::string("The store (default: $VYNLOOP_MIB, else ") + mml::kDefaultStorePath + ")")
+           std::string("The store (default: $VYNLOOP_MIB, else ") + mml::DefaultStorePath() + ")")
         ->type_name("PATH");
     AddRemoteOptions(app, globals.remote);
     app.require_subcommand(1);

@@ -1,9 +1,9 @@
-// Ctrl-C while the console waits: SIGINT sets a flag and wakes the wait instead of ending the
-// program, for as long as an InterruptWatch lives.
+// Ctrl-C while the console waits: it sets a flag and wakes the wait instead of ending the
+// program, for as long as an InterruptWatch lives. One implementation for POSIX (SIGINT,
+// interrupt_posix.cpp) and one for Windows (the console's control handler, interrupt_windows.cpp).
 #pragma once
 
 #include <chrono>
-#include <csignal>
 
 namespace vyn::console {
 
@@ -18,9 +18,6 @@ class InterruptWatch {
     bool Sleep(std::chrono::milliseconds limit);
     // True when an interrupt came since the last call, and forgets it.
     bool Take();
-
-  private:
-    struct sigaction previous_ {};
 };
 
 // Asks `question` on the terminal (standard error) and reads the answer from standard input.

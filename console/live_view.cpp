@@ -1,7 +1,6 @@
 #include "console/live_view.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "console/host.h"
 
 namespace vyn::console {
 
@@ -32,19 +31,6 @@ void LiveView::Show(const std::vector<std::string> &lines) {
 std::size_t LiveView::Columns() const {
     // One column stays free: writing the last column would leave the cursor there.
     return terminal_ ? TerminalWidth(out_) - 1 : 0;
-}
-
-bool StdoutIsTerminal() {
-    return ::isatty(STDOUT_FILENO) == 1;
-}
-
-std::size_t TerminalWidth(std::FILE *file) {
-    winsize size{};
-    int fd = ::fileno(file);
-    if (fd >= 0 && ::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    return 80;
 }
 
 }  // namespace vyn::console

@@ -29,8 +29,4 @@ class LiveView {
     std::vector<std::string> shown_;  // plain: the last printed text of each line
 };
 
-// Whether standard output is a terminal; the width of the terminal `file` (80 when unknown).
-bool StdoutIsTerminal();
-std::size_t TerminalWidth(std::FILE *file);
-
 }  // namespace vyn::console

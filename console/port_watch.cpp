@@ -1,13 +1,12 @@
 #include "console/port_watch.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
 #include "console/agent_link.h"
 #include "console/agent_start.h"
+#include "console/host.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
 #include "console/loop_requests.h"
@@ -81,7 +80,7 @@ class PortWatch {
     // Asks first when someone can answer; stdin elsewhere means nobody is there to ask.
     bool ConfirmStop() {
         bool yes = true;
-        if (::isatty(STDIN_FILENO) == 1) {
+        if (StdinIsTerminal()) {
             live_.Detach();
             yes = AskYesNo("Stop the running tests?");
             interrupts_.Take();

@@ -1,6 +1,4 @@
 // history, report and retention: the host's record of tests, read from its store.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -13,6 +11,7 @@
 
 #include "console/agent_link.h"
 #include "console/command_set.h"
+#include "console/host.h"
 #include "console/json_report.h"
 #include "console/output.h"
 #include "console/record_view.h"
@@ -224,8 +223,7 @@ int RunReportCommand(const GlobalOptions &globals, const ReportOptions &options)
         std::cout << DumpJson(JsonReport(report)) << std::endl;
         return kExitSuccess;
     }
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
+    const std::string host = OwnHostName();
     const bool junit = !options.junit.empty();
     const std::string &path = junit ? options.junit : options.csv;
     if (!WriteOut(path, junit ? JunitReport(report, host) : CsvReport(report), reason)) {

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <span>
 
 #include "console/frame.h"
@@ -73,11 +72,17 @@ std::string FieldText(const mml::RecordedTest &test, std::size_t field) {
 }
 
 std::string RecordTime(int64_t ms) {
-    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm parts{};
-    gmtime_r(&seconds, &parts);
+    using namespace std::chrono;
+    sys_time<milliseconds> at{milliseconds(ms)};
+    sys_days day = floor<days>(at);
+    year_month_day date(day);
+    hh_mm_ss<seconds> time(floor<seconds>(at - day));
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                  static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return text;
 }
 

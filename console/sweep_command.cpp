@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/command_set.h"
+#include "console/host.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
 #include "console/loop_requests.h"

@@ -1,12 +1,8 @@
 #include "mml/kernel_rx_errors.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 #include <array>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace vyn::mml {
@@ -15,8 +11,6 @@ namespace {
 
 // The counters of a UART line that are receive errors, as the kernel names them in its table.
 constexpr std::array<std::string_view, 5> kErrorCounters = {"fe:", "pe:", "brk:", "oe:", "bo:"};
-constexpr unsigned kFirstPtyMajor = 136;
-constexpr unsigned kLastPtyMajor = 143;
 
 std::optional<unsigned> Number(std::string_view text) {
     unsigned value = 0;
@@ -25,17 +19,6 @@ std::optional<unsigned> Number(std::string_view text) {
         return std::nullopt;
     }
     return value;
-}
-
-bool ReadWhole(const std::string &path, std::string &text) {
-    std::ifstream file(path);
-    if (!file) {
-        return false;
-    }
-    std::ostringstream content;
-    content << file.rdbuf();
-    text = content.str();
-    return !file.bad();
 }
 
 }  // namespace
@@ -89,30 +72,6 @@ std::optional<uint32_t> SumReceiveErrors(std::string_view table, unsigned line) 
         return counted ? std::optional<uint32_t>(total) : std::nullopt;
     }
     return std::nullopt;
-}
-
-std::optional<uint32_t> KernelReceiveErrors(const std::string &device, const std::string &ttyInfo) {
-    struct stat status {};
-    if (::stat(device.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return std::nullopt;
-    }
-    // Pseudo-terminal slaves (the virtual board's ports, read many times a second) are known to
-    // have no counters without reading the tables.
-    unsigned major = ::major(status.st_rdev);
-    if (major >= kFirstPtyMajor && major <= kLastPtyMajor) {
-        return std::nullopt;
-    }
-    std::string drivers;
-    if (!ReadWhole(ttyInfo + "/drivers", drivers)) {
-        return std::nullopt;
-    }
-    auto line = FindSerialLine(drivers, major, ::minor(status.st_rdev));
-    std::string table;
-    if (!line || line->driver.find('/') != std::string::npos ||
-        !ReadWhole(ttyInfo + "/driver/" + line->driver, table)) {
-        return std::nullopt;
-    }
-    return SumReceiveErrors(table, line->line);
 }
 
 std::string PortDeviceDirectory() {

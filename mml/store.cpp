@@ -268,7 +268,8 @@ bool Store::GetValue(std::string_view name, Value &value, Error &error) {
 }
 
 bool Store::SetValue(std::string_view name, const Value &value, Error &error) {
-    Binding binding{{}, value};
+    Binding binding;
+    binding.value = value;
     int code = ParseObjectName(name, binding.key);
     if (code != 0) {
         return Fail(error, MML_FAILURE_BAD_NAME,

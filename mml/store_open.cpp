@@ -1,8 +1,6 @@
 // Opening and creating the store: the file, its mode, the schema check and the connection's
 // settings.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "mml/record_schema.h"
 #include "mml/sqlite_support.h"
 #include "mml/store.h"
+#include "mml/store_file.h"
 #include "mml/test_recorder.h"
 
 namespace vyn::mml {
@@ -61,24 +60,12 @@ int CountStoreTables(sqlite3 *db, int &allTables, const std::string &path, Error
     return sqlite3_column_int(statement.get(), 1);
 }
 
-bool CreateFile(const std::string &path, Error &error) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        if (errno == EEXIST) {
-            return true;  // created meanwhile by someone else: open it as it is
-        }
-        return Fail(error, MML_FAILURE_OPEN,
-                    "cannot create store " + path + ": " + ErrnoText(errno), SQLITE_CANTOPEN);
+bool CreateStoreFile(const std::string &path, Error &error) {
+    std::string reason;
+    if (CreateOwnerOnlyFile(path, reason) == FileCreation::Failed) {
+        return Fail(error, MML_FAILURE_OPEN, reason, SQLITE_CANTOPEN);
     }
-    // The umask may have taken bits away; the store is the owner's alone either way.
-    int result = ::fchmod(fd, 0600);
-    int err = errno;
-    ::close(fd);
-    if (result != 0) {
-        return Fail(error, MML_FAILURE_OPEN,
-                    "cannot set the mode of " + path + ": " + ErrnoText(err), SQLITE_CANTOPEN);
-    }
-    return true;
+    return true;  // a file created meanwhile by someone else is opened as it is
 }
 
 }  // namespace
@@ -179,7 +166,7 @@ std::unique_ptr<Store> Store::Create(const std::string &path, Error &error, Opti
         Fail(error, MML_FAILURE_OPEN, "no store path given", SQLITE_CANTOPEN);
         return nullptr;
     }
-    if (!CreateFile(path, error)) {
+    if (!CreateStoreFile(path, error)) {
         return nullptr;
     }
     return Connect(path, error, options, true);

@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "mml/store_file.h"
+
 namespace vyn::mml {
 
-inline constexpr const char *kDefaultStorePath = "/var/lib/vynloop/mib.db";
-
-// VYNLOOP_MIB when it is set and not empty, else kDefaultStorePath.
+// VYNLOOP_MIB when it is set and not empty, else DefaultStorePath().
 inline std::string StorePathFromEnvironment() {
     const char *path = std::getenv("VYNLOOP_MIB");
-    return path != nullptr && path[0] != '\0' ? path : kDefaultStorePath;
+    return path != nullptr && path[0] != '\0' ? path : DefaultStorePath();
 }
 
 }  // namespace vyn::mml

@@ -22,7 +22,8 @@ void DrainBacklog(PortTestEntry *entry) {
     } while (!entry->txBacklog.compare_exchange_weak(backlog, drained));
 }
 
-void TakeSample(PortTestEntry *entry, uint32_t bitTime10) {
+// `queueSeen`: the driver has reported an output queue during this test.
+void TakeSample(PortTestEntry *entry, uint32_t bitTime10, int *queueSeen) {
     uint32_t now = GetTickCount();
     COMSTAT status = {};
     DWORD errors = 0;
@@ -47,8 +48,11 @@ void TakeSample(PortTestEntry *entry, uint32_t bitTime10) {
     entry->sampleTick = now;
     uint32_t averageInterval = now - entry->avgStartTick;
     // Rates are measured only while the line had characters waiting, so that a writer held back
-    // does not pass for a slow line.
-    if (status.cbOutQue != 0) {
+    // does not pass for a slow line. A driver that never reports an output queue (Wine's; an
+    // emulated UART that is not paced) would leave them at 0 for the whole test: until it has
+    // reported one, every sample measures, the average over the test's whole time.
+    *queueSeen = *queueSeen || status.cbOutQue != 0 ? 1 : 0;
+    if (status.cbOutQue != 0 || !*queueSeen) {
         entry->rate = RateInBaud(intervalChars, interval, bitTime10);
         uint32_t average = RateInBaud(sent, averageInterval, bitTime10);
         entry->avgRate = average > entry->loopSpeed ? entry->loopSpeed.load() : average;
@@ -80,6 +84,7 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
     PortTestEntry *entry = static_cast<PortTestEntry *>(parameter);
     uint32_t bitTime10 = BitTime10(entry->loopDataSize, entry->stopBits, entry->loopParity);
     int32_t endState = Idle;
+    int queueSeen = 0;
     for (;;) {
         int32_t wait = static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount());
         if (wait > 0 && !entry->readerDone) {
@@ -88,7 +93,7 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         if (quitFlag) {
             break;
         }
-        TakeSample(entry, bitTime10);
+        TakeSample(entry, bitTime10, &queueSeen);
         if (entry->readerDone) {
             break;
         }

@@ -13,6 +13,10 @@ export CCACHE_NOHASHDIR=1
 # tools, and the archiver of its initial file system.
 VYNLOOP_VM_PACKAGES=(qemu-system-x86 busybox-static cpio)
 
+# The Windows build and its tests: mingw-w64's C++ compiler with the posix thread model, Wine
+# (64-bit only; always through scripts/lib/wine-run) and NSIS for the installer.
+VYNLOOP_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 nsis)
+
 # install_missing [APT-OPTION...] -- PACKAGE...
 install_missing() {
     local options=()
@@ -39,6 +43,13 @@ ensure_packages() {
 # The emulator's recommendations (graphics, firmware for other machines) are not needed.
 ensure_vm_packages() {
     install_missing --no-install-recommends -- "${VYNLOOP_VM_PACKAGES[@]}"
+}
+
+# Wine's recommendations (fonts, graphics and sound libraries, 32-bit Wine) are not needed; then
+# SQLite's amalgamation, which the Windows build compiles in, in build/sqlite (fetched once).
+ensure_windows_packages() {
+    install_missing --no-install-recommends -- "${VYNLOOP_WINDOWS_PACKAGES[@]}"
+    scripts/lib/fetch-sqlite
 }
 
 # The published files that the tests read beside the build, fetched once from the npm registry:

@@ -1,6 +1,7 @@
 // The one-line result of a test and the description of a failed device operation.
 #include "agent/loop/report.h"
 #include "tests/agent/agent_fixture.h"
+#include "tests/support/system_text.h"
 
 namespace {
 
@@ -103,12 +104,23 @@ TEST(CompletionTextTest, AFailureMessageIsKeptAndTheNoteAddedOnlyWhole) {
 
 class SystemErrorTextTest : public AgentTest {};
 
+// Windows' words, and its line end, which the text keeps; Linux's platform gives the words alone.
+// Wine words its texts differently ("Access denied.").
+std::string AccessDeniedText() {
+    if (vyn::test::RunningUnderWine()) {
+        return "Access denied.\r\n";
+    }
+    return vyn::test::SystemText(ERROR_ACCESS_DENIED).ends_with("\r\n") ? "Access is denied.\r\n"
+                                                                        : "Access is denied.";
+}
+
 TEST_F(SystemErrorTextTest, AppendsTheSystemTextWithinTheMessageLimit) {
     SetSystemErrorText(entry, "Device CreateFile for COM3 failed", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Message(), "Device CreateFile for COM3 failed. Access is denied.");
+    EXPECT_EQ(Message(), "Device CreateFile for COM3 failed. " + AccessDeniedText());
     std::string longText(250, 'd');
     SetSystemErrorText(entry, longText.c_str(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(Message(), longText + ". The ");
+    EXPECT_EQ(Message(),
+              longText + ". " + vyn::test::SystemText(ERROR_INVALID_PARAMETER).substr(0, 4));
     EXPECT_EQ(Message().size(), 256u);
     SetSystemErrorText(entry, "Device X failed", 12345);
     EXPECT_EQ(Message(), "Device X failed. Error 12345");
@@ -122,7 +134,7 @@ TEST_F(SystemErrorTextTest, ARunningTestIsFailedOnceAndAnEndedOneKeepsItsOutcome
     EXPECT_EQ(entry->engineState, EndedByError);
     EXPECT_EQ(entry->testRunning, 0u) << "the writer and the reader wind down";
     EXPECT_EQ(FailDeviceOperation(entry, "later", 6), 0);
-    EXPECT_EQ(Message(), "Device WriteFile(b) for COM3 failed. Access is denied.");
+    EXPECT_EQ(Message(), "Device WriteFile(b) for COM3 failed. " + AccessDeniedText());
     entry->engineState = Idle;
     EXPECT_EQ(FailDeviceOperation(entry, "too late", 6), 0);
     EXPECT_EQ(entry->engineState, Idle);

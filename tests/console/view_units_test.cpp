@@ -110,26 +110,27 @@ TEST(OutcomeTest, OnlyAFullRunWithoutErrorsPasses) {
     EXPECT_EQ(LoopStateWord(6), "state 6") << "a value nobody writes";
 }
 
-// What a LiveView writes, through a memory stream.
+// What a LiveView writes, through a temporary file.
 class Captured {
   public:
-    Captured() : file_(open_memstream(&data_, &size_)) {}
-    ~Captured() {
-        std::fclose(file_);
-        std::free(data_);
-    }
+    Captured() : file_(std::tmpfile()) {}
+    ~Captured() { std::fclose(file_); }
     std::FILE *file() { return file_; }
+    // What was written since the last call.
     std::string Take() {
         std::fflush(file_);
-        std::string text(data_, size_);
-        std::rewind(file_);
+        long end = std::ftell(file_);
+        std::string text(static_cast<std::size_t>(end - taken_), '\0');
+        std::fseek(file_, taken_, SEEK_SET);
+        text.resize(std::fread(text.data(), 1, text.size(), file_));
+        std::fseek(file_, end, SEEK_SET);
+        taken_ = end;
         return text;
     }
 
   private:
-    char *data_ = nullptr;
-    std::size_t size_ = 0;
     std::FILE *file_;
+    long taken_ = 0;
 };
 
 TEST(LiveViewTest, RedrawsInPlaceOnATerminalAndPrintsOnlyChangesElsewhere) {

@@ -11,6 +11,7 @@
 
 #include "mml/store.h"
 #include "mml/vynmall.h"
+#include "tests/support/portable.h"
 
 namespace vyn::mml::test {
 
@@ -60,11 +61,9 @@ inline Outcome Send(MmlSessionHandle session, int32_t type, Request &request) {
 class StoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vynmml.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = vyn::test::MakeTempDirectory("vynmml.").string();
         path_ = dir_ + "/mib.db";
-        ::setenv("VYNLOOP_MIB", path_.c_str(), 1);
+        vyn::test::SetEnvironment("VYNLOOP_MIB", path_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 

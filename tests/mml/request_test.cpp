@@ -17,6 +17,7 @@ class RequestTest : public StoreTest {
     }
     void TearDown() override {
         MMLTerminate(session_);
+        store_.reset();  // Windows removes no file that is open
         StoreTest::TearDown();
     }
     std::unique_ptr<Store> store_;

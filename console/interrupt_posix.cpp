@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +20,7 @@ int wakeRead = -1;
 int wakeWrite = -1;
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
+struct sigaction previous {};  // the handling that the live watch replaced
 
 void OnInterrupt(int) {
     int saved = errno;
@@ -49,11 +51,11 @@ InterruptWatch::InterruptWatch() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocking read of an answer returns EINTR
-    ::sigaction(SIGINT, &action, &previous_);
+    ::sigaction(SIGINT, &action, &previous);
 }
 
 InterruptWatch::~InterruptWatch() {
-    ::sigaction(SIGINT, &previous_, nullptr);
+    ::sigaction(SIGINT, &previous, nullptr);
 }
 
 bool InterruptWatch::Sleep(std::chrono::milliseconds limit) {
