@@ -20,19 +20,26 @@ std::string Letters() {
     return letters;
 }
 
+// Fills `reason` ("bad frame '9N1': ...") and returns false.
+bool Refuse(std::string &reason, std::string_view start, std::string_view text,
+            std::string_view why) {
+    reason.assign(start);
+    reason.append(" '").append(text).append("'").append(why);
+    return false;
+}
+
 }  // namespace
 
 bool ParseFrame(std::string_view text, Frame &frame, std::string &reason) {
-    const std::string shown = "'" + std::string(text) + "'";
     if (text.size() < 3 || text[0] < '0' || text[0] > '9') {
-        reason = "bad frame " + shown + ": data bits, parity and stop bits, as in 8N1 or 5O1.5";
-        return false;
+        return Refuse(reason, "bad frame", text,
+                      ": data bits, parity and stop bits, as in 8N1 or 5O1.5");
     }
     frame.dataBits = text[0] - '0';
     if (frame.dataBits < kMinDataBits || frame.dataBits > kMaxDataBits) {
-        reason = "bad frame " + shown + ": data bits are " + std::to_string(kMinDataBits) + " to " +
-                 std::to_string(kMaxDataBits);
-        return false;
+        return Refuse(reason, "bad frame", text,
+                      ": data bits are " + std::to_string(kMinDataBits) + " to " +
+                          std::to_string(kMaxDataBits));
     }
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
     bool parityKnown = false;
@@ -43,19 +50,16 @@ bool ParseFrame(std::string_view text, Frame &frame, std::string &reason) {
         }
     }
     if (!parityKnown) {
-        reason = "bad frame " + shown + ": parity is one of " + Letters();
-        return false;
+        return Refuse(reason, "bad frame", text, ": parity is one of " + Letters());
     }
     auto stopBits = vocabulary::ValueOf(vocabulary::kStopBitsWords, text.substr(2));
     if (!stopBits) {
-        reason = "bad frame " + shown + ": stop bits are 1, 1.5 or 2";
-        return false;
+        return Refuse(reason, "bad frame", text, ": stop bits are 1, 1.5 or 2");
     }
     frame.stopBits = *stopBits;
     if (!StopBitsFitDataBits(frame.dataBits, frame.stopBits)) {
-        reason = "frame " + shown +
-                 " is not one a UART sends: 1.5 stop bits go with 5 data bits, 2 with 6 to 8";
-        return false;
+        return Refuse(reason, "frame", text,
+                      " is not one a UART sends: 1.5 stop bits go with 5 data bits, 2 with 6 to 8");
     }
     return true;
 }

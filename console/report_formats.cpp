@@ -178,7 +178,7 @@ std::string CsvReport(const RunReport &report) {
         "run,board,operator,instance,port,settings,outcome,requested,started,ended,"
         "seconds";
     for (const mml::RecordedObject &recorded : mml::RecordedObjects()) {
-        csv += "," + std::string(recorded.column);
+        csv.append(",").append(recorded.column);
     }
     csv += "\r\n";
     for (std::size_t i = 0; i < report.tests.size(); ++i) {
@@ -190,7 +190,7 @@ std::string CsvReport(const RunReport &report) {
                "," + (test.ended ? RecordTime(*test.ended) : "") + "," +
                Seconds(TestDurationMs(test));
         for (std::size_t field = 0; field < mml::RecordedObjects().size(); ++field) {
-            csv += "," + Csv(FieldText(test, field));
+            csv.append(",").append(Csv(FieldText(test, field)));
         }
         csv += "\r\n";
     }

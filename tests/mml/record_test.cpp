@@ -40,6 +40,11 @@ class RecordTest : public StoreTest {
         store_ = Provisioned();
         ASSERT_TRUE(store_);
     }
+    // The store closes before its directory goes (Windows keeps an open file).
+    void TearDown() override {
+        store_.reset();
+        StoreTest::TearDown();
+    }
     void Write(std::vector<Binding> writes) {
         Error error;
         ASSERT_TRUE(store_->Write(writes, error)) << error.message;
