@@ -19,6 +19,7 @@ constexpr std::uint64_t kTimerTag = 2ull << 32;
 constexpr std::uint64_t kListenerTag = 3ull << 32;
 constexpr std::uint64_t kConnectionTag = 4ull << 32;
 constexpr std::uint64_t kPortTag = 5ull << 32;
+constexpr std::uint64_t kOpensTag = 6ull << 32;
 
 // While characters are on a line the timer ticks fast enough to keep every queue moving
 // smoothly; otherwise it only wakes the housekeeping.
@@ -39,9 +40,16 @@ BoardServer::~BoardServer() {
 }
 
 bool BoardServer::Start(const ServeOptions &options, std::string &error) {
-    if (!model_.Open(options.ports, error) || !poller_.Open(error) || !timer_.Open(error)) {
+    if (!model_.Open(options.ports, error) || !poller_.Open(error) || !timer_.Open(error) ||
+        !opens_.Open(error)) {
         return false;
     }
+    for (int index = 0; index < model_.portCount(); ++index) {
+        if (!opens_.Watch(model_.At(index).device(), index, error)) {
+            return false;
+        }
+    }
+    poller_.Add(opens_.fd(), EPOLLIN, kOpensTag);
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
@@ -127,12 +135,18 @@ void BoardServer::Run() {
                     OnPortReadable(static_cast<int>(low),
                                    events[static_cast<std::size_t>(i)].events, now);
                     break;
+                case kOpensTag:
+                    opens_.Apply(model_);
+                    break;
                 default:
                     break;
             }
         }
         // Characters move on timer ticks only, so that a burst of other events does not turn
         // into a burst of tiny deliveries; a line that just got characters speeds the timer up.
+        // Opens and closes are taken first: what a program wrote after opening another port
+        // finds that port open.
+        opens_.Apply(model_);
         if (ticked) {
             busy = model_.Transmit(now);
         } else if (!busy) {

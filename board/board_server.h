@@ -10,6 +10,7 @@
 #include "board/client/unique_fd.h"
 #include "board/control_server.h"
 #include "board/error_publisher.h"
+#include "board/open_watch.h"
 #include "board/poller.h"
 #include "board/request_handler.h"
 
@@ -46,6 +47,7 @@ class BoardServer {
     RequestHandler handler_;
     Poller poller_;
     PeriodicTimer timer_;
+    OpenWatch opens_;
     UniqueFd signals_;
     std::unique_ptr<ControlServer> control_;
     std::unique_ptr<ErrorPublisher> publisher_;

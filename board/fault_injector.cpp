@@ -20,6 +20,11 @@ FaultOutcome FaultInjector::Apply(std::span<const std::uint8_t> arriving,
             ++outcome.framingErrors;
             continue;
         }
+        if (dropEvery_ != 0 && ++dropCount_ == dropEvery_) {
+            dropCount_ = 0;
+            ++outcome.dropped;
+            continue;
+        }
         if (corruptEvery_ != 0 && ++corruptCount_ == corruptEvery_) {
             corruptCount_ = 0;
             character ^= 0x01;

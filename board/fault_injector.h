@@ -1,7 +1,9 @@
 // Deterministic receive faults of one port, so that tests can assert exact counts.
 //
 // Framing counts every character that reaches the receiver and drops every Nth one as a framing
-// error. Corruption counts the characters that survive and flips the low bit of every Nth one.
+// error. Dropping counts the characters that survive framing and loses every Nth one without any
+// error, as a receiver that missed an interrupt would. Corruption counts the characters that
+// survive both and flips the low bit of every Nth one.
 // Stray bytes are handed to the reader once, just before the next character that arrives.
 // Setting a fault restarts its count; 0 turns it off.
 #pragma once
@@ -17,6 +19,7 @@ namespace vyn::board {
 struct FaultOutcome {
     std::uint64_t corrupted = 0;
     std::uint64_t framingErrors = 0;
+    std::uint64_t dropped = 0;
 };
 
 class FaultInjector {
@@ -31,10 +34,15 @@ class FaultInjector {
         framingEvery_ = every;
         framingCount_ = 0;
     }
+    void SetDropEvery(std::uint32_t every) {
+        dropEvery_ = every;
+        dropCount_ = 0;
+    }
     void SetStray(std::vector<std::uint8_t> bytes) { stray_ = std::move(bytes); }
 
     std::uint32_t corruptEvery() const { return corruptEvery_; }
     std::uint32_t framingEvery() const { return framingEvery_; }
+    std::uint32_t dropEvery() const { return dropEvery_; }
     const std::vector<std::uint8_t> &stray() const { return stray_; }
 
     // Appends to `out` what the reader gets for the arriving characters.
@@ -45,6 +53,8 @@ class FaultInjector {
     std::uint32_t corruptCount_ = 0;
     std::uint32_t framingEvery_ = 0;
     std::uint32_t framingCount_ = 0;
+    std::uint32_t dropEvery_ = 0;
+    std::uint32_t dropCount_ = 0;
     std::vector<std::uint8_t> stray_;
 };
 

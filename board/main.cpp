@@ -26,8 +26,8 @@ int main(int argc, char **argv) {
     ctlCommand->add_option("--dir", ctl.dir, "Directory the board serves")->required();
     ctlCommand->add_option(
         "settings", ctl.words,
-        "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N "
-        "stray=HEX rxbuf=N ras=hold|free service=running|stopped, or [COMn] show");
+        "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N drop=N "
+        "stray=HEX rxbuf=N keepspeed=N ras=hold|free service=running|stopped, or [COMn] show");
     ctlCommand->footer(
         "Examples:\n"
         "  vynboard ctl --dir /tmp/board COM1 plug=cross:COM2 corrupt=1000\n"

@@ -19,7 +19,25 @@ std::unique_ptr<Port> Port::Open(int number, std::string &error) {
 
 void Port::SetLine(const LineSetting &line, Clock::time_point now) {
     line_ = line;
+    if (keptSpeed_ != 0) {
+        line_.baud = keptSpeed_;
+    }
     pacer_.Start(line_, now);
+}
+
+void Port::KeepSpeed(std::uint32_t baud, Clock::time_point now) {
+    keptSpeed_ = baud;
+    SetLine(line_, now);
+}
+
+void Port::Closed() {
+    if (openers_ == 0) {
+        return;
+    }
+    if (--openers_ == 0) {
+        PurgeReceive();
+        PurgeTransmit();
+    }
 }
 
 void Port::FollowTermios(Clock::time_point now) {
@@ -36,7 +54,8 @@ void Port::FollowTermios(Clock::time_point now) {
         return;
     }
     bool stopAgrees = current.twoStopBits == (line_.stop != StopBits::kOne);
-    if (current.baud == line_.baud && stopAgrees) {
+    // A port that keeps its speed ignores any asked for, through termios too.
+    if ((current.baud == line_.baud || keptSpeed_ != 0) && stopAgrees) {
         return;  // the program that set termios also sent the whole setting
     }
     LineSetting line;
@@ -141,11 +160,16 @@ void Port::Receive(std::span<const std::uint8_t> characters) {
     if (characters.empty()) {
         return;
     }
+    if (!open()) {
+        counters.closedDrops.fetch_add(characters.size(), std::memory_order_relaxed);
+        return;
+    }
     arriving_.clear();
     FaultOutcome outcome = faults.Apply(characters, arriving_);
     counters.received.fetch_add(characters.size(), std::memory_order_relaxed);
     counters.corrupted.fetch_add(outcome.corrupted, std::memory_order_relaxed);
     counters.framingErrors.fetch_add(outcome.framingErrors, std::memory_order_relaxed);
+    counters.dropped.fetch_add(outcome.dropped, std::memory_order_relaxed);
     std::span<const std::uint8_t> rest(arriving_);
     if (!Delivering()) {
         rest = rest.subspan(WriteToReader(rest));

@@ -7,8 +7,13 @@
 // itself and beyond that in the port's receive buffer, and is handed on (by writing to the pty
 // master) as the reader makes room. Only what finds the whole receive buffer full is dropped,
 // and counted as an overrun, as on a real port whose program cannot keep up.
+//
+// Like a UART, the port works only while somebody has it open (the board's own descriptor does
+// not count): a closed port's receiver drops what arrives, counted apart, and the last close
+// empties its input and its transmitter, so that nothing of one user's line reaches the next.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -43,6 +48,8 @@ struct PortCounters {
     std::atomic<std::uint64_t> corrupted{0};
     std::atomic<std::uint64_t> framingErrors{0};
     std::atomic<std::uint64_t> overruns{0};
+    std::atomic<std::uint64_t> dropped{0};      // lost without an error (the drop fault)
+    std::atomic<std::uint64_t> closedDrops{0};  // arrived while nobody had the port open
 
     std::uint64_t RxErrors() const {
         return framingErrors.load(std::memory_order_relaxed) +
@@ -75,7 +82,12 @@ class Port {
     int masterFd() const { return pty_.master.Get(); }
 
     const LineSetting &line() const { return line_; }
+    // Takes a line setting; a port that keeps its speed runs at that speed whatever was asked.
     void SetLine(const LineSetting &line, Clock::time_point now);
+    // The speed the port keeps whatever it is asked (0: it takes what it is asked), as a driver
+    // that ignores or rounds a speed without an error.
+    std::uint32_t keptSpeed() const { return keptSpeed_; }
+    void KeepSpeed(std::uint32_t baud, Clock::time_point now);
     // Takes over a speed or stop-bit change that a program applied with termios.
     void FollowTermios(Clock::time_point now);
 
@@ -88,6 +100,14 @@ class Port {
     std::uint32_t QueueBytes() const;
     void PurgeTransmit();
     void PurgeReceive();
+
+    // Openers of the port's terminal besides the board itself. The last close empties both
+    // directions.
+    bool open() const { return openers_ > 0; }
+    void Opened() { ++openers_; }
+    void Closed();
+    // When the openers can no longer be told, the port is taken as open.
+    void OpenersUnknown() { openers_ = std::max(openers_, 1); }
 
     void Receive(std::span<const std::uint8_t> characters);
     // Hands what waits in the receive buffer to the reader, as far as the pty takes it.
@@ -135,6 +155,8 @@ class Port {
     std::vector<std::uint8_t> rxPending_;
     std::size_t rxHead_ = 0;
     std::size_t rxLimit_ = kDefaultReceiveBuffer;
+    int openers_ = 0;
+    std::uint32_t keptSpeed_ = 0;
     RasState ras_ = RasState::kFree;
     std::uint32_t reservation_ = 0;
     bool locked_ = false;

@@ -38,8 +38,11 @@
 //       rx: discards what waits for the port's reader; tx: empties the transmit queue.
 //   ERRORS COMn                         -> OK rx_errors=N sent=N received=N delivered=N
 //                                             corrupted=N framing_errors=N overruns=N
+//                                             dropped=N closed_drops=N
 //       rx_errors = framing_errors + overruns; received counts characters that reached the
-//       port's receiver, delivered what its reader was given (stray bytes included).
+//       port's receiver, delivered what its reader was given (stray bytes included), dropped
+//       what the drop fault lost, closed_drops what arrived while nobody had the port open (a
+//       closed port's receiver is off, and the last close empties both of its directions).
 //   SERVICE                             -> OK running|stopped   the remote access service
 //   SERVICE running|stopped             -> OK
 //   RESERVE COMn                        -> OK <handle>
@@ -54,15 +57,20 @@
 //       loopback=on|off
 //       corrupt=N     flip the low bit of every Nth character the port receives (0: off)
 //       framing=N     drop every Nth character the port receives, as a framing error (0: off)
+//       drop=N        lose every Nth character the port receives (after framing) without any
+//                     error, as a missed interrupt would (0: off)
 //       stray=HEX     deliver these bytes (1 to 64, as hex digits) once before the next
 //                     received character (0 or none: off)
 //       rxbuf=N       bytes the port's receive side holds for a slow reader before it drops
 //                     characters as overruns (24576 .. 67108864; default 655360, as a Linux
 //                     serial port's tty layer); a smaller size drops what waits beyond it
 //       ras=hold|free the remote access service holds or releases the port
+//       keepspeed=N   the port runs at N baud whatever speed it is asked for, and reports N, as
+//                     a driver that ignores a speed without an error (0: it takes the speed
+//                     asked; 1 .. 4000000)
 //   SHOW COMn                           -> OK KEY=VALUE ...
 //       the port's whole state and counters; values never contain blanks. rxwaiting counts the
-//       characters that wait for the port's reader.
+//       characters that wait for the port's reader; open=yes while a program has the port open.
 #pragma once
 
 #include <charconv>

@@ -83,7 +83,8 @@ std::string Counters(const PortCounters &counters) {
            " received=" + value(counters.received) + " delivered=" + value(counters.delivered) +
            " corrupted=" + value(counters.corrupted) +
            " framing_errors=" + value(counters.framingErrors) +
-           " overruns=" + value(counters.overruns);
+           " overruns=" + value(counters.overruns) + " dropped=" + value(counters.dropped) +
+           " closed_drops=" + value(counters.closedDrops);
 }
 
 // The changes of one SET request, applied only once all of them are valid.
@@ -92,6 +93,8 @@ struct PortChanges {
     std::optional<bool> loopback;
     std::optional<std::uint32_t> corrupt;
     std::optional<std::uint32_t> framing;
+    std::optional<std::uint32_t> drop;
+    std::optional<std::uint32_t> keepSpeed;
     std::optional<std::vector<std::uint8_t>> stray;
     std::optional<std::size_t> receiveBuffer;
     std::optional<bool> hold;
@@ -153,7 +156,7 @@ Answer RequestHandler::Dispatch(std::string_view verb, const Words &args, Clock:
         return Held(args);
     }
     if (verb == "SET") {
-        return Set(args);
+        return Set(args, now);
     }
     if (verb == "SHOW") {
         return Show(args);
@@ -316,7 +319,7 @@ Answer RequestHandler::Held(const Words &args) {
     return port == nullptr ? answer : Ok(port->ras() == RasState::kHeld ? "yes" : "no");
 }
 
-Answer RequestHandler::Set(const Words &args) {
+Answer RequestHandler::Set(const Words &args, Clock::time_point now) {
     Answer answer;
     Port *port = PortArgument(args, 0, answer);
     if (port == nullptr) {
@@ -352,10 +355,16 @@ Answer RequestHandler::Set(const Words &args) {
             bool on = false;
             valid = ParseOnOff(value, on);
             changes.loopback = on;
-        } else if (key == "corrupt" || key == "framing") {
+        } else if (key == "corrupt" || key == "framing" || key == "drop") {
             std::uint32_t every = 0;
             valid = ParseNumber(value, every, UINT32_MAX);
-            (key == "corrupt" ? changes.corrupt : changes.framing) = every;
+            (key == "corrupt"   ? changes.corrupt
+             : key == "framing" ? changes.framing
+                                : changes.drop) = every;
+        } else if (key == "keepspeed") {
+            std::uint32_t baud = 0;
+            valid = ParseNumber(value, baud, kMaxBaud);
+            changes.keepSpeed = baud;
         } else if (key == "stray") {
             std::vector<std::uint8_t> bytes;
             valid = ParseStrayBytes(value, bytes);
@@ -387,8 +396,14 @@ Answer RequestHandler::Set(const Words &args) {
     if (changes.framing) {
         port->faults.SetFramingEvery(*changes.framing);
     }
+    if (changes.drop) {
+        port->faults.SetDropEvery(*changes.drop);
+    }
     if (changes.stray) {
         port->faults.SetStray(std::move(*changes.stray));
+    }
+    if (changes.keepSpeed) {
+        port->KeepSpeed(*changes.keepSpeed, now);
     }
     if (changes.receiveBuffer) {
         port->SetReceiveBuffer(*changes.receiveBuffer);
@@ -416,8 +431,10 @@ Answer RequestHandler::Show(const Words &args) {
         " loopback=" + (port->loopback ? "on" : "off") + " plug=" + PlugName(port->plug) +
         " corrupt=" + std::to_string(port->faults.corruptEvery()) +
         " framing=" + std::to_string(port->faults.framingEvery()) +
+        " drop=" + std::to_string(port->faults.dropEvery()) +
         " stray=" + FormatStrayBytes(port->faults.stray()) +
-        " ras=" + std::string(RasName(port->ras())) +
+        " keepspeed=" + std::to_string(port->keptSpeed()) +
+        " open=" + (port->open() ? "yes" : "no") + " ras=" + std::string(RasName(port->ras())) +
         " held=" + (port->ras() == RasState::kHeld ? "yes" : "no") +
         " handle=" + std::to_string(port->reservation()) +
         " queue=" + std::to_string(port->QueueBytes()) +

@@ -35,7 +35,7 @@ class RequestHandler {
     Answer Reserve(const Words &args);
     Answer Free(const Words &args);
     Answer Held(const Words &args);
-    Answer Set(const Words &args);
+    Answer Set(const Words &args, Clock::time_point now);
     Answer Show(const Words &args);
 
     // The port named by the first argument, or null with `answer` set to the error.

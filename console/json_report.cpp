@@ -1,5 +1,6 @@
 #include "console/json_report.h"
 
+#include "console/error_kinds.h"
 #include "console/loop_state.h"
 #include "mml/dictionary.h"
 
@@ -63,6 +64,9 @@ nlohmann::json ResultsJson(const InstanceView &view) {
         entry["rxTotal"] = static_cast<uint32_t>(port.Integer("portLoopRxTotal"));
         entry["inErrs"] = static_cast<uint32_t>(port.Integer("portLoopInErrs"));
         entry["avgRate"] = static_cast<uint32_t>(port.Integer("portLoopAvgRate"));
+        entry["errorsByKind"] = KindsJson(port);
+        entry["lineSharePercent"] = static_cast<uint32_t>(port.Integer(ObjectLoopLineShare));
+        entry["firstMisfit"] = FirstMisfitJson(port);
         ports.push_back(std::move(entry));
     }
     return {{"instance", view.instance}, {"ports", std::move(ports)}};

@@ -16,7 +16,9 @@ nlohmann::json StatusJson(const InstanceView &view, std::optional<bool> agentRun
                           std::optional<bool> resident, int32_t loopOperating);
 
 // {"instance", "ports": [{"port", "device", "loopState", "loopStateWord", "outcome", "result",
-// "txTotal", "rxTotal", "inErrs", "avgRate"}]}
+// "txTotal", "rxTotal", "inErrs", "avgRate", "errorsByKind": {"corrupted", "lost", "extra",
+// "frameErrors", "parityErrors", "overruns", "breaks"}, "lineSharePercent", "firstMisfit":
+// {"position", "expected", "received"} or null}]}
 nlohmann::json ResultsJson(const InstanceView &view);
 
 // One line; texts that are not UTF-8 have their bad bytes replaced.

@@ -6,6 +6,7 @@
 
 #include "console/agent_link.h"
 #include "console/agent_start.h"
+#include "console/error_kinds.h"
 #include "console/host.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
@@ -170,6 +171,9 @@ class PortWatch {
         bool allPassed = true;
         for (const PortSnapshot &port : snapshots_) {
             std::printf("%s\n", ResultLine(port).c_str());
+            for (const std::string &detail : ResultDetails(port)) {
+                std::printf("  %s\n", detail.c_str());
+            }
             Outcome outcome = ClassifyOutcome(port.State(), port.Result());
             allPassed = allPassed && (outcome == Outcome::Passed || outcome == Outcome::None);
         }

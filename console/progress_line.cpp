@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "console/error_kinds.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/test_settings.h"
@@ -133,6 +134,12 @@ std::string ProgressLine(const PortSnapshot &port, std::size_t deviceWidth, unsi
         line += "  avg " + Count(port.Integer("portLoopAvgRate"), style);
     }
     line += "  errors " + Count(port.Integer("portLoopInErrs"), style);
+    if (style.kinds) {
+        std::string kinds = KindsSummary(port);
+        if (!kinds.empty()) {
+            line += " (" + kinds + ")";
+        }
+    }
     if (outcome == Outcome::Pending) {
         return line + "  " + TimeLeft(port, style) + "  " + LoopStateWord(state);
     }
@@ -150,6 +157,7 @@ std::vector<std::string> ProgressLines(const std::vector<PortSnapshot> &ports,
         change(next);
         styles.push_back(next);
     };
+    sparser([](LineStyle &s) { s.kinds = false; });
     sparser([](LineStyle &s) { s.average = false; });
     sparser([](LineStyle &s) { s.barWidth = kBarWidth / 2; });
     sparser([](LineStyle &s) { s.compactCounts = true; });

@@ -1,6 +1,7 @@
 // One port's line in the live view: port, device, line settings, a progress bar (a moving block
 // for tests without a time limit), characters sent and received, current and average rate,
-// input errors, time left and the state. On a terminal the lines are fitted to its width.
+// input errors (and their kinds, once there are any), time left and the state. On a terminal the
+// lines are fitted to its width.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,7 @@ struct LineStyle {
     bool lineSettings = true;
     bool rate = true;            // the current rate
     bool average = true;         // the average rate (the result line gives it at the end)
+    bool kinds = true;           // the errors by kind, after the error count
     bool compactCounts = false;  // "4.29G" for 4294967295; counts below 100000 stay exact
     bool shortTimeLeft = false;  // "42s left" for "42s left of period"
 };

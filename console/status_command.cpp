@@ -9,6 +9,7 @@
 
 #include "console/agent_link.h"
 #include "console/command_set.h"
+#include "console/error_kinds.h"
 #include "console/json_report.h"
 #include "console/loop_state.h"
 #include "console/output.h"
@@ -66,14 +67,25 @@ int RunResults(const GlobalOptions &globals, const StatusOptions &options) {
         return kExitSuccess;
     }
     std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "OUTCOME", "RESULT"}};
+    std::vector<std::string> details;
     for (const PortSnapshot &port : view.ports) {
         Outcome outcome = ClassifyOutcome(port.State(), port.Result());
         rows.push_back({std::to_string(port.port), OneLine(port.Device()),
                         outcome == Outcome::Pending ? LoopStateWord(port.State())
                                                     : std::string(OutcomeWord(outcome)),
                         OneLine(port.Result())});
+        for (const std::string &line : ResultDetails(port)) {
+            details.push_back("port " + std::to_string(port.port) + " (" + OneLine(port.Device()) +
+                              "): " + line);
+        }
     }
     PrintTable(rows);
+    if (!details.empty()) {
+        std::cout << '\n';
+        for (const std::string &line : details) {
+            std::cout << line << '\n';
+        }
+    }
     std::cout << std::flush;
     return kExitSuccess;
 }
@@ -109,9 +121,17 @@ void AddStatusCommand(CommandSet &commands) {
         "complete, no errors detected\"), errors (receive or data errors), failed (could not "
         "run, received nothing, or an endless test lost its line), stopped, none (never "
         "tested), pending (requested, running or stopping; the table shows which).\n"
-        "--json prints one object: {\"instance\", \"ports\": [{\"port\", \"device\", "
-        "\"loopState\", \"loopStateWord\", \"outcome\", \"result\", \"txTotal\", "
-        "\"rxTotal\", \"inErrs\", \"avgRate\"}]} (counts unsigned).");
+        "Below the table, each port whose characters did not all fit or whose driver counted "
+        "errors gets a line with the counts by kind and the first misfit, and a test whose "
+        "line carried under " +
+            std::to_string(kLowLineSharePercent) +
+            "% of its speed with no flow control holding it gets a warning.\n"
+            "--json prints one object: {\"instance\", \"ports\": [{\"port\", \"device\", "
+            "\"loopState\", \"loopStateWord\", \"outcome\", \"result\", \"txTotal\", "
+            "\"rxTotal\", \"inErrs\", \"avgRate\", \"errorsByKind\": {\"corrupted\", \"lost\", "
+            "\"extra\", \"frameErrors\", \"parityErrors\", \"overruns\", \"breaks\"}, "
+            "\"lineSharePercent\", \"firstMisfit\": {\"position\", \"expected\", \"received\"} "
+            "(character codes) or null}]} (counts unsigned).");
     command->add_option("instance", results->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");

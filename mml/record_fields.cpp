@@ -1,5 +1,7 @@
 #include "mml/record_fields.h"
 
+#include "mml/vocabulary.h"
+
 namespace vyn::mml {
 
 namespace {
@@ -32,6 +34,17 @@ constexpr RecordedObject kRecorded[] = {
     Result("portLoopAvgRate", "avg_rate"),
     Result("portLoopLocErr", "error_position"),
     Result("portLoopErrData", "error_data"),
+    Result(ObjectLoopCorrupted, "corrupted"),
+    Result(ObjectLoopLost, "lost"),
+    Result(ObjectLoopExtra, "extra"),
+    Result(ObjectLoopFrameErrs, "frame_errors"),
+    Result(ObjectLoopParityErrs, "parity_errors"),
+    Result(ObjectLoopOverruns, "overruns"),
+    Result(ObjectLoopBreaks, "breaks"),
+    Result(ObjectLoopLineShare, "line_share"),
+    Result(ObjectLoopFirstBadPos, "first_bad_position"),
+    Result(ObjectLoopFirstBadExpected, "first_bad_expected"),
+    Result(ObjectLoopFirstBadReceived, "first_bad_received"),
 };
 
 }  // namespace

@@ -139,6 +139,8 @@ class Store {
     static std::unique_ptr<Store> Connect(const std::string &path, Error &error, Options options,
                                           bool allowEmpty);
     bool PrepareStatements(Error &error);
+    // Gives every provisioned port the per-port objects it lacks, with their defaults.
+    bool CompleteProvisionedPorts(Error &error);
     bool ReadObject(const ObjectKey &key, Value &value, bool &found, Error &error);
     bool ObjectExists(const ObjectKey &key, bool &found, Error &error);
     bool ReadKernelRxErrors(const ObjectKey &key, Value &value, Error &error);

@@ -84,6 +84,59 @@ bool Store::Provision(std::string_view instance, std::span<const PortDevice> por
     return transaction.Commit(error);
 }
 
+bool Store::CompleteProvisionedPorts(Error &error) {
+    sqlite3 *db = db_.get();
+    // Complete when every provisioned port has every per-port object: one count each.
+    std::size_t perPort = 0;
+    for (const ObjectDef &def : Dictionary()) {
+        perPort += def.scope == Scope::PerPort ? 1 : 0;
+    }
+    Statement count;
+    if (!Prepare(db, "SELECT sum(object = ?1), count(*) FROM objects WHERE port > 0", count,
+                 error)) {
+        return false;
+    }
+    if (!BindText(count.get(), 1, Dictionary()[PortNameObject()].name) ||
+        sqlite3_step(count.get()) != SQLITE_ROW) {
+        return FailFromSqlite(error, db, "cannot count the provisioned objects");
+    }
+    auto ports = static_cast<std::size_t>(sqlite3_column_int64(count.get(), 0));
+    auto objects = static_cast<std::size_t>(sqlite3_column_int64(count.get(), 1));
+    count.reset();
+    if (objects >= ports * perPort) {
+        return true;
+    }
+    Transaction transaction(db, Transaction::Kind::Write);
+    Statement insert;
+    if (!transaction.Begin(error) ||
+        !Prepare(db,
+                 "INSERT OR IGNORE INTO objects (instance, port, object, value) "
+                 "SELECT instance, port, ?2, ?3 FROM objects WHERE object = ?1 AND port > 0",
+                 insert, error)) {
+        return false;
+    }
+    for (const ObjectDef &def : Dictionary()) {
+        if (def.scope != Scope::PerPort) {
+            continue;
+        }
+        StatementUse use(insert.get());
+        Value value = DefaultValue(def);
+        bool bound = BindText(use.Get(), 1, Dictionary()[PortNameObject()].name) &&
+                     BindText(use.Get(), 2, def.name);
+        if (value.type == MML_TYPE_INTEGER) {
+            bound = bound && sqlite3_bind_int(use.Get(), 3, value.integer) == SQLITE_OK;
+        } else {
+            bound = bound && sqlite3_bind_blob(use.Get(), 3, value.text.data(),
+                                               static_cast<int>(value.text.size()),
+                                               SQLITE_TRANSIENT) == SQLITE_OK;
+        }
+        if (!bound || sqlite3_step(use.Get()) != SQLITE_DONE) {
+            return FailFromSqlite(error, db, "cannot complete the provisioned ports");
+        }
+    }
+    return transaction.Commit(error);
+}
+
 bool Store::ListPorts(std::string_view instance, std::vector<int> &ports, Error &error) {
     error.Clear();
     ports.clear();

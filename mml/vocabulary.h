@@ -122,15 +122,66 @@ inline constexpr bool StopBitsFitDataBits(int32_t dataBits, int32_t stopBits) {
            (stopBits == StopBitsTwo && dataBits != 5);
 }
 
-// Driver control codes. On the port device: switch the UART's internal loopback on or off. On
-// the board's control device: the same by port index (the index travels as the input).
+// Driver control codes. On the port device: switch the UART's internal loopback on or off, and
+// read the receive errors the driver counted since the port was opened (the output is a
+// DriverErrorCounts). On the board's control device: the loopback by port index (the index
+// travels as the input).
 enum DriverControlCode : uint32_t {
     IoctlPortLoopbackOn = 0x001B0104u,
     IoctlPortLoopbackOff = 0x001B0100u,
     IoctlPortUnsupported = 0x001B0108u,  // a code of the same device type that no driver serves
+    IoctlPortErrorCounts = 0x001B010Cu,
     ControlLoopbackOn = 130u,
     ControlLoopbackOff = 131u,
 };
+
+// What IoctlPortErrorCounts returns: the receive errors of each kind since the port was opened.
+// `dropped` counts the characters that the driver itself threw away (overruns, and on the
+// virtual board the characters of its frame errors), so that a data check knows how many went
+// missing however long the gap they left.
+struct DriverErrorCounts {
+    uint32_t frame;
+    uint32_t parity;
+    uint32_t overrun;
+    uint32_t breaks;
+    uint32_t dropped;
+};
+
+// The per-port result objects that tell a test's errors by kind, beside portLoopInErrs (which
+// counts every failing stretch of data and every receive error as one). The data path's counts
+// come from aligning what arrived with the pattern; the driver's from its own counters.
+inline constexpr const char *ObjectLoopCorrupted = "portLoopCorrupted";  // came back changed
+inline constexpr const char *ObjectLoopLost = "portLoopLost";            // never came back
+inline constexpr const char *ObjectLoopExtra = "portLoopExtra";  // came back but was never sent
+inline constexpr const char *ObjectLoopFrameErrs = "portLoopFrameErrs";
+inline constexpr const char *ObjectLoopParityErrs = "portLoopParityErrs";
+inline constexpr const char *ObjectLoopOverruns = "portLoopOverruns";
+inline constexpr const char *ObjectLoopBreaks = "portLoopBreaks";
+// What the line carried over the whole test, in percent of its speed (at most 100).
+inline constexpr const char *ObjectLoopLineShare = "portLoopLineShare";
+// The first received character that did not fit the pattern: its position among the received
+// characters counting from 1 (0 while every one fitted), the character expected there and the
+// one received, as codes 0 to 255.
+inline constexpr const char *ObjectLoopFirstBadPos = "portLoopFirstBadPos";
+inline constexpr const char *ObjectLoopFirstBadExpected = "portLoopFirstBadExpected";
+inline constexpr const char *ObjectLoopFirstBadReceived = "portLoopFirstBadReceived";
+
+// Those objects in the order the agent publishes them, after the ten results it always had.
+inline constexpr const char *kResultKindObjects[] = {
+    ObjectLoopCorrupted,
+    ObjectLoopLost,
+    ObjectLoopExtra,
+    ObjectLoopFrameErrs,
+    ObjectLoopParityErrs,
+    ObjectLoopOverruns,
+    ObjectLoopBreaks,
+    ObjectLoopLineShare,
+    ObjectLoopFirstBadPos,
+    ObjectLoopFirstBadExpected,
+    ObjectLoopFirstBadReceived,
+};
+inline constexpr int kResultKindObjectCount =
+    static_cast<int>(sizeof kResultKindObjects / sizeof kResultKindObjects[0]);
 
 namespace vyn::vocabulary {
 

@@ -79,6 +79,17 @@ constexpr Column kPortColumns[] = {
     Parameter(24, "portLoopTimeRemain", 0, kInt32Max),
     Count(25, "portLoopLocErr"),
     {26, "portLoopErrData", Syntax::Octets, Access::ReadOnly, 0, kMaxResultText},
+    Count(27, ObjectLoopCorrupted),
+    Count(28, ObjectLoopLost),
+    Count(29, ObjectLoopExtra),
+    Count(30, ObjectLoopFrameErrs),
+    Count(31, ObjectLoopParityErrs),
+    Count(32, ObjectLoopOverruns),
+    Count(33, ObjectLoopBreaks),
+    Count(34, ObjectLoopLineShare),
+    Count(35, ObjectLoopFirstBadPos),
+    Count(36, ObjectLoopFirstBadExpected),
+    Count(37, ObjectLoopFirstBadReceived),
 };
 
 constexpr Table kTables[] = {

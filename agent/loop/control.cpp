@@ -7,6 +7,7 @@
 #include "agent/loop/engine.h"
 #include "agent/loop/port_state.h"
 #include "agent/loop/report.h"
+#include "agent/loop/settings_check.h"
 #include "agent/mib/mib.h"
 #include "agent/ras/ras.h"
 
@@ -23,9 +24,15 @@ constexpr DWORD READ_TOTAL_TIMEOUT_MS = 50;
 constexpr int CONTROL_DEVICE_ATTEMPTS = 5;
 
 struct PassFlags {
-    int started;   // a port was opened in this pass
-    int activity;  // a port was opened or is running
+    int started;     // a port was opened in this pass
+    int activity;    // a port was opened or is running
+    int configured;  // ports handed to the writer in this pass
+    int requested;   // test requests found in this pass (each leaves the port idle state)
+    uint32_t group;  // the start group of the tests this pass hands on
 };
+
+// Numbers the passes that start tests: the tests of one pass form one start group.
+uint32_t lastStartGroup = 0;
 
 HANDLE OpenPortDevice(const PortTestEntry *entry) {
     char path[PORT_NAME_SIZE + 8];
@@ -118,12 +125,49 @@ void ResetForNewTest(PortTestEntry *entry) {
     entry->rxErrors = 0;
     entry->barberPole = 0;
     entry->startTick = 0;
+    entry->charsCorrupted = 0;
+    entry->charsLostInData = 0;
+    entry->charsExtra = 0;
+    entry->firstBadPos = 0;
+    entry->firstBadExpected = 0;
+    entry->firstBadReceived = 0;
+    entry->frameErrs = 0;
+    entry->parityErrs = 0;
+    entry->overruns = 0;
+    entry->breaks = 0;
+    entry->driverDropped = 0;
+    entry->charsLost = 0;
+    entry->lineShare = 0;
     entry->timeRemain = entry->loopTime.load();
     entry->leaseMode = 0;
     if (entry->timeRemain == 0 && entry->rasStatus != RasStatusNoBorrow) {
         entry->timeRemain = LEASE_SECONDS;
         entry->leaseMode = 1;
     }
+}
+
+// Reads the port's settings back: a driver may round or ignore a speed, or drop part of a frame,
+// without refusing it, and the test would then run at something it does not report. A port that
+// runs at other settings than `asked` ends the start before any character is written.
+int CheckPortSettings(PortTestEntry *entry, const LineSettings &asked) {
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(entry->portHandle, &dcb)) {
+        FailStartWithSystemError(
+            entry, "Unable to set target device parameters. Device GetCommState for %s failed",
+            GetLastError());
+        return 0;
+    }
+    LineSettings running = SettingsFromDcb(dcb);
+    if (!SettingsMatch(asked, running)) {
+        char text[MSG_TEXT_SIZE];
+        ComposeSettingsMismatch(asked, running, text, sizeof text);
+        SetMessageText(entry, text);
+        FailStart(entry);
+        return 0;
+    }
+    return 1;
 }
 
 int ConfigurePort(PortTestEntry *entry) {
@@ -140,6 +184,9 @@ int ConfigurePort(PortTestEntry *entry) {
     dcb.BaudRate = entry->loopSpeed;
     dcb.ByteSize = static_cast<BYTE>(entry->loopDataSize & 0xFF);
     dcb.Parity = static_cast<BYTE>(entry->loopParity - ParityNone);  // NOPARITY ... SPACEPARITY
+    // The stop bits go to the port like the rest of the frame: a test must run at the setting it
+    // reports, and a port that cannot send them refuses the setting (checked before the open).
+    StopBitsForDcb(entry->stopBits, &dcb.StopBits);
     dcb.fBinary = 1;
     dcb.fParity = 1;
     dcb.fOutxCtsFlow = 0;
@@ -188,7 +235,7 @@ int ConfigurePort(PortTestEntry *entry) {
             GetLastError());
         return 0;
     }
-    return 1;
+    return CheckPortSettings(entry, SettingsFromDcb(dcb));
 }
 
 // Whether a refused loopback control code means that the port's driver has no such codes at
@@ -265,6 +312,7 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     if (state != LoopStateRequested) {
         return;
     }
+    pass->requested++;
     if (!ReadPortCmdTable(MmlSession, entry)) {
         SetMessageText(entry, "Internal Error Unable to obtain portCmdTable MIB objects");
         entry->engineState = EndedByError;
@@ -285,6 +333,17 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     if (entry->inBuffSize > MAX_IN_BUFF_SIZE) {
         entry->inBuffSize = MAX_IN_BUFF_SIZE;
     }
+    BYTE stopBits;
+    if (!StopBitsForDcb(entry->stopBits, &stopBits)) {
+        char text[MSG_TEXT_SIZE];
+        snprintf(text, sizeof text,
+                 "Unable to run loopback test with stop bits %d. Use 1 (one), 2 (one and a "
+                 "half) or 3 (two).",
+                 entry->stopBits.load());
+        SetMessageText(entry, text);
+        entry->engineState = EndedByError;
+        return;
+    }
     if (!OpenTestPort(entry)) {
         return;
     }
@@ -303,8 +362,9 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
         return;
     }
     entry->activeParts = 1;  // the writer's part, until it hands the test on
+    entry->startGroup = pass->group;
     entry->engineState = Configured;
-    ReleaseSemaphore(writerWake, 1, nullptr);
+    pass->configured++;
 }
 
 // Tells the writer and the reader of a test that it is over.
@@ -395,9 +455,27 @@ int VisitEntry(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
     return 1;
 }
 
+// Looks once more at the ports that are still idle, for requests that came in while the pass went
+// over them. Returns 0 when the agent is ending.
+int LookAgainAtIdlePorts(PassFlags *pass) {
+    for (PortTestEntry &entry : PortTestTable) {
+        if (entry.portNumber < 0 || entry.engineState != Idle) {
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(entry.controlGuard);
+        if (quitFlag) {
+            return 0;
+        }
+        if (entry.engineState == Idle) {
+            StartSequence(&entry, pass);
+        }
+    }
+    return 1;
+}
+
 // One pass over the 16 entries. Returns 0 when the agent is ending.
 int ControlPass(DWORD *sleepValue) {
-    PassFlags pass = {0, 0};
+    PassFlags pass = {0, 0, 0, 0, lastStartGroup + 1};
     DWORD lastSleep = *sleepValue;
     for (PortTestEntry &entry : PortTestTable) {
         if (entry.portNumber < 0) {
@@ -406,6 +484,22 @@ int ControlPass(DWORD *sleepValue) {
         if (!VisitEntry(&entry, lastSleep, &pass)) {
             return 0;
         }
+    }
+    if (pass.requested != 0) {
+        // A console asks for ports that work together (the two ends of a cable) in one request,
+        // which this pass may have met half way through its round. Ports are looked at again
+        // until a round finds no new request, so that the whole request is in this start group.
+        int before;
+        do {
+            before = pass.requested;
+            if (!LookAgainAtIdlePorts(&pass)) {
+                return 0;
+            }
+        } while (pass.requested != before);
+    }
+    if (pass.configured != 0) {
+        lastStartGroup = pass.group;
+        ReleaseSemaphore(writerWake, 1, nullptr);
     }
     if (pass.activity) {
         idlePasses = 0;

@@ -45,6 +45,16 @@ uint32_t RateInBaud(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10
     return rate >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rate);
 }
 
+uint32_t LineSharePercent(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10,
+                          uint32_t loopSpeed) {
+    if (intervalMs == 0 || loopSpeed == 0) {
+        return 0;
+    }
+    double baud = static_cast<double>(characters) / intervalMs * bitTime10 * 100.0;
+    double share = baud * 100.0 / loopSpeed;
+    return share >= 100.0 ? 100u : static_cast<uint32_t>(share);
+}
+
 uint32_t BarberPolePattern(int32_t dataSize, char *pattern) {
     uint32_t length;
     unsigned char first;

@@ -34,6 +34,11 @@ WritePlan PlanWrites(uint32_t loopSpeed, int32_t dataSize, int32_t stopBits, int
 // truncated. 0 for an empty interval.
 uint32_t RateInBaud(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10);
 
+// What a line carried over an interval as a share of what its speed allows, in percent: the
+// rate in baud over the line speed, truncated and at most 100. 0 for an empty interval.
+uint32_t LineSharePercent(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10,
+                          uint32_t loopSpeed);
+
 // The generated barber-pole pattern for a data size: 8 bytes from 0x01 for 5 bits, 30 from blank
 // for 6, and 60 from blank for 7, 8 (and any other size). Returns its length.
 uint32_t BarberPolePattern(int32_t dataSize, char *pattern);

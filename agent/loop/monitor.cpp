@@ -22,6 +22,26 @@ void DrainBacklog(PortTestEntry *entry) {
     } while (!entry->txBacklog.compare_exchange_weak(backlog, drained));
 }
 
+// The driver's receive errors by kind since the port was opened for the test, and the characters
+// lost: a gap in the data of a whole number of patterns shows nothing in the characters, so
+// what the driver itself dropped is the least that was lost.
+void TakeErrorsByKind(PortTestEntry *entry) {
+    DriverErrorCounts counts = {};
+    DWORD returned = 0;
+    if (DeviceIoControl(entry->portHandle, IoctlPortErrorCounts, nullptr, 0, &counts, sizeof counts,
+                        &returned, nullptr) &&
+        returned == sizeof counts) {
+        entry->frameErrs = counts.frame;
+        entry->parityErrs = counts.parity;
+        entry->overruns = counts.overrun;
+        entry->breaks = counts.breaks;
+        entry->driverDropped = counts.dropped;
+    }
+    uint32_t inData = entry->charsLostInData;
+    uint32_t dropped = entry->driverDropped;
+    entry->charsLost = inData > dropped ? inData : dropped;
+}
+
 // `queueSeen`: the driver has reported an output queue during this test.
 void TakeSample(PortTestEntry *entry, uint32_t bitTime10, int *queueSeen) {
     uint32_t now = GetTickCount();
@@ -61,6 +81,11 @@ void TakeSample(PortTestEntry *entry, uint32_t bitTime10, int *queueSeen) {
     uint32_t start_total = entry->errStatRxTotalStart;
     entry->rxErrors = now_total > start_total ? now_total - start_total : 0;
     entry->inErrs = entry->dataErrors + entry->rxErrors;
+    TakeErrorsByKind(entry);
+    // Over the whole test, from the first write to now: the line's idle moments count too.
+    uint32_t startTick = entry->startTick;
+    entry->lineShare =
+        startTick != 0 ? LineSharePercent(sent, now - startTick, bitTime10, entry->loopSpeed) : 0;
 }
 
 void ReleaseTestPort(PortTestEntry *entry) {
@@ -89,6 +114,11 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         int32_t wait = static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount());
         if (wait > 0 && !entry->readerDone) {
             WaitForSingleObject(entry->monitorWake, static_cast<DWORD>(wait));
+            // The first write moves the time of the first sample: wait for that one.
+            if (!entry->readerDone && !quitFlag &&
+                static_cast<int32_t>(entry->sampleTick + SAMPLE_MS - GetTickCount()) > 0) {
+                continue;
+            }
         }
         if (quitFlag) {
             break;
@@ -97,7 +127,9 @@ DWORD WINAPI TestMonitorThread(LPVOID parameter) {
         if (entry->readerDone) {
             break;
         }
-        if (entry->timeRemain != 0 || entry->leaseMode == 1) {
+        // The test's time runs from its first write: a test that waits for the other ports it
+        // was asked for with does not lose its time waiting.
+        if (entry->startTick != 0 && (entry->timeRemain != 0 || entry->leaseMode == 1)) {
             if (--entry->timeRemain <= 0) {
                 entry->testRunning = 0;
                 endState = EndedByTime;

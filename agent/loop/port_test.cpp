@@ -16,7 +16,7 @@ void ResetEntry(PortTestEntry *entry) {
     entry->portHandle = INVALID_HANDLE_VALUE;
     entry->resultListBuilt = 0;
     entry->activeSlot = 0;
-    memset(entry->goodHistory, 0, sizeof entry->goodHistory);
+    memset(entry->check.goodHistory, 0, sizeof entry->check.goodHistory);
     for (ReadSlot &slot : entry->readSlots) {
         slot.buffer = nullptr;
         slot.readSize = 0;

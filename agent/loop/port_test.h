@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "agent/loop/data_check.h"
 #include "mml/vocabulary.h"
 #include "mml/vynmall.h"
 #include "platform/win32.h"
@@ -21,10 +22,8 @@ constexpr int PORT_COUNT = 16;
 constexpr int MSG_TEXT_SIZE = 260;
 constexpr int MSG_TEXT_MAX = 256;
 constexpr int PORT_NAME_SIZE = 32;
-constexpr int USER_DATA_SIZE = 256;
-constexpr int ERR_DATA_SIZE = 256;
-constexpr int GOOD_HISTORY_SIZE = 21;
-constexpr int RESULT_BINDING_COUNT = 10;
+// The ten results every publication carries, and the counts by kind after them.
+constexpr int RESULT_BINDING_COUNT = 10 + kResultKindObjectCount;
 
 // engineState values
 enum EngineState {
@@ -43,6 +42,9 @@ enum WriteState : int16_t {
     WriteIdle = 0,         // no write outstanding
     WriteOutstanding = 1,  // a write is under way on writeOverlapped
     WriteHeld = 2,         // held back: the backlog is above its limit
+    // Prepared, and waiting until every port started with it is reading: the two ends of a
+    // cable must both be open before either sends.
+    WriteAwaitingStart = 3,
 };
 
 // One of the reader's two read slots.
@@ -63,6 +65,10 @@ struct PortTestEntry {
     int32_t portNumber;  // 1..16, or -1 when the port has no test objects
     std::atomic<int32_t> engineState;
     std::atomic<uint32_t> activeParts;
+    // The ports whose requests the control thread saw in one pass share a start group: none of
+    // them sends before all of them are open, configured and reading. Set by the control thread
+    // before it hands the test on (Configured).
+    std::atomic<uint32_t> startGroup;
     std::atomic<HANDLE> portHandle;  // opened by the control thread, closed by the monitor
     // testRunning: set by the writer at start, cleared by the monitor (time, stop request) or the
     // control thread (error limit, topology exit) to end the test. rxEnabled: the reader counts
@@ -136,7 +142,7 @@ struct PortTestEntry {
     std::atomic<uint32_t> txQueued;        // characters handed to writes since the test began
     std::atomic<uint32_t> txBacklog;       // written and not yet carried by the line
     uint32_t txBacklogLimit;               // no new write while txBacklog is above it
-    uint32_t startTick;                    // tick of the first write, for elapsed time
+    std::atomic<uint32_t> startTick;  // tick of the first write (0: none yet); the monitor reads it
 
     // --- The reader's state. Only the reader thread writes these while the test runs; the
     // monitor and the control thread read the counters atomically.
@@ -144,14 +150,24 @@ struct PortTestEntry {
     int16_t activeSlot;                // the slot whose read is outstanding
     std::atomic<uint32_t> rxCount;     // characters received
     std::atomic<uint32_t> dataErrors;  // wrong stretches found by the data check
-    uint32_t outOfSync;   // 1: looking for the pattern's first character again after an error
-    uint32_t patternPos;  // where in the pattern the next character should be
-    // The last 20 characters that matched, shown before the failing stretch in errData.
-    char goodHistory[GOOD_HISTORY_SIZE];
+    // The data check's place in the pattern, the last 20 characters that matched (shown before
+    // the failing stretch in errData; kept from one test to the next) and the alignment.
+    DataCheckState check;
+    // The alignment's counts and its first misfit, copied out for the others to read.
+    std::atomic<uint32_t> charsCorrupted;
+    std::atomic<uint32_t> charsLostInData;  // gaps the characters themselves show
+    std::atomic<uint32_t> charsExtra;
+    std::atomic<uint32_t> firstBadPos;  // from 1; 0: every character fitted
+    std::atomic<uint32_t> firstBadExpected;
+    std::atomic<uint32_t> firstBadReceived;
     // The pattern repeated, so that a whole read is checked with one comparison.
     char *expectedStream;
     uint32_t expectedLength;
     std::atomic<uint32_t> readerDone;  // 1: the reading of the test is over
+    // The port's output queue at the last empty read after the test was told to stop, and
+    // when it last went down: characters still on their way out come back before the end.
+    uint32_t tailQueue;
+    uint32_t tailTick;
 
     // --- The monitor's figures, once a second. Only the test's monitor thread writes these
     // (the control thread recounts the receive errors once more before the report, after the
@@ -159,7 +175,8 @@ struct PortTestEntry {
     std::atomic<HANDLE> monitorThread;
     std::atomic<uint32_t> monitorThreadId;
     // Auto-reset: set when the reading of a test is over, so that its monitor takes the last
-    // sample and closes the port at once instead of at its next once-a-second look.
+    // sample and closes the port at once instead of at its next once-a-second look; and at the
+    // test's first write, from which its samples and its time count.
     HANDLE monitorWake;
     std::atomic<uint32_t> avgStartTick;  // where the average rate is measured from
     std::atomic<uint32_t> sampleTick;    // the last sample
@@ -171,6 +188,16 @@ struct PortTestEntry {
     std::atomic<uint32_t> inErrs;    // data errors + receive errors
     std::atomic<uint32_t> rate;      // baud over the last second
     std::atomic<uint32_t> avgRate;   // baud since the test began
+    // The driver's receive errors of this test by kind, and the characters it dropped itself.
+    std::atomic<uint32_t> frameErrs;
+    std::atomic<uint32_t> parityErrs;
+    std::atomic<uint32_t> overruns;
+    std::atomic<uint32_t> breaks;
+    std::atomic<uint32_t> driverDropped;
+    // Characters lost: the gaps in the data, but never fewer than the driver dropped (a gap of
+    // whole patterns shows nothing in the characters).
+    std::atomic<uint32_t> charsLost;
+    std::atomic<uint32_t> lineShare;  // percent of the line carried since the first write
     // Seconds left: counted down by the monitor, raised by the control thread in lease mode.
     std::atomic<int32_t> timeRemain;
 };

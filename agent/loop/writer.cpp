@@ -1,6 +1,11 @@
 // The writer thread: one thread does all writing for the tests of all 16 ports. Each test sends
 // its pattern as one endless, seamless stream: one buffer of whole pattern copies, about one
 // second of line time, written again each time the last write completed.
+//
+// Tests whose requests came together begin together: the first write of each waits until all of
+// them are open, configured and reading. A real port's receiver drops what arrives while nobody
+// has it open, so the later end of a cable would otherwise miss the first characters the earlier
+// one sent.
 #include <cstdio>
 #include <cstring>
 
@@ -74,12 +79,15 @@ int PrepareWrites(PortTestEntry *entry) {
     return 1;
 }
 
-void StartTest(PortTestEntry *entry) {
+// Starts a test up to its first write: the write buffer, the hand-over to the reader and the
+// monitor. The first write waits until every port of the test's start group reads (Begin).
+// Returns 1 when the reader was handed the test.
+int PrepareTest(PortTestEntry *entry) {
     if (!PrepareWrites(entry)) {
         EndRunningTest(entry, EndedByError,
                        "Internal Error Unable to allocate loopback write buffer");
         StopWriting(entry);
-        return;
+        return 0;
     }
     entry->txQueued = 0;
     entry->txBacklog = 0;
@@ -92,8 +100,8 @@ void StartTest(PortTestEntry *entry) {
     entry->readerDone = 0;
     ResetEvent(entry->monitorWake);  // a wake-up left from the port's last test
     entry->activeParts += 2;         // the reader's and the monitor's parts
+    entry->writeState = WriteAwaitingStart;
     entry->engineState = WriterStarted;
-    ReleaseSemaphore(readerWake, 1, nullptr);
 
     DWORD monitorId = 0;
     HANDLE monitor =
@@ -101,14 +109,50 @@ void StartTest(PortTestEntry *entry) {
     entry->monitorThreadId = monitorId;
     entry->monitorThread = monitor != nullptr ? monitor : INVALID_HANDLE_VALUE;
     if (monitor == nullptr) {
-        entry->activeParts--;
         entry->testRunning = 0;
         entry->rxEnabled = 0;
         EndRunningTest(entry, EndedByError, "Internal Error Unable to start loopback test monitor");
-        StopWriting(entry);
+        // Neither a reader nor a monitor will take part: the port is closed here, as the monitor
+        // would have, and the writer's own part ends when it looks at the test again.
+        HANDLE port = entry->portHandle.exchange(INVALID_HANDLE_VALUE);
+        if (port != INVALID_HANDLE_VALUE) {
+            CloseHandle(port);
+        }
+        entry->activeParts -= 2;
+        return 0;
+    }
+    return 1;
+}
+
+void BeginWriting(PortTestEntry *entry);
+
+// Whether every test of a start group is reading (or has already ended).
+int GroupReading(uint32_t group) {
+    for (PortTestEntry &entry : PortTestTable) {
+        int32_t state = entry.engineState;
+        if (entry.startGroup == group && (state == Configured || state == WriterStarted)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Begins every prepared test whose start group is all reading.
+void BeginReadyTests() {
+    for (PortTestEntry &entry : PortTestTable) {
+        if (entry.writeState == WriteAwaitingStart && GroupReading(entry.startGroup)) {
+            BeginWriting(&entry);
+        }
+    }
+}
+
+// Issues the first write of a test whose start group is reading.
+void BeginWriting(PortTestEntry *entry) {
+    entry->writeState = WriteIdle;
+    if (entry->engineState != Running || !entry->testRunning) {
+        StopWriting(entry);  // the test ended before it began
         return;
     }
-
     DWORD error;
     if (!IssueWrite(entry, &error)) {
         FailWriting(entry,
@@ -122,6 +166,7 @@ void StartTest(PortTestEntry *entry) {
     entry->sampleTick = now;
     entry->avgStartTick = now;
     entry->startTick = now != 0 ? now : 1;
+    SetEvent(entry->monitorWake);  // its first sample is a second from now
 }
 
 }  // namespace
@@ -204,14 +249,19 @@ DWORD WINAPI LoopWriterThread(LPVOID /*parameter*/) {
             return 0;
         }
         if (result == WAIT_OBJECT_0) {
+            int prepared = 0;
             for (PortTestEntry &entry : PortTestTable) {
                 if (entry.engineState == Configured) {
-                    StartTest(&entry);
+                    prepared |= PrepareTest(&entry);
                 }
+            }
+            if (prepared) {
+                ReleaseSemaphore(readerWake, 1, nullptr);
             }
         } else if (result >= WAIT_OBJECT_0 + 1 && result <= WAIT_OBJECT_0 + PORT_COUNT) {
             ContinueWriting(&PortTestTable[result - WAIT_OBJECT_0 - 1]);
         }
+        BeginReadyTests();
         if (GetTickCount() - heldLookTick >= WRITER_WAIT_MS) {
             heldLookTick = GetTickCount();
             LookAtHeldTests();

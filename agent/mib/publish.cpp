@@ -1,5 +1,5 @@
-// Publishing a port's results: message, seven counters, the text at the last data error and,
-// when asked, the new loop state, in one set request.
+// Publishing a port's results: message, seven counters, the text at the last data error, the
+// errors by kind and, when asked, the new loop state, in one set request.
 #include <cstdio>
 #include <cstring>
 
@@ -8,18 +8,27 @@
 
 namespace {
 
-// The ten bindings, in order. Names are converted once per test; later publications only
-// refresh the values and send the list again.
-const char *const kResultObjects[RESULT_BINDING_COUNT] = {
-    "portLoopStopErr.%s.%d",    "portLoopTxTotal.%s.%d", "portLoopRxTotal.%s.%d",
-    "portLoopInErrs.%s.%d",     "portLoopRate.%s.%d",    "portLoopAvgRate.%s.%d",
-    "portLoopTimeRemain.%s.%d", "portLoopLocErr.%s.%d",  "portLoopErrData.%s.%d",
-    "portLoopState.%s.%d",
+// The bindings, in order: the nine results, the errors by kind (kResultKindObjects), and the
+// loop state last, sent only when a state is published. Names are converted once per test; later
+// publications only refresh the values and send the list again.
+const char *const kResultObjects[] = {
+    "portLoopStopErr", "portLoopTxTotal",    "portLoopRxTotal", "portLoopInErrs",  "portLoopRate",
+    "portLoopAvgRate", "portLoopTimeRemain", "portLoopLocErr",  "portLoopErrData",
 };
+constexpr int FIRST_RESULT_COUNT = sizeof kResultObjects / sizeof kResultObjects[0];
 
 constexpr int BIND_STOP_ERR = 0;
 constexpr int BIND_ERR_DATA = 8;
-constexpr int BIND_STATE = 9;
+constexpr int BIND_FIRST_KIND = FIRST_RESULT_COUNT;
+constexpr int BIND_STATE = RESULT_BINDING_COUNT - 1;
+static_assert(BIND_FIRST_KIND + kResultKindObjectCount == BIND_STATE);
+
+const char *BindingObject(int index) {
+    if (index < FIRST_RESULT_COUNT) {
+        return kResultObjects[index];
+    }
+    return index == BIND_STATE ? "portLoopState" : kResultKindObjects[index - BIND_FIRST_KIND];
+}
 
 int BuildResultList(PortTestEntry *entry) {
     entry->resultBindings =
@@ -31,7 +40,7 @@ int BuildResultList(PortTestEntry *entry) {
     for (int i = 0; i < RESULT_BINDING_COUNT; ++i) {
         char name[OBJECT_NAME_SIZE];
         MmlVarBind *binding = &entry->resultBindings[i];
-        snprintf(name, sizeof name, kResultObjects[i], instanceName, entry->portNumber);
+        snprintf(name, sizeof name, "%s.%s.%d", BindingObject(i), instanceName, entry->portNumber);
         int32_t result = MMLStrToMMLOid(name, &binding->oid);
         if (result != 0) {
             char text[MSG_TEXT_SIZE];
@@ -79,6 +88,16 @@ void RefreshResultList(PortTestEntry *entry, int32_t state) {
     bindings[5].value.integer = static_cast<int32_t>(entry->avgRate.load());
     bindings[6].value.integer = entry->timeRemain.load();
     bindings[BIND_ERR_DATA].length = static_cast<uint32_t>(strlen(entry->publishedErrData));
+    // The errors by kind, in the order of kResultKindObjects.
+    const uint32_t kinds[] = {
+        entry->charsCorrupted, entry->charsLost,        entry->charsExtra,       entry->frameErrs,
+        entry->parityErrs,     entry->overruns,         entry->breaks,           entry->lineShare,
+        entry->firstBadPos,    entry->firstBadExpected, entry->firstBadReceived,
+    };
+    static_assert(sizeof kinds / sizeof kinds[0] == kResultKindObjectCount);
+    for (int i = 0; i < kResultKindObjectCount; ++i) {
+        bindings[BIND_FIRST_KIND + i].value.integer = static_cast<int32_t>(kinds[i]);
+    }
     if (state != PUBLISH_NO_STATE) {
         entry->loopState = state;
         bindings[BIND_STATE].value.integer = state;

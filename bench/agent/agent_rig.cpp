@@ -33,8 +33,8 @@ bool ToBindings(const std::vector<std::string> &names, std::vector<mml::Binding>
 
 }  // namespace
 
-AgentRig::AgentRig(std::string instance, int ports)
-    : instance_(std::move(instance)), ports_(ports) {}
+AgentRig::AgentRig(std::string instance, int ports, RigBoard board)
+    : instance_(std::move(instance)), ports_(ports), boardFeatures_(board) {}
 
 AgentRig::~AgentRig() {
     // The agent first, so that it closes its ports while the board still serves them.
@@ -60,13 +60,7 @@ bool AgentRig::Start(std::string &error) {
         return false;
     }
 
-    boardProcess_ = test::StartBoard(dev, ports_);
-    if (!boardProcess_) {
-        error = "the board did not start";
-        return false;
-    }
-    client_ = std::make_unique<board::Client>(board::Client::SocketPathIn(dev));
-
+    // The instance first: a board that publishes its errors needs the store.
     std::vector<std::string> init{test::Program("vynloopctl"), "init", instance_, "--resident"};
     for (int port = 1; port <= ports_; ++port) {
         init.push_back(std::to_string(port) + "=COM" + std::to_string(port));
@@ -74,6 +68,22 @@ bool AgentRig::Start(std::string &error) {
     test::Finished provisioned = test::RunProgram(init, kStartLimitMs);
     if (provisioned.status != 0) {
         error = "vynloopctl init failed: " + provisioned.err;
+        return false;
+    }
+
+    std::vector<std::string> extra;
+    if (boardFeatures_.publishesErrors) {
+        extra = {"--mib", mib, "--instance", instance_};
+    }
+    boardProcess_ = test::StartBoard(dev, ports_, extra);
+    if (!boardProcess_) {
+        error = "the board did not start";
+        return false;
+    }
+    client_ = std::make_unique<board::Client>(board::Client::SocketPathIn(dev));
+    // The agent learns at its start whether the service runs.
+    if (boardFeatures_.remoteAccess && !client_->SetServiceRunning(true).ok()) {
+        error = "the board's remote access service did not start";
         return false;
     }
     mml::Error storeError;

@@ -33,9 +33,15 @@ inline bool PassedClean(int32_t state, const std::string &result) {
            result.rfind("Loopback test complete, no errors detected.", 0) == 0;
 }
 
+// What the rig's board does besides its ports.
+struct RigBoard {
+    bool publishesErrors = false;  // its receive errors reach the store, as portErrStatRxTotal
+    bool remoteAccess = false;     // its remote access service runs before the agent starts
+};
+
 class AgentRig {
   public:
-    AgentRig(std::string instance, int ports);
+    AgentRig(std::string instance, int ports, RigBoard board = {});
     ~AgentRig();
     AgentRig(const AgentRig &) = delete;
     AgentRig &operator=(const AgentRig &) = delete;
@@ -71,6 +77,7 @@ class AgentRig {
   private:
     std::string instance_;
     int ports_;
+    RigBoard boardFeatures_;
     test::TempDir dir_;
     std::unique_ptr<test::Child> boardProcess_;
     std::unique_ptr<test::Child> agentProcess_;

@@ -283,10 +283,11 @@ Result<ErrorCounters> Client::Errors(std::string_view port) {
     Result<ErrorCounters> result;
     ErrorCounters &counters = result.value;
     std::pair<std::string_view, std::uint64_t *> fields[] = {
-        {"rx_errors", &counters.rxErrors},  {"sent", &counters.sent},
-        {"received", &counters.received},   {"delivered", &counters.delivered},
-        {"corrupted", &counters.corrupted}, {"framing_errors", &counters.framingErrors},
-        {"overruns", &counters.overruns}};
+        {"rx_errors", &counters.rxErrors},      {"sent", &counters.sent},
+        {"received", &counters.received},       {"delivered", &counters.delivered},
+        {"corrupted", &counters.corrupted},     {"framing_errors", &counters.framingErrors},
+        {"overruns", &counters.overruns},       {"dropped", &counters.dropped},
+        {"closed_drops", &counters.closedDrops}};
     for (auto &[key, target] : fields) {
         bool found = false;
         for (const auto &[name, value] : pairs) {

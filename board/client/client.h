@@ -45,6 +45,8 @@ struct ErrorCounters {
     std::uint64_t corrupted = 0;
     std::uint64_t framingErrors = 0;
     std::uint64_t overruns = 0;
+    std::uint64_t dropped = 0;      // lost by the drop fault, without an error
+    std::uint64_t closedDrops = 0;  // arrived while nobody had the port open
 };
 
 enum class PurgeWhat { kReceive, kTransmit, kBoth };
@@ -78,7 +80,8 @@ class Client {
     Result<std::uint32_t> Reserve(std::string_view port);
     Status Free(std::uint32_t handle);
     Result<bool> Held(std::string_view port);
-    // Applies "key=value ..." settings (plug, loopback, corrupt, framing, stray, rxbuf, ras).
+    // Applies "key=value ..." settings (plug, loopback, corrupt, framing, drop, stray, rxbuf,
+    // keepspeed, ras).
     Status Set(std::string_view port, std::string_view settings);
     Result<KeyValues> Show(std::string_view port);
 

@@ -59,7 +59,14 @@ BoardPort::BoardPort(int fd, std::string name, const std::string &socketPath)
       ceiling_(CharactersPerSecond(SerialLine{})),
       fd_(fd),
       name_(std::move(name)),
-      client_(socketPath) {}
+      client_(socketPath) {
+    // Errors counted before the port was opened are not this user's.
+    board::Result<board::ErrorCounters> now = client_.Errors(name_);
+    if (now.ok()) {
+        openCountersKnown_ = true;
+        atOpen_ = now.value;
+    }
+}
 
 DWORD BoardPort::SetLine(const SerialLine &line) {
     // The board runs one handshake at a time.
@@ -149,6 +156,27 @@ DWORD BoardPort::TakeErrors(DWORD &flags) {
     }
     seen_ = now.value;
     countersKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+DWORD BoardPort::ErrorCounts(DriverErrorCounts &counts) {
+    counts = {};
+    board::Result<board::ErrorCounters> now = client_.Errors(name_);
+    if (!now.ok()) {
+        return now.error;
+    }
+    std::lock_guard lock(mutex_);
+    if (!openCountersKnown_) {
+        openCountersKnown_ = true;
+        atOpen_ = now.value;
+    }
+    auto since = [](std::uint64_t value, std::uint64_t start) {
+        return static_cast<uint32_t>(value - start);
+    };
+    // The board has no parity errors or breaks; its frame errors lose the character.
+    counts.frame = since(now.value.framingErrors, atOpen_.framingErrors);
+    counts.overrun = since(now.value.overruns, atOpen_.overruns);
+    counts.dropped = counts.frame + counts.overrun;
     return ERROR_SUCCESS;
 }
 

@@ -46,6 +46,7 @@ class BoardPort final : public PortDriver {
     DWORD InputQueue(DWORD &bytes) override;
     DWORD Purge(bool receive, bool transmit) override;
     DWORD TakeErrors(DWORD &flags) override;
+    DWORD ErrorCounts(DriverErrorCounts &counts) override;
 
     // Whether the board's remote access service holds the port. False when the board cannot
     // tell (then the port's lock is the only judge).
@@ -59,9 +60,11 @@ class BoardPort final : public PortDriver {
     int fd_;
     std::string name_;
     board::Client client_;
-    std::mutex mutex_;  // guards the counters seen last
+    std::mutex mutex_;  // guards the counters seen last and those at the open
     bool countersKnown_ = false;
     board::ErrorCounters seen_;
+    bool openCountersKnown_ = false;
+    board::ErrorCounters atOpen_;
 };
 
 }  // namespace vyn::platform

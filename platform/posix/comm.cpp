@@ -1,5 +1,7 @@
 // The Comm calls on port handles (line settings, time-outs, queue and error status, purges) and
-// DeviceIoControl on ports and on the board's control device.
+// DeviceIoControl on ports (internal loopback, error counts) and on the board's control device.
+#include <cstring>
+
 #include "mml/vocabulary.h"
 #include "platform/posix/control_device.h"
 #include "platform/posix/error.h"
@@ -186,11 +188,25 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     if (!port) {
         return FALSE;
     }
-    if (code != IoctlPortLoopbackOn && code != IoctlPortLoopbackOff) {
-        return FailWith(ERROR_INVALID_FUNCTION);
-    }
     if (bytesReturned != nullptr) {
         *bytesReturned = 0;
+    }
+    if (code == IoctlPortErrorCounts) {
+        if (out == nullptr || outSize < sizeof(DriverErrorCounts)) {
+            return FailWith(ERROR_INVALID_PARAMETER);
+        }
+        DriverErrorCounts counts{};
+        if (DWORD error = port->driver().ErrorCounts(counts); error != ERROR_SUCCESS) {
+            return FailWith(error);
+        }
+        std::memcpy(out, &counts, sizeof counts);
+        if (bytesReturned != nullptr) {
+            *bytesReturned = sizeof counts;
+        }
+        return Done(ERROR_SUCCESS);
+    }
+    if (code != IoctlPortLoopbackOn && code != IoctlPortLoopbackOff) {
+        return FailWith(ERROR_INVALID_FUNCTION);
     }
     return Done(port->driver().SetLoopback(code == IoctlPortLoopbackOn));
 }

@@ -103,6 +103,9 @@ constexpr MessageText kMessageTable[] = {
     {kErrorConsolePort, "The port is a console of this system and is never tested."},
     {kErrorNoInternalLoopback,
      "Internal loopback is not supported by this port; test it with an external loopback plug."},
+    {kErrorStopBitsUnsupported,
+     "This port sends one and a half stop bits only with 5 data bits, and two only with 6 to "
+     "8."},
 };
 
 const char *MessageFor(DWORD code) {

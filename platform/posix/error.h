@@ -13,6 +13,8 @@ namespace vyn::platform {
 inline constexpr DWORD kErrorConsolePort = 0x20000001u;
 // A UART whose driver takes the internal loopback request but does not loop (many USB adapters).
 inline constexpr DWORD kErrorNoInternalLoopback = 0x20000002u;
+// A UART asked for stop bits it cannot send with the asked data size.
+inline constexpr DWORD kErrorStopBitsUnsupported = 0x20000003u;
 
 DWORD Win32ErrorFromErrno(int error);
 

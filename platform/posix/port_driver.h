@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mml/vocabulary.h"
 #include "platform/posix/serial_line.h"
 #include "platform/win32.h"
 
@@ -34,6 +35,9 @@ class PortDriver {
     virtual DWORD Purge(bool receive, bool transmit) = 0;
     // CE_* flags for the receive errors that happened since the last call.
     virtual DWORD TakeErrors(DWORD &flags) = 0;
+    // The receive errors of each kind counted since the port was opened; all 0 where the driver
+    // keeps no counts.
+    virtual DWORD ErrorCounts(DriverErrorCounts &counts) = 0;
     // The port is being closed: whatever the driver changed that outlives a close goes back.
     virtual void Release() {}
 };

@@ -65,6 +65,8 @@ UartSystem &KernelUartSystem() {
 UartPort::UartPort(int fd, UartSystem &system) : fd_(fd), system_(system) {
     // Errors counted before the port was opened are not this user's.
     countersKnown_ = system_.Counters(fd_, seen_) == 0;
+    openCountersKnown_ = countersKnown_;
+    atOpen_ = seen_;
     termiosKnown_ = system_.GetTermios(fd_, foundTermios_) == 0;
     modemKnown_ = system_.GetModemBits(fd_, foundModem_) == 0;
 }
@@ -76,7 +78,7 @@ DWORD UartPort::SetLine(const SerialLine &line) {
     // A UART sends one and a half stop bits with 5-bit characters and two otherwise.
     if ((line.stopBits == ONE5STOPBITS && line.dataBits != 5) ||
         (line.stopBits == TWOSTOPBITS && line.dataBits == 5)) {
-        return ERROR_INVALID_PARAMETER;
+        return kErrorStopBitsUnsupported;
     }
     termios2 settings{};
     if (int error = system_.GetTermios(fd_, settings); error != 0) {
@@ -160,6 +162,28 @@ DWORD UartPort::TakeErrors(DWORD &flags) {
     }
     seen_ = now;
     countersKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+DWORD UartPort::ErrorCounts(DriverErrorCounts &counts) {
+    counts = {};
+    UartCounters now;
+    if (!openCountersKnown_ || system_.Counters(fd_, now) != 0) {
+        return ERROR_SUCCESS;  // a driver without counters reports none
+    }
+    // The kernel's counters are ints that wrap; a difference taken unsigned stays right.
+    auto since = [](int value, int start) {
+        return static_cast<uint32_t>(value) - static_cast<uint32_t>(start);
+    };
+    counts.frame = since(now.frame, atOpen_.frame);
+    counts.parity = since(now.parity, atOpen_.parity);
+    // A hardware overrun loses characters in the UART, a buffer overrun in the tty layer: both
+    // are characters the port could not take.
+    counts.overrun =
+        since(now.overrun, atOpen_.overrun) + since(now.bufferOverrun, atOpen_.bufferOverrun);
+    counts.breaks = since(now.brk, atOpen_.brk);
+    // A UART hands a character with a frame or parity error on (garbled); overruns are gone.
+    counts.dropped = counts.overrun;
     return ERROR_SUCCESS;
 }
 

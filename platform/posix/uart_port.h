@@ -55,6 +55,7 @@ class UartPort final : public PortDriver {
     DWORD InputQueue(DWORD &bytes) override;
     DWORD Purge(bool receive, bool transmit) override;
     DWORD TakeErrors(DWORD &flags) override;
+    DWORD ErrorCounts(DriverErrorCounts &counts) override;
     void Release() override;
 
   private:
@@ -65,6 +66,9 @@ class UartPort final : public PortDriver {
     termios2 foundTermios_{};
     bool modemKnown_ = false;
     int foundModem_ = 0;
+    // The counters when the port was opened: what a user of the port counts from.
+    bool openCountersKnown_ = false;
+    UartCounters atOpen_;
     std::mutex mutex_;  // guards the counters seen last
     bool countersKnown_ = false;
     UartCounters seen_;

@@ -40,6 +40,9 @@ class AgentTest : public ::testing::Test {
         for (const char *object : integers) {
             objects[name(object)] = fake_mml::Integer(0);
         }
+        for (const char *object : kResultKindObjects) {
+            objects[name(object)] = fake_mml::Integer(0);
+        }
         objects[name("portLoopUData")] = fake_mml::Text("");
         objects[name("portLoopStopErr")] = fake_mml::Text("");
         objects[name("portLoopErrData")] = fake_mml::Text("");

@@ -1,4 +1,7 @@
-// Publishing a port's results: the list built once per test, nine or ten bindings, failures.
+// Publishing a port's results: the list built once per test, with or without the state binding,
+// failures.
+#include <algorithm>
+
 #include "tests/agent/agent_fixture.h"
 
 namespace {
@@ -21,7 +24,7 @@ class PublishTest : public AgentTest {
     }
 };
 
-TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
+TEST_F(PublishTest, SendsEveryResultWithAStateAndAllButTheStateWithout) {
     snprintf(entry->msgText, sizeof entry->msgText, "running");
     entry->txTotal = 960;
     entry->rxTotal = 950;
@@ -31,11 +34,19 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     entry->timeRemain = 8;
     entry->locErr = 23;
     snprintf(entry->errData, sizeof entry->errData, "abc");
+    entry->charsCorrupted = 5;
+    entry->charsLost = 4;
+    entry->charsExtra = 3;
+    entry->breaks = 2;
+    entry->lineShare = 99;
+    entry->firstBadPos = 1234;
+    entry->firstBadExpected = 'A';
+    entry->firstBadReceived = '@';
     PublishLoopResults(7, entry, LoopStateRunning);
     auto requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 1u);
     const auto &sent = requests[0].bindings;
-    ASSERT_EQ(sent.size(), 10u);
+    ASSERT_EQ(sent.size(), 21u);
     EXPECT_EQ(requests[0].type, MML_REQUEST_SET);
     EXPECT_EQ(sent[0].name, "portLoopStopErr.abc.3");
     EXPECT_EQ(sent[0].text, "running");
@@ -44,8 +55,24 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     EXPECT_EQ(sent[6].integer, 8);
     EXPECT_EQ(sent[7].integer, 23);
     EXPECT_EQ(sent[8].text, "abc");
-    EXPECT_EQ(sent[9].name, "portLoopState.abc.3");
-    EXPECT_EQ(sent[9].integer, 3);
+    // The errors by kind follow, each under its own name.
+    const std::pair<const char *, int32_t> kinds[] = {{"portLoopCorrupted", 5},
+                                                      {"portLoopLost", 4},
+                                                      {"portLoopExtra", 3},
+                                                      {"portLoopBreaks", 2},
+                                                      {"portLoopLineShare", 99},
+                                                      {"portLoopFirstBadPos", 1234},
+                                                      {"portLoopFirstBadExpected", 'A'},
+                                                      {"portLoopFirstBadReceived", '@'}};
+    for (const auto &[object, value] : kinds) {
+        std::string name = std::string(object) + ".abc.3";
+        auto found = std::find_if(sent.begin(), sent.end(),
+                                  [&](const auto &binding) { return binding.name == name; });
+        ASSERT_NE(found, sent.end()) << name;
+        EXPECT_EQ(found->integer, value) << name;
+    }
+    EXPECT_EQ(sent[20].name, "portLoopState.abc.3");
+    EXPECT_EQ(sent[20].integer, 3);
     EXPECT_EQ(entry->loopState, LoopStateRunning);
 
     entry->msgText[0] = 0;
@@ -54,7 +81,7 @@ TEST_F(PublishTest, SendsTenBindingsWithAStateAndNineWithout) {
     PublishLoopResults(7, entry, PUBLISH_NO_STATE);
     requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 2u);
-    ASSERT_EQ(requests[1].bindings.size(), 9u);
+    ASSERT_EQ(requests[1].bindings.size(), 20u);
     EXPECT_EQ(requests[1].bindings[0].type, MML_TYPE_OCTETS);
     EXPECT_EQ(requests[1].bindings[0].text, "");
     EXPECT_EQ(requests[1].bindings[8].text, "");
@@ -82,7 +109,7 @@ TEST_F(PublishTest, ARefusedNameLeavesNoListAndTheNextPublicationStartsAgain) {
     fake_mml::GetScript().refusedNames.clear();
     PublishLoopResults(7, entry, LoopStateRunning);
     EXPECT_EQ(entry->resultListBuilt, 1u);
-    EXPECT_EQ(fake_mml::Conversions(), 14);
+    EXPECT_EQ(fake_mml::Conversions(), 4 + 21);
 
     MMLFreeVarBindList(&entry->resultList);
     entry->resultListBuilt = 0;

@@ -151,9 +151,9 @@ TEST_F(ReportTest, PublishesTheResultWithTheReasonAndReleasesWhatTheTestHeld) {
     ReportTestCompletion(7, entry, 5);
     auto requests = fake_mml::Requests();
     ASSERT_EQ(requests.size(), 2u);
-    ASSERT_EQ(requests[1].bindings.size(), 10u);
+    ASSERT_EQ(requests[1].bindings.size(), static_cast<size_t>(RESULT_BINDING_COUNT));
     EXPECT_EQ(requests[1].bindings[0].text, "Loopback test failed, no data characters received");
-    EXPECT_EQ(requests[1].bindings[9].integer, 4);
+    EXPECT_EQ(requests[1].bindings.back().integer, 4);
     EXPECT_EQ(entry->resultListBuilt, 0u);
     EXPECT_EQ(entry->writeBuffer, nullptr);
     EXPECT_EQ(fake_mml::LiveAllocations(), 0);

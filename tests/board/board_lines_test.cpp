@@ -136,6 +136,58 @@ TEST_F(LinesTest, FaultsHitExactlyTheCountedCharactersAndReachTheStore) {
     EXPECT_EQ(ReadFor(Fd(2), 2), "cd");
 }
 
+// Like a UART, a port works only while a program has it open: its closed receiver drops what
+// arrives, its last close empties what waited, and a port that keeps its speed says so.
+TEST_F(LinesTest, AClosedPortReceivesNothingAndItsLastCloseEmptiesIt) {
+    auto open = [&](int number) {
+        Result<KeyValues> shown = client_.Show("COM" + std::to_string(number));
+        for (const auto &[key, value] : shown.value) {
+            if (key == "open") {
+                return value == "yes";
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(client_.Set("COM1", "plug=cross:COM2").ok());
+    fds_[2].Reset();
+    ASSERT_TRUE(test::WaitFor([&] { return !open(2); }));
+    ASSERT_TRUE(WriteAll(Fd(1), "nobody listens"));
+    ASSERT_TRUE(SentAll(1, 14));
+    EXPECT_EQ(Counters(2).closedDrops, 14u);
+    EXPECT_EQ(Counters(2).delivered, 0u);
+    fds_[2] = OpenPort(Port(2));
+    ASSERT_TRUE(test::WaitFor([&] { return open(2); }));
+    EXPECT_EQ(ReadFor(Fd(2), 1, 200), "");
+
+    // What waits for a reader is gone once the last program closed the port, whatever it is.
+    ASSERT_TRUE(WriteAll(Fd(1), "stale"));
+    ASSERT_TRUE(test::WaitFor([&] { return Counters(2).delivered == 5; }));
+    UniqueFd second = OpenPort(Port(2));
+    fds_[2].Reset();
+    EXPECT_EQ(ReadFor(second.Get(), 5), "stale") << "another program still has it open";
+    ASSERT_TRUE(WriteAll(Fd(1), "tail"));
+    ASSERT_TRUE(test::WaitFor([&] { return Counters(2).delivered == 9; }));
+    second.Reset();
+    ASSERT_TRUE(test::WaitFor([&] { return !open(2); }));
+    fds_[2] = OpenPort(Port(2));
+    EXPECT_EQ(ReadFor(Fd(2), 1, 200), "");
+
+    // Every 100th character lost without an error; a kept speed whatever is asked.
+    ASSERT_TRUE(client_.Set("COM3", "loopback=on drop=100").ok());
+    const std::string data = Pattern(10000);
+    std::thread writer = Writer(3, data);
+    EXPECT_EQ(ReadFor(Fd(3), 9900, 30000).size(), 9900u);
+    writer.join();
+    EXPECT_EQ(Counters(3).dropped, 100u);
+    EXPECT_EQ(Counters(3).rxErrors, 0u);
+    ASSERT_TRUE(client_.Set("COM3", "keepspeed=9600").ok());
+    ASSERT_TRUE(client_.SetLine("COM3", kFast).ok());
+    EXPECT_EQ(client_.GetLine("COM3").value.baud, 9600u);
+    ASSERT_TRUE(client_.Set("COM3", "keepspeed=0").ok());
+    ASSERT_TRUE(client_.SetLine("COM3", kFast).ok());
+    EXPECT_EQ(client_.GetLine("COM3").value.baud, kFast.baud);
+}
+
 TEST_F(LinesTest, FullQueueHoldsWritersAndDrainsAtTheLineRate) {
     ASSERT_TRUE(
         client_.SetLine("COM3", {9600, 8, Parity::kNone, StopBits::kOne, Flow::kNone}).ok());

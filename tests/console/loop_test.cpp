@@ -97,6 +97,34 @@ TEST_F(StatusTest, WaitShowsProgressAndEndsWithEachPortsResult) {
     EXPECT_EQ(results_doc["ports"][1]["loopState"], LoopStateFailed);
 }
 
+// A port that corrupts characters: the result, the lines under it and the JSON tell how many,
+// which kind, and where the first one was.
+TEST_F(LoopTest, ResultsTellTheErrorsByKindAndTheFirstMisfit) {
+    StartBoard(1, 1);
+    ASSERT_EQ(Board({"COM1", "corrupt=300"}).status, 0);
+    Finished run = Ctl({"test", "demo", "1", "--time", "3", "--wait"});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    nlohmann::json doc = nlohmann::json::parse(Ctl({"results", "demo", "--json"}).out);
+    const nlohmann::json &port = doc["ports"][0];
+    EXPECT_EQ(port["outcome"], "errors");
+    uint32_t corrupted = port["errorsByKind"]["corrupted"];
+    EXPECT_GE(corrupted, 5u);
+    for (const char *other :
+         {"lost", "extra", "frameErrors", "parityErrors", "overruns", "breaks"}) {
+        EXPECT_EQ(port["errorsByKind"][other], 0) << other;
+    }
+    EXPECT_EQ(port["firstMisfit"]["position"], 300);
+    EXPECT_EQ(
+        port["firstMisfit"]["received"].get<int>() ^ port["firstMisfit"]["expected"].get<int>(), 1);
+    if (!SanitizedBuild()) {
+        EXPECT_GE(port["lineSharePercent"], 90);
+    }
+    const std::string details =
+        std::to_string(corrupted) + " corrupted; first misfit: character 300, ";
+    EXPECT_NE(run.out.find("\n  " + details), std::string::npos) << run.out;
+    EXPECT_NE(Ctl({"results", "demo"}).out.find("\nport 1 (COM1): " + details), std::string::npos);
+}
+
 TEST_F(LoopTest, RunningTestsRefuseNewRequestsAndStopOnRequest) {
     StartBoard(2, 2);
     Finished run = Ctl({"test", "demo", "COM1", "--time", "0", "--speed", "115200"});

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "console/error_kinds.h"
 #include "console/live_view.h"
 #include "console/loop_state.h"
 #include "console/progress_line.h"
@@ -185,7 +186,9 @@ TEST(LiveViewTest, LinesFitTheTerminalAndKeepTheErrorsTimeAndState) {
                                               {"portLoopRxTotal", 123456780},
                                               {"portLoopRate", 92160},
                                               {"portLoopAvgRate", 92159},
-                                              {"portLoopInErrs", 12}}),
+                                              {"portLoopInErrs", 12},
+                                              {ObjectLoopCorrupted, 9},
+                                              {ObjectLoopLost, 3}}),
                                     Snapshot(16, "ttyMultiport16",
                                              {{"portLoopState", LoopStateStopping},
                                               {"portLoopSpeed", 115200},
@@ -204,7 +207,8 @@ TEST(LiveViewTest, LinesFitTheTerminalAndKeepTheErrorsTimeAndState) {
 
     std::vector<std::string> full = ProgressLines(ports, deviceWidth, 0, 0);
     EXPECT_GT(full[1].size(), 119u) << "the case that needs fitting: " << full[1];
-    EXPECT_NE(full[0].find("avg 92159  errors 12  43200s left  running"), std::string::npos)
+    EXPECT_NE(full[0].find("avg 92159  errors 12 (9 corrupted, 3 lost)  43200s left  running"),
+              std::string::npos)
         << full[0];
 
     for (std::size_t columns : {119u, 79u}) {
@@ -227,6 +231,34 @@ TEST(LiveViewTest, LinesFitTheTerminalAndKeepTheErrorsTimeAndState) {
     EXPECT_EQ(CompactCount(123456), "123k");
     EXPECT_EQ(CompactCount(999999), "1M");
     EXPECT_EQ(CompactCount(4294967295u), "4.29G");
+}
+
+TEST(ResultDetailsTest, KindsAndTheFirstMisfitAndALineNotKeptBusy) {
+    const std::string passed = "Loopback test complete, no errors detected. Avg transmission rate";
+    PortSnapshot port = Snapshot(1, "COM1",
+                                 {{"portLoopState", LoopStateComplete},
+                                  {"portLoopTxTotal", 5000},
+                                  {"portLoopFlow", FlowNone},
+                                  {ObjectLoopLineShare, 42}});
+    port.values[*mml::FindObject("portLoopStopErr")] = mml::Value::Octets(passed);
+    std::vector<std::string> lines = ResultDetails(port);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("warning: the line carried 42% of what its speed allows", 0), 0u)
+        << lines[0];
+    port.values[*mml::FindObject("portLoopFlow")] = mml::Value::Integer(FlowRtsCts);
+    EXPECT_TRUE(ResultDetails(port).empty()) << "flow control may hold a line";
+
+    port.values[*mml::FindObject(ObjectLoopExtra)] = mml::Value::Integer(1);
+    port.values[*mml::FindObject(ObjectLoopBreaks)] = mml::Value::Integer(1);
+    port.values[*mml::FindObject(ObjectLoopFirstBadPos)] = mml::Value::Integer(7);
+    port.values[*mml::FindObject(ObjectLoopFirstBadExpected)] = mml::Value::Integer('A');
+    port.values[*mml::FindObject(ObjectLoopFirstBadReceived)] = mml::Value::Integer(0);
+    lines = ResultDetails(port);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "1 extra, 1 break; first misfit: character 7, 'A' expected, 0x00 received");
+    nlohmann::json misfit = FirstMisfitJson(port);
+    EXPECT_EQ(misfit["position"], 7);
+    EXPECT_EQ(KindsJson(port)["breaks"], 1);
 }
 
 }  // namespace

@@ -75,8 +75,10 @@ TEST_F(CasesTest, CorruptedCharactersAreCountedAsDataErrors) {
     int locErr = Integer("portLoopLocErr", 1);
     ASSERT_LT(locErr, static_cast<int>(errData.size()));
     // The history of good characters and the failing segment, whose wrong character differs from
-    // the pattern in its low bit only.
-    EXPECT_EQ(errData.size(), 80u);
+    // the pattern in its low bit only. The segment is a whole pattern unless the line paused
+    // before a read was full (a busy machine, the end of the test): then it is that read's part.
+    EXPECT_GT(errData.size(), 20u);
+    EXPECT_LE(errData.size(), 80u);
     char expected = errData[locErr - 1] == '[' ? ' ' : static_cast<char>(errData[locErr - 1] + 1);
     EXPECT_EQ(errData[locErr] ^ expected, 1) << errData << " at " << locErr;
 }

@@ -80,5 +80,28 @@ TEST_F(StoreTest, AWriterHoldingTheStoreMakesSetsFailBusyButNotGets) {
     MMLTerminate(session);
 }
 
+TEST_F(StoreTest, PortsProvisionedBeforeObjectsWereAddedGetThemAtTheNextOpen) {
+    {
+        auto store = Provisioned();
+        Error error;
+        ASSERT_TRUE(store->SetValue("portLoopTime.demo.1", Value::Integer(42), error));
+    }
+    // A store of an older vynloop: the newest objects were never provisioned.
+    sqlite3_close(Exec(path_,
+                       "DELETE FROM objects WHERE object IN ('portLoopLost', "
+                       "'portLoopFirstBadReceived') AND port = 2"));
+    Error error;
+    auto store = Store::Open(path_, error);
+    ASSERT_TRUE(store) << error.message;
+    Value value;
+    for (const char *name : {"portLoopLost.demo.2", "portLoopFirstBadReceived.demo.2"}) {
+        ASSERT_TRUE(store->GetValue(name, value, error)) << name << ": " << error.message;
+        EXPECT_EQ(value.integer, 0) << name;
+    }
+    ASSERT_TRUE(store->GetValue("portLoopTime.demo.1", value, error));
+    EXPECT_EQ(value.integer, 42) << "what was stored stays";
+    EXPECT_FALSE(store->GetValue("portLoopLost.demo.3", value, error)) << "no port is invented";
+}
+
 }  // namespace
 }  // namespace vyn::mml::test

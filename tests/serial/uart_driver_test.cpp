@@ -69,8 +69,9 @@ TEST(UartDriver, LineSettingsBecomeTermios2WithAnySpeedOrAreRefusedWithoutACall)
     const int sets = fake.termiosSets;
     EXPECT_EQ(port.SetLine({9600, 8, NOPARITY, ONESTOPBIT, false, false, true}),
               ERROR_NOT_SUPPORTED);  // termios has no DTR/DSR handshake
-    EXPECT_EQ(port.SetLine({9600, 8, NOPARITY, ONE5STOPBITS}), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(port.SetLine({9600, 5, NOPARITY, TWOSTOPBITS}), ERROR_INVALID_PARAMETER);
+    // A UART sends 1.5 stop bits with 5 data bits only, and 2 with 6 to 8.
+    EXPECT_EQ(port.SetLine({9600, 8, NOPARITY, ONE5STOPBITS}), platform::kErrorStopBitsUnsupported);
+    EXPECT_EQ(port.SetLine({9600, 5, NOPARITY, TWOSTOPBITS}), platform::kErrorStopBitsUnsupported);
     EXPECT_EQ(fake.termiosSets, sets);
     fake.refuseTermios = EINVAL;  // a rate the UART cannot make
     EXPECT_EQ(port.SetLine({12345678, 8, NOPARITY, ONESTOPBIT}), ERROR_INVALID_PARAMETER);
@@ -101,6 +102,18 @@ TEST(UartDriver, LoopbackQueueAndErrorsUseTheirOwnCalls) {
     EXPECT_EQ(flags, CE_FRAME | CE_RXOVER);
     ASSERT_EQ(port.TakeErrors(flags), ERROR_SUCCESS);
     EXPECT_EQ(flags, 0u) << "each error is reported once";
+
+    // Counts by kind since the open; overruns of the UART and of the tty layer are both
+    // characters the port dropped.
+    fake.counters.overrun = 2;
+    fake.counters.brk = 5;
+    DriverErrorCounts counts{};
+    ASSERT_EQ(port.ErrorCounts(counts), ERROR_SUCCESS);
+    EXPECT_EQ(counts.frame, 1u);
+    EXPECT_EQ(counts.parity, 0u);
+    EXPECT_EQ(counts.overrun, 3u);
+    EXPECT_EQ(counts.breaks, 5u);
+    EXPECT_EQ(counts.dropped, 3u);
 }
 
 // The text that a failed loopback request quotes after the agent's own sentence.

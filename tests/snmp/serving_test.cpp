@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "mml/vocabulary.h"
+#include "snmp/mib_layout.h"
 #include "tests/snmp/snmp_fixture.h"
 #include "tests/support/console_checks.h"
 
@@ -65,8 +66,8 @@ TEST_F(ServingTest, BulkWalkGivesEveryObjectOnceInIndexOrder) {
     ASSERT_EQ(walk.status, 0) << walk.err;
     EXPECT_EQ(walk.err, "");
     std::vector<std::string> lines = Lines(walk.out);
-    // Seven module columns for each of the two instances, then the port rows.
-    ASSERT_EQ(lines.size(), 7u * 2u + 25u * 3u) << walk.out;
+    // Seven module columns for each of the two instances, every port column for three ports.
+    ASSERT_EQ(lines.size(), 7u * 2u + PortTable().columns.size() * 3u) << walk.out;
     EXPECT_EQ(NameOf(lines[0]), "VYNLOOP-MIB::portmodLoopOperating.\"a\"");
     EXPECT_EQ(lines[1], "VYNLOOP-MIB::portmodLoopOperating.\"demo\" = INTEGER: active(1)");
     EXPECT_EQ(lines[3], "VYNLOOP-MIB::vynModuleAgent.\"demo\" = INTEGER: notRunning(2)");
@@ -76,7 +77,7 @@ TEST_F(ServingTest, BulkWalkGivesEveryObjectOnceInIndexOrder) {
     EXPECT_EQ(lines[15], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
     EXPECT_EQ(lines[16], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
     EXPECT_EQ(NameOf(lines[17]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
-    EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopErrData.\"demo\".2");
+    EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopFirstBadReceived.\"demo\".2");
 
     Finished numeric = rig_->Tool("snmpbulkwalk", {"-On", "-Cr50", "VYNLOOP-MIB::vynLoopObjects"});
     ASSERT_EQ(numeric.status, 0) << numeric.err;

@@ -133,20 +133,19 @@ internal_at_once() {
 }
 
 # port data-bits parity stop-bits flow, then the words stty must show while the test runs. The
-# agent takes the stop bits into its rate arithmetic only (the port keeps its own): the tests
-# with 1.5 and 2 stop bits show that they run, not what the line carries.
-SETTINGS="4 5 none 1 none cs5 -parenb
-5 6 none 1 none cs6 -parenb
-6 7 none 1 none cs7 -parenb
-7 8 none 2 none cs8 -parenb
-8 8 odd 1 none cs8 parenb parodd -cmspar
-9 8 even 1 none cs8 parenb -parodd -cmspar
-10 8 mark 1 none cs8 parenb parodd cmspar
-11 8 space 1 none cs8 parenb -parodd cmspar
-12 5 none 1.5 none cs5 -parenb
-13 8 none 1 rtscts cs8 crtscts -ixon
-14 8 none 1 xonxoff cs8 ixon ixoff -crtscts
-15 7 even 2 none cs7 parenb -parodd"
+# stop bits reach the port: the UART sends one and a half with 5 data bits when CSTOPB is set.
+SETTINGS="4 5 none 1 none cs5 -parenb -cstopb
+5 6 none 1 none cs6 -parenb -cstopb
+6 7 none 1 none cs7 -parenb -cstopb
+7 8 none 2 none cs8 -parenb cstopb
+8 8 odd 1 none cs8 parenb parodd -cmspar -cstopb
+9 8 even 1 none cs8 parenb -parodd -cmspar -cstopb
+10 8 mark 1 none cs8 parenb parodd cmspar -cstopb
+11 8 space 1 none cs8 parenb -parodd cmspar -cstopb
+12 5 none 1.5 none cs5 -parenb cstopb
+13 8 none 1 rtscts cs8 crtscts -ixon -cstopb
+14 8 none 1 xonxoff cs8 ixon ixoff -crtscts -cstopb
+15 7 even 2 none cs7 parenb -parodd cstopb"
 
 line_settings() {
     # All requests at once, so that every test is running when the settings are looked at.
@@ -175,6 +174,50 @@ line_settings() {
     done
 }
 
+# running_shows PORT WORD: while the port's test runs, stty shows WORD (cstopb, -cstopb).
+running_shows() {
+    wait_state 10 3 "$1" || return
+    settings=" $(stty -F "/dev/ttyS$1" -a 2>/dev/null | tr '\n;' '  ') "
+    case $settings in
+        *" $2 "*) ;;
+        *) fail "ttyS$1 lacks $2 while its test runs" ;;
+    esac
+}
+
+stop_bits_reach_the_port() {
+    # Two stop bits set CSTOPB; one clears it, also on a port that had it set before.
+    frame="--speed 115200 --data-bits 8 --parity none --pattern barber --check --flow none"
+    vynloopctl test $I 7 $frame --stop-bits 2 --internal --time 3 >/dev/null ||
+        fail "request refused"
+    running_shows 7 cstopb
+    wait_ended 15 7
+    expect_result 7 5 "Loopback test complete, no errors detected."
+    stty -F /dev/ttyS7 cstopb
+    vynloopctl test $I 7 $BASE --internal --time 3 >/dev/null || fail "request refused"
+    running_shows 7 -cstopb
+    wait_ended 15 7
+    expect_result 7 5 "Loopback test complete, no errors detected."
+    stty -F /dev/ttyS7 -cstopb
+    # A UART has one and a half stop bits only with 5 data bits.
+    vynloopctl test $I 8 $frame --stop-bits 1.5 --internal --time 1 --wait >/dev/null
+    expect_result 8 4 "Unable to set target device parameters. Device SetCommState for ttyS8 failed. Check Baud rate and data size.. This port sends one and a half stop bits only with 5 data bits, and two only with 6 to 8."
+}
+
+speed_not_taken() {
+    # 921600 is beyond the 8250's 115200: the kernel keeps the speed the port had, without an
+    # error. The test ends before anything is written, naming both speeds.
+    before=$(tx_count 9)
+    vynloopctl test $I 9 --speed 921600 --data-bits 8 --parity none --stop-bits 1 \
+        --pattern barber --check --flow none --internal --time 1 --wait >/dev/null
+    expect_result 9 4 "The port did not take the requested settings: asked 921600 8N1, it runs "
+    case $text in
+        *"it runs 921600 "*) fail "ttyS9 is said to run at 921600" ;;
+        *" 8N1.") ;;
+        *) fail "ttyS9: \"$text\"" ;;
+    esac
+    [ "$(tx_count 9)" = "$before" ] || fail "characters were written to ttyS9"
+}
+
 dtr_dsr_refused() {
     vynloopctl test $I 4 $LINE --flow dtrdsr --internal --time 1 --wait >/dev/null
     expect_result 4 4 "Unable to set target device parameters. Device SetCommState for ttyS4 failed. Check Baud rate and data size."
@@ -186,26 +229,14 @@ dtr_dsr_refused() {
 
 plug_and_cable() {
     drain 1 2 3
-    # The agent opens the two ends of the cable one after the other, and a real line loses what
-    # one end sends before the other is open: the later one would count its first characters
-    # missing as a data error. Listeners that hold both ends open (and read nothing) from before
-    # the test make it a test of the cable, not of that start-up race.
-    listeners=""
-    for port in 2 3; do
-        (
-            exec 4<"/dev/ttyS$port"
-            exec sleep 60
-        ) &
-        listeners="$listeners $!"
-    done
+    # The two ends of the cable, asked for in one request, are both open and reading before
+    # either sends: neither misses the other's first characters.
     vynloopctl test $I 1 2 3 $BASE --external --time 1 --wait >/dev/null
     for port in 1 2 3; do
         expect_result "$port" 5 "Loopback test complete, no errors detected."
+        [ "$(vynloopctl get "portLoopFirstBadPos.$I.$port")" = 0 ] ||
+            fail "ttyS$port had a character that did not fit"
     done
-    # shellcheck disable=SC2086
-    kill $listeners
-    # shellcheck disable=SC2086
-    wait $listeners
 }
 
 nothing_attached() {
@@ -241,6 +272,10 @@ breaks_are_receive_errors() {
         "Loopback test complete, $counted receive errors detected"*) ;;
         *) fail "ttyS1: \"$text\"" ;;
     esac
+    # Counted as breaks, and as nothing else the driver counts.
+    kinds=$(vynloopctl get "portLoopBreaks.$I.1" "portLoopFrameErrs.$I.1" \
+        "portLoopParityErrs.$I.1" "portLoopOverruns.$I.1" | tr '\n' ' ')
+    [ "$kinds" = "3 0 0 0 " ] || fail "breaks, frame, parity, overruns: $kinds"
 }
 
 held_port_refused() {
@@ -333,10 +368,12 @@ vynloopctl init $I $ports 16=ttyS0 --resident >/dev/null
 
 run_case "internal loopback on ttyS4..ttyS15 at once, 115200 8N1" internal_at_once
 run_case "line settings through the driver: 5 to 8 bits, every parity, 1/1.5/2 stop bits, RTS/CTS, XON/XOFF" line_settings
+run_case "stop bits reach the port: CSTOPB set for 2, cleared for 1; 1.5 with 8 bits refused" stop_bits_reach_the_port
+run_case "a speed the UART cannot reach is refused before writing, naming both speeds" speed_not_taken
 run_case "DTR/DSR handshake refused as not supported" dtr_dsr_refused
-run_case "external loopback: the plug on ttyS1, the cable between ttyS2 and ttyS3" plug_and_cable
+run_case "external loopback: the plug on ttyS1, the cable between ttyS2 and ttyS3 asked for together" plug_and_cable
 run_case "nothing attached, external: no data received, also right after internal" nothing_attached
-run_case "breaks during a test are its receive errors, as the kernel counted them" breaks_are_receive_errors
+run_case "breaks during a test are its receive errors and its breaks, as the kernel counted them" breaks_are_receive_errors
 run_case "a port another program holds is refused: access denied" held_port_refused
 run_case "a stop request ends a test with its report; the port is left as found" stop_request
 run_case "SIGTERM ends a test with its report; the port is left as found" sigterm
