@@ -19,6 +19,9 @@ bool StdoutIsTerminal();
 bool StdinIsTerminal();
 std::size_t TerminalWidth(std::FILE *file);
 
+// This machine's name; empty when the system does not tell.
+std::string OwnHostName();
+
 // This program's own file; empty when the system does not tell.
 std::filesystem::path OwnProgramFile();
 // The agent program's file name here ("vynloop", "vynloop.exe"), and what separates the

@@ -64,6 +64,14 @@ class SpawnSetup {
 
 }  // namespace
 
+std::string OwnHostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
 bool StdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }

@@ -67,6 +67,15 @@ std::string SystemText(DWORD code) {
 
 // The live view moves the cursor with escape sequences, which a Windows console takes once
 // asked to; a console that cannot is treated as no terminal, and gets plain lines.
+std::string OwnHostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) {
+        return {};
+    }
+    return std::string(name, size);
+}
+
 bool StdoutIsTerminal() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

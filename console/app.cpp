@@ -33,6 +33,8 @@ int Run(int argc, char **argv) {
     AddStopExtendCommands(commands);
     AddWatchCommand(commands);
     AddFleetCommand(commands);
+    AddSweepCommand(commands);
+    AddRecordCommands(commands);
 
     try {
         app.parse(argc, argv);

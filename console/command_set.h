@@ -51,5 +51,7 @@ void AddTestCommand(CommandSet &commands);
 void AddStopExtendCommands(CommandSet &commands);
 void AddWatchCommand(CommandSet &commands);
 void AddFleetCommand(CommandSet &commands);
+void AddRecordCommands(CommandSet &commands);  // history, report, retention
+void AddSweepCommand(CommandSet &commands);
 
 }  // namespace vyn::console

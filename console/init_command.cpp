@@ -1,6 +1,7 @@
 // init INSTANCE PORT=DEVICE ... [--resident]: provisions an instance's objects.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/output.h"
+#include "console/run_labels.h"
+#include "mml/record_fields.h"
 
 namespace vyn::console {
 
@@ -17,6 +20,7 @@ struct InitOptions {
     std::string instance;
     std::vector<std::string> ports;
     bool resident = false;
+    std::optional<std::string> board;
 };
 
 // "PORT=DEVICE" with PORT 1 to 16 written plainly and a plain device name.
@@ -64,14 +68,18 @@ int RunInit(const GlobalOptions &globals, const InitOptions &options) {
     }
     mml::Error error;
     auto store = mml::Store::Create(StorePath(globals), error);
-    if (!store || !store->Provision(options.instance, ports, options.resident, error)) {
+    if (!store || !store->Provision(options.instance, ports, options.resident, error) ||
+        (options.board &&
+         !store->SetValue(std::string(mml::kBoardSerialObject) + "." + options.instance,
+                          mml::Value::Octets(*options.board), error))) {
         return Fail(error.message);
     }
     std::cout << "instance " << options.instance << ": provisioned port";
     for (const mml::PortDevice &entry : ports) {
         std::cout << ' ' << entry.port << '=' << entry.device;
     }
-    std::cout << (options.resident ? " (resident)\n" : "\n");
+    std::cout << (options.resident ? " (resident)" : "");
+    std::cout << (options.board ? ", board " + *options.board + "\n" : "\n");
     return kExitSuccess;
 }
 
@@ -94,6 +102,9 @@ void AddInitCommand(CommandSet &commands) {
         ->type_name("PORT=DEVICE");
     command->add_flag("--resident", options->resident,
                       "Keep the instance's agent running while it is idle");
+    AddBoardOption(*command, options->board,
+                   "The serial number of the instance's board, which labels its tests in the "
+                   "record");
 }
 
 }  // namespace vyn::console

@@ -1,6 +1,7 @@
 #include "console/loop_requests.h"
 
 #include "console/loop_state.h"
+#include "console/output.h"
 #include "console/port_snapshot.h"
 
 namespace vyn::console {
@@ -17,14 +18,37 @@ std::vector<mml::Binding> StateReads(const std::string &instance, const std::vec
 
 }  // namespace
 
+int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
+                        const std::vector<std::string> &words, const TestSettings &settings,
+                        InstanceView &view, std::vector<int> &ports) {
+    if (int status = OpenInstance(globals, instance, view); status != kExitSuccess) {
+        return status;
+    }
+    std::string reason;
+    if (!SelectPorts(view, words, ports, reason)) {
+        return Fail(reason);
+    }
+    for (int number : ports) {
+        const PortSnapshot &port = *view.Find(number);
+        if (TestUnderway(port.State())) {
+            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
+        }
+        if (std::string why = CheckRunnable(settings, port); !why.empty()) {
+            return Fail(PortLabel(port) + ": " + why);
+        }
+    }
+    return kExitSuccess;
+}
+
 bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
-                  const TestSettings &settings, int &busyPort, mml::Error &error) {
+                  const TestSettings &settings, const std::vector<mml::Binding> &labels,
+                  int &busyPort, mml::Error &error) {
     busyPort = 0;
     std::vector<mml::Binding> reads = StateReads(instance, ports);
     return objects.Update(
         reads,
         [&](std::span<const mml::Binding> states) {
-            std::vector<mml::Binding> writes;
+            std::vector<mml::Binding> writes = labels;
             for (std::size_t i = 0; i < ports.size(); ++i) {
                 if (TestUnderway(states[i].value.integer)) {
                     busyPort = ports[i];

@@ -8,15 +8,25 @@
 #include <vector>
 
 #include "console/access/object_access.h"
+#include "console/port_selection.h"
 #include "console/test_settings.h"
 #include "mml/store.h"
 
 namespace vyn::console {
 
-// Writes the settings and the loop state requested on every port, unless a test is underway on one
-// of them: then nothing is written and `busyPort` names it (0 otherwise). False on a store failure.
+// Opens the instance and selects the ports that the command line names for a test request:
+// each must be free (no test underway) and able to run with `settings`. Returns kExitSuccess,
+// or the failure's status after printing why.
+int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
+                        const std::vector<std::string> &words, const TestSettings &settings,
+                        InstanceView &view, std::vector<int> &ports);
+
+// Writes the settings and the loop state requested on every port, with `labels` (instance
+// objects that label the request's run), unless a test is underway on one of them: then nothing
+// is written and `busyPort` names it (0 otherwise). False on a store failure.
 bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
-                  const TestSettings &settings, int &busyPort, mml::Error &error);
+                  const TestSettings &settings, const std::vector<mml::Binding> &labels,
+                  int &busyPort, mml::Error &error);
 
 // Writes the loop state stopping on those of `ports` whose test is running. `before` gets each
 // port's state as read, in the order of `ports`.

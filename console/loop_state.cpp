@@ -1,14 +1,8 @@
 #include "console/loop_state.h"
 
+#include "mml/outcome.h"
+
 namespace vyn::console {
-
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-}  // namespace
 
 std::string LoopStateWord(int32_t state) {
     if (auto word = vocabulary::WordOf(vocabulary::kLoopStateWords, state)) {
@@ -28,18 +22,21 @@ Outcome ClassifyOutcome(int32_t state, std::string_view result) {
         case LoopStateStopping:
             return Outcome::Pending;
         case LoopStateStopped:
-            return Outcome::Stopped;
         case LoopStateComplete:
-            if (StartsWith(result, "Loopback test complete, no errors detected")) {
-                return Outcome::Passed;
-            }
-            // A test that ran its time with errors; an endless test whose line went quiet.
-            return StartsWith(result, "Loopback test complete") ? Outcome::Errors : Outcome::Failed;
         case LoopStateFailed:
-            return StartsWith(result, "Loopback test terminated due to errors") ? Outcome::Errors
-                                                                                : Outcome::Failed;
+            break;
         default:
             return Outcome::None;
+    }
+    switch (mml::OutcomeOf(state, result)) {
+        case OutcomePassed:
+            return Outcome::Passed;
+        case OutcomeErrors:
+            return Outcome::Errors;
+        case OutcomeStopped:
+            return Outcome::Stopped;
+        default:
+            return Outcome::Failed;
     }
 }
 

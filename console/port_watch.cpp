@@ -202,6 +202,22 @@ int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMod
     return watch.Run();
 }
 
+int StartAgentIfNeeded(const InstanceView &view, const std::string &storePath) {
+    if (!view.objects->Local() || view.objects->AgentRunning(view.instance).value_or(true)) {
+        return kExitSuccess;
+    }
+    agent::StartedAgent agent;
+    std::string reason;
+    if (!agent::StartAgent(view.instance, storePath, 10s, agent, reason)) {
+        return Fail(reason);
+    }
+    if (agent.pid > 0) {
+        std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
+                     view.instance.c_str(), agent.program.c_str(), static_cast<int>(agent.pid));
+    }
+    return kExitSuccess;
+}
+
 std::string ResultLine(const PortSnapshot &port) {
     if (ClassifyOutcome(port.State(), port.Result()) == Outcome::None) {
         return PortLabel(port) + ": no test";

@@ -24,6 +24,11 @@ struct WatchMode {
 
 int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMode &mode);
 
+// Starts the instance's agent when the objects are local and none runs (remotely the host's
+// subagent starts it for a request), saying so on standard error with its process id. Returns
+// kExitSuccess, or the failure's status after printing why.
+int StartAgentIfNeeded(const InstanceView &view, const std::string &storePath);
+
 // "port 1 (COM1) passed: Loopback test complete, no errors detected. ...", or "port 2 (COM2): no
 // test" for a port that never had one.
 std::string ResultLine(const PortSnapshot &port);

@@ -14,59 +14,39 @@
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
+#include "console/run_labels.h"
 #include "console/test_settings.h"
 
 namespace vyn::console {
 
 namespace {
 
-using namespace std::chrono_literals;
-
 struct TestOptions {
     std::string instance;
     std::vector<std::string> ports;
     TestSettings settings;
+    RunLabels labels;
     bool wait = false;
 };
 
 int RunTest(const GlobalOptions &globals, const TestOptions &options) {
     const TestSettings &settings = options.settings;
-    std::string reason;
     InstanceView view;
-    if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
+    std::vector<int> ports;
+    if (int status =
+            OpenPortsForRequest(globals, options.instance, options.ports, settings, view, ports);
+        status != kExitSuccess) {
         return status;
     }
-    std::vector<int> ports;
-    if (!SelectPorts(view, options.ports, ports, reason)) {
-        return Fail(reason);
-    }
-    for (int number : ports) {
-        const PortSnapshot &port = *view.Find(number);
-        if (TestUnderway(port.State())) {
-            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
-        }
-        if (std::string why = CheckRunnable(settings, port); !why.empty()) {
-            return Fail(PortLabel(port) + ": " + why);
-        }
-    }
-
     const std::string storePath = StorePath(globals);
-    // Remotely the subagent starts the agent when it sees the request.
-    if (view.objects->Local() && !view.objects->AgentRunning(view.instance).value_or(true)) {
-        agent::StartedAgent started;
-        if (!agent::StartAgent(view.instance, storePath, 10s, started, reason)) {
-            return Fail(reason);
-        }
-        if (started.pid > 0) {
-            std::fprintf(stderr, "started the agent of instance %s (%s, pid %d)\n",
-                         view.instance.c_str(), started.program.c_str(),
-                         static_cast<int>(started.pid));
-        }
+    if (int status = StartAgentIfNeeded(view, storePath); status != kExitSuccess) {
+        return status;
     }
 
     int busyPort = 0;
     mml::Error error;
-    if (!RequestTests(*view.objects, view.instance, ports, settings, busyPort, error)) {
+    if (!RequestTests(*view.objects, view.instance, ports, settings,
+                      LabelBindings(options.labels, view.instance, ""), busyPort, error)) {
         return Fail(error.message);
     }
     if (busyPort != 0) {  // started by someone else since we looked
@@ -103,7 +83,9 @@ void AddTestCommand(CommandSet &commands) {
         "stops them) and waits on for their results.\n"
         "Exit status with --wait: 0 when every test passed (it ran its full time and its "
         "result begins \"Loopback test complete, no errors detected\"), 1 when any ended in "
-        "errors, failed or was stopped.");
+        "errors, failed or was stopped.\n"
+        "The tests of one request form one run in the host's record of tests (see history), "
+        "labelled with --board, --operator and --note when given.");
     test->add_option("instance", options->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");
@@ -111,6 +93,7 @@ void AddTestCommand(CommandSet &commands) {
         ->required()
         ->type_name("PORT");
     AddSettingOptions(*test, options->settings);
+    AddRunLabelOptions(*test, options->labels);
     test->add_flag("--wait", options->wait, "Show live progress and wait for the results");
 }
 

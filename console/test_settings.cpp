@@ -2,13 +2,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cctype>
 #include <limits>
 #include <map>
 #include <span>
 #include <string_view>
 
 #include "base/text.h"
+#include "console/frame.h"
 #include "console/output.h"
 
 namespace vyn::console {
@@ -121,13 +121,16 @@ void AddFlagPair(CLI::App &command, std::optional<int32_t> &setting, const std::
 
 }  // namespace
 
-void AddSettingOptions(CLI::App &command, TestSettings &settings) {
+void AddSettingOptions(CLI::App &command, TestSettings &settings, bool lineOptions) {
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     TestSettings &s = settings;
-    AddNumber(command, "--speed", 1, kMax, s.speed, "Line speed in baud", "BAUD");
-    AddNumber(command, "--data-bits", 5, 8, s.dataBits, "Data bits", "5..8");
-    AddWord(command, "--parity", vocabulary::kParityWords, s.parity, "Parity");
-    AddWord(command, "--stop-bits", vocabulary::kStopBitsWords, s.stopBits, "Stop bits");
+    if (lineOptions) {
+        AddNumber(command, "--speed", 1, kMax, s.speed, "Line speed in baud", "BAUD");
+        AddNumber(command, "--data-bits", kMinDataBits, kMaxDataBits, s.dataBits, "Data bits",
+                  std::to_string(kMinDataBits) + ".." + std::to_string(kMaxDataBits));
+        AddWord(command, "--parity", vocabulary::kParityWords, s.parity, "Parity");
+        AddWord(command, "--stop-bits", vocabulary::kStopBitsWords, s.stopBits, "Stop bits");
+    }
     AddWord(command, "--flow", vocabulary::kFlowWords, s.flow, "Flow control");
     AddWord(command, "--pattern", vocabulary::kPatternWords, s.pattern,
             "Test pattern: barber pole or the user data");
@@ -222,12 +225,7 @@ std::string CheckRunnable(const TestSettings &settings, const PortSnapshot &curr
 }
 
 std::string ShortLineSettings(int32_t speed, int32_t dataBits, int32_t parity, int32_t stopBits) {
-    // The parity's initial as a letter (N, O, E, M, S) and the stop bits as figures.
-    auto parityWord = vocabulary::WordOf(vocabulary::kParityWords, parity);
-    char letter = parityWord ? static_cast<char>(std::toupper((*parityWord)[0])) : '?';
-    auto stopWord = vocabulary::WordOf(vocabulary::kStopBitsWords, stopBits);
-    return std::to_string(speed) + ' ' + std::to_string(dataBits) + letter +
-           std::string(stopWord.value_or("?"));
+    return std::to_string(speed) + ' ' + FrameText(dataBits, parity, stopBits);
 }
 
 }  // namespace vyn::console

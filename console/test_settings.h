@@ -37,8 +37,9 @@ struct TestSettings {
 // value as it is parsed (numbers in their ranges, the vocabulary's words, options that exclude
 // each other) and puts it into `settings`, which must outlive the parse. User data implies the
 // user pattern. A bad value fails the parse with a CLI::ParseError whose text is one line that
-// names the option.
-void AddSettingOptions(CLI::App &command, TestSettings &settings);
+// names the option. Without `lineOptions` the speed, data bits, parity and stop bits are left
+// to the caller (a sweep gives them step by step).
+void AddSettingOptions(CLI::App &command, TestSettings &settings, bool lineOptions = true);
 
 // The parameter bindings for one port (only the settings given).
 std::vector<mml::Binding> SettingBindings(const TestSettings &settings, const std::string &instance,

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "mml/record_fields.h"
 #include "mml/vocabulary.h"
 
 namespace vyn::mml {
@@ -14,9 +15,13 @@ constexpr ObjectDef Int(std::string_view name, int32_t value) {
 constexpr ObjectDef Text(std::string_view name) {
     return {name, ValueType::Octets, Scope::PerPort, 0, {}};
 }
+constexpr ObjectDef InstanceText(std::string_view name) {
+    return {name, ValueType::Octets, Scope::ModuleWide, 0, {}};
+}
 
 // Defaults: internal loopback, barber-pole pattern, 9600 baud 8N1 without flow control, data
-// check on, 10 seconds, no stop on error, 4 KiB input buffer; results empty and zero.
+// check on, 10 seconds, no stop on error, 4 KiB input buffer; results empty and zero; the
+// instance's board serial number and run labels empty.
 constexpr std::array kObjects = {
     Text("portName"),
     Int("portLoopMode", LoopModeInternal),
@@ -56,11 +61,24 @@ constexpr std::array kObjects = {
     Int(ObjectLoopFirstBadReceived, 0),
     ObjectDef{
         "portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, LoopOperatingActive, {}},
+    InstanceText(kBoardSerialObject),
+    InstanceText(kRunKeyObject),
+    InstanceText(kRunOperatorObject),
+    InstanceText(kRunNoteObject),
 };
+
+constexpr std::size_t PositionOf(std::string_view name) {
+    for (std::size_t i = 0; i < kObjects.size(); ++i) {
+        if (kObjects[i].name == name) {
+            return i;
+        }
+    }
+    return kObjects.size();
+}
 
 constexpr std::size_t kPortName = 0;
 constexpr std::size_t kRxErrors = 12;
-constexpr std::size_t kLoopOperating = kObjects.size() - 1;
+constexpr std::size_t kLoopOperating = PositionOf("portmodLoopOperating");
 static_assert(kObjects[kPortName].name == "portName");
 static_assert(kObjects[kRxErrors].name == "portErrStatRxTotal");
 static_assert(kObjects[kLoopOperating].name == "portmodLoopOperating");

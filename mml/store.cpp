@@ -2,6 +2,7 @@
 #include "mml/store.h"
 #include "mml/kernel_rx_errors.h"
 #include "mml/sqlite_support.h"
+#include "mml/test_recorder.h"
 #include "mml/vocabulary.h"
 
 namespace vyn::mml {
@@ -187,6 +188,9 @@ bool Store::Set(std::span<Binding> bindings, Answer &answer, Error &error) {
         answer.status != MML_ERROR_STATUS_NO_ERROR) {
         return !error.Failed();
     }
+    if (recorder_ && !recorder_->Record(bindings, error)) {
+        return false;
+    }
     if (!transaction.Commit(error)) {
         return false;
     }
@@ -214,7 +218,8 @@ bool Store::Update(std::span<Binding> reads, const Decision &decide, Error &erro
     std::vector<Binding> writes = decide(reads);
     Answer answer;
     std::vector<std::size_t> overridden;
-    if (!SetRecords(writes, answer, overridden, error) || !Explain(answer, writes, error)) {
+    if (!SetRecords(writes, answer, overridden, error) || !Explain(answer, writes, error) ||
+        (recorder_ && !recorder_->Record(writes, error))) {
         return false;
     }
     return transaction.Commit(error);

@@ -22,6 +22,13 @@
 
 namespace vyn::mml {
 
+class TestRecorder;
+struct RecordedRun;
+struct RecordedTest;
+struct RunQuery;
+struct TestQuery;
+struct RecordLimits;
+
 // A typed value. Gets are sent with null values (MML_TYPE_NULL) and come back typed by the
 // dictionary; a set of a null value is a bad value.
 struct Value {
@@ -58,6 +65,9 @@ class Store {
         int busyTimeoutMs = 5000;  // how long a request waits for another writer
         // The kernel's tty tables, where a real serial port's receive errors are read.
         std::string ttyInfo = "/proc/tty";
+        // Keep the record of tests as sets change the objects (see mml/test_recorder.h). Off
+        // only to measure what recording costs.
+        bool recordTests = true;
     };
 
     // Opens an existing store. Fails for a missing or unreadable file, a file that is not a
@@ -98,8 +108,8 @@ class Store {
     bool SetValue(std::string_view name, const Value &value, Error &error);
 
     // Creates every per-port object of the listed ports with its default (portName: the
-    // device) and the instance's portmodLoopOperating (LoopOperatingActive). Objects that exist
-    // keep their values, except portName, which takes the new device. With `markResident` the
+    // device) and the instance's objects (portmodLoopOperating: LoopOperatingActive). Objects that
+    // exist keep their values, except portName, which takes the new device. With `markResident` the
     // instance is marked resident. One transaction; invalid arguments change nothing.
     bool Provision(std::string_view instance, std::span<const PortDevice> ports, bool markResident,
                    Error &error);
@@ -110,10 +120,21 @@ class Store {
     bool SetResident(std::string_view instance, bool resident, Error &error);
     bool IsResident(std::string_view instance, bool &resident, Error &error);
 
+    // The record of tests (mml/test_record.h): runs newest first, the tests of runs oldest
+    // first, the run a request key opened, and the retention limits (writing them applies them
+    // at once).
+    bool ListRuns(const RunQuery &query, std::vector<RecordedRun> &runs, Error &error);
+    bool ListTests(const TestQuery &query, std::vector<RecordedTest> &tests, Error &error);
+    bool FindRun(std::string_view instance, std::string_view key, int64_t &run, Error &error);
+    bool ReadRecordLimits(RecordLimits &limits, Error &error);
+    bool WriteRecordLimits(const RecordLimits &limits, Error &error);
+
     const std::string &Path() const { return path_; }
 
+    ~Store();
+
   private:
-    Store(std::string path, Connection db) : path_(std::move(path)), db_(std::move(db)) {}
+    Store(std::string path, Connection db);
 
     static std::unique_ptr<Store> Connect(const std::string &path, Error &error, Options options,
                                           bool allowEmpty);
@@ -134,6 +155,7 @@ class Store {
     std::string path_;
     std::string ttyInfo_;
     Connection db_;
+    std::unique_ptr<TestRecorder> recorder_;  // null: this store keeps no record
     Statement select_;
     Statement update_;
     Statement insert_;

@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "mml/record_schema.h"
 #include "mml/sqlite_support.h"
 #include "mml/store.h"
 #include "mml/store_file.h"
+#include "mml/test_recorder.h"
 
 namespace vyn::mml {
 
@@ -125,6 +127,9 @@ std::unique_ptr<Store> Store::Connect(const std::string &path, Error &error, Opt
             return nullptr;
         }
     }
+    if (!UpgradeSchema(db.get(), error)) {
+        return nullptr;
+    }
     // The mode is kept in the file; asking again costs nothing and repairs a store that was
     // switched back. A read-only file keeps its mode.
     sqlite3_exec(db.get(), "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
@@ -139,7 +144,20 @@ std::unique_ptr<Store> Store::Connect(const std::string &path, Error &error, Opt
     // written now is still opened: the next writer completes it.
     Error ignored;
     store->CompleteProvisionedPorts(ignored);
+    if (options.recordTests) {
+        store->recorder_ = TestRecorder::Create(store->db_.get(), error);
+        if (error.Failed()) {
+            return nullptr;
+        }
+    }
     return store;
+}
+
+Store::Store(std::string path, Connection db) : path_(std::move(path)), db_(std::move(db)) {}
+
+// The recorder's statements go before the connection closes.
+Store::~Store() {
+    recorder_.reset();
 }
 
 std::unique_ptr<Store> Store::Open(const std::string &path, Error &error, Options options) {

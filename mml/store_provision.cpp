@@ -70,10 +70,13 @@ bool Store::Provision(std::string_view instance, std::span<const PortDevice> por
             }
         }
     }
-    key.object = LoopOperatingObject();
     key.port = 0;
-    if (!InsertObject(key, DefaultValue(Dictionary()[key.object]), error)) {
-        return false;
+    for (std::size_t object = 0; object < Dictionary().size(); ++object) {
+        key.object = object;
+        if (Dictionary()[object].scope == Scope::ModuleWide &&
+            !InsertObject(key, DefaultValue(Dictionary()[object]), error)) {
+            return false;
+        }
     }
     if (markResident && !WriteResident(instance, true, error)) {
         return false;

@@ -105,6 +105,28 @@ enum AgentLife : int32_t {
 // the MIB refuse a longer one.
 inline constexpr int32_t UserDataSize = 256;
 
+// What became of a test, as the record of tests keeps it. A test passed when its time ran out
+// (complete) and its result begins "Loopback test complete, no errors detected"; one that ran
+// but saw receive or data errors has errors; failed is everything else the agent ended (could
+// not start, received nothing, lost its line). Interrupted: its agent went away before the end
+// was published.
+enum TestOutcome : int32_t {
+    OutcomePassed = 1,
+    OutcomeErrors = 2,
+    OutcomeFailed = 3,
+    OutcomeStopped = 4,
+    OutcomeInterrupted = 5,
+};
+
+// The line settings a port can be given: the data bits the agent sets (5 to 8), and the stop
+// bits a UART can send with them (one stop-bit switch: 1.5 with 5-bit characters, 2 with 6 to 8).
+inline constexpr int32_t kMinDataBits = 5;
+inline constexpr int32_t kMaxDataBits = 8;
+inline constexpr bool StopBitsFitDataBits(int32_t dataBits, int32_t stopBits) {
+    return stopBits == StopBitsOne || (stopBits == StopBitsOneAndHalf && dataBits == 5) ||
+           (stopBits == StopBitsTwo && dataBits != 5);
+}
+
 // A test without a time limit on a port that may be borrowed runs in periods that a console
 // renews through portLoopTimeRemain: the agent takes the new time only when it is more than this
 // many seconds above what is left.
@@ -181,6 +203,11 @@ inline constexpr Word kLoopOperatingWords[] = {{"active", LoopOperatingActive},
                                                {"idleExit", LoopOperatingIdleExit}};
 inline constexpr Word kAgentPresenceWords[] = {{"running", AgentPresenceRunning},
                                                {"notRunning", AgentPresenceNotRunning}};
+inline constexpr Word kOutcomeWords[] = {{"passed", OutcomePassed},
+                                         {"errors", OutcomeErrors},
+                                         {"failed", OutcomeFailed},
+                                         {"stopped", OutcomeStopped},
+                                         {"interrupted", OutcomeInterrupted}};
 inline constexpr Word kAgentLifeWords[] = {{"resident", AgentLifeResident},
                                            {"onDemand", AgentLifeOnDemand}};
 

@@ -2,7 +2,7 @@
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
                   libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache
-                  libsnmp-dev snmpd snmptrapd snmp smitools)
+                  libsnmp-dev snmpd snmptrapd snmp smitools libxml2-utils)
 
 # The compiler cache keys objects by paths relative to the source root, so that every clone of
 # the project on this machine (a CI run's included) reuses what another one compiled.
@@ -52,9 +52,12 @@ ensure_windows_packages() {
     scripts/lib/fetch-sqlite
 }
 
-# The standard MIB modules that VYNLOOP-MIB imports, in build/mibs (fetched once).
+# The published files that the tests read beside the build, fetched once from the npm registry:
+# the standard MIB modules that VYNLOOP-MIB imports (build/mibs) and the schemas of JUnit XML
+# that the reports are checked against (build/junit-schemas).
 ensure_mibs() {
     scripts/lib/fetch-mibs
+    scripts/lib/fetch-junit-schemas
 }
 
 # ThreadSanitizer cannot map its shadow memory when the kernel randomises mappings too widely.

@@ -1,6 +1,7 @@
 #include "snmp/layout/mib_layout.h"
 
 #include "mml/dictionary.h"
+#include "mml/record_fields.h"
 
 namespace vyn::snmp {
 
@@ -35,6 +36,10 @@ constexpr Column kModuleColumns[] = {
     {2, "portmodLoopOperating", Syntax::Integer, Access::ReadOnly, 0, 0, v::kLoopOperatingWords},
     Fact(3, "vynModuleAgent", v::kAgentPresenceWords, Source::AgentPresence),
     Fact(4, "vynModuleAgentLife", v::kAgentLifeWords, Source::AgentLife),
+    {5, mml::kBoardSerialObject, Syntax::Octets, Access::ReadWrite, 0, mml::kMaxRunLabelLength},
+    {6, mml::kRunKeyObject, Syntax::Octets, Access::ReadWrite, 0, mml::kMaxRunLabelLength},
+    {7, mml::kRunOperatorObject, Syntax::Octets, Access::ReadWrite, 0, mml::kMaxRunLabelLength},
+    {8, mml::kRunNoteObject, Syntax::Octets, Access::ReadWrite, 0, mml::kMaxRunNoteLength},
 };
 
 // Column 1 of the port table is its port number index.

@@ -6,6 +6,7 @@
 #include <map>
 #include <regex>
 
+#include "mml/test_record.h"
 #include "mml/vocabulary.h"
 #include "tests/snmp/snmp_fixture.h"
 
@@ -87,6 +88,8 @@ TEST_F(NotificationTest, TwoPortsTestedOverSnmpEndWithOneNotificationEachWithThe
     for (int port : {1, 2}) {
         request.insert(request.end(), {Object("portLoopState", "demo", port), "i", "1"});
     }
+    request.insert(request.end(), {"VYNLOOP-MIB::portmodBoardSerial.\"demo\"", "s", "SN-77",
+                                   "VYNLOOP-MIB::portmodRunOperator.\"demo\"", "s", "nms"});
     Finished set = rig_->Tool("snmpset", request);
     ASSERT_EQ(set.status, 0) << set.err;
 
@@ -114,6 +117,16 @@ TEST_F(NotificationTest, TwoPortsTestedOverSnmpEndWithOneNotificationEachWithThe
         EXPECT_EQ(notice.text, results[notice.port]) << "port " << notice.port;
     }
     EXPECT_NE(notices[0].port, notices[1].port);
+
+    // The host's record has them, from the one request that asked for both.
+    std::vector<mml::RecordedRun> runs;
+    mml::Error error;
+    ASSERT_TRUE(Store()->ListRuns({}, runs, error)) << error.message;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].board, "SN-77");
+    EXPECT_EQ(runs[0].operatorName, "nms");
+    EXPECT_EQ(runs[0].tests, 2);
+    EXPECT_EQ(runs[0].passed, 2);
 }
 
 TEST_F(NotificationTest, ManyResultsAtOnceGiveOneEachAndOldOnesNone) {

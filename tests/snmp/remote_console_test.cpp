@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "mml/test_record.h"
 #include "mml/vocabulary.h"
 #include "tests/snmp/snmp_fixture.h"
 #include "tests/support/console_checks.h"
@@ -142,6 +143,33 @@ TEST_P(RemoteConsoleTest, TestRunsToItsResultAndStopFindsNothingRunning) {
     EXPECT_EQ(run.status, 1) << run.err;  // nothing was running
     EXPECT_EQ(run.out, "port 1 (COM1): not running (complete)\n");
     ExpectError({"test", "demo", "1", "--speed", "0"});
+}
+
+// A sweep reaches the host's record the same way from here and over SNMP: one run with its
+// labels, whose tests the host keeps; history and report read that store and say so remotely.
+TEST_P(RemoteConsoleTest, SweepIsOneLabelledRunInTheHostsRecord) {
+    StartBoard(2);
+    Finished run = Ctl({"sweep", "demo", "1", "2", "--speeds", "19200", "--frames", "8N1,7E2",
+                        "--time", "1", "--board", "SN-R", "--operator", "bob"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err << (Remote() ? rig_->SubagentLog() : "");
+    EXPECT_NE(run.out.find("4 of 4 tests passed\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(Remote() ? "recorded on the host as one run" : "recorded as run 1 "),
+              std::string::npos)
+        << run.out;
+    std::vector<mml::RecordedRun> runs;
+    mml::Error error;
+    ASSERT_TRUE(Store()->ListRuns({}, runs, error)) << error.message;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].board, "SN-R");
+    EXPECT_EQ(runs[0].operatorName, "bob");
+    EXPECT_EQ(runs[0].tests, 4);
+    EXPECT_EQ(runs[0].passed, 4);
+    if (Remote()) {
+        ExpectError({"history"});
+        ExpectError({"report", "1", "--json"});
+    } else {
+        EXPECT_EQ(Ctl({"history", "--runs"}).out.find("run 1 "), 0u);
+    }
 }
 
 TEST_P(RemoteConsoleTest, AnEndlessTestIsRenewedWatchedAndStopped) {

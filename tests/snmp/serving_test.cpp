@@ -8,18 +8,12 @@
 #include "mml/vocabulary.h"
 #include "snmp/layout/mib_layout.h"
 #include "tests/snmp/snmp_fixture.h"
+#include "tests/support/console_checks.h"
 
 namespace vyn::snmp::test {
 namespace {
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using vyn::test::Lines;
 
 // The name part of "NAME = TYPE: VALUE".
 std::string NameOf(const std::string &line) {
@@ -72,16 +66,17 @@ TEST_F(ServingTest, BulkWalkGivesEveryObjectOnceInIndexOrder) {
     ASSERT_EQ(walk.status, 0) << walk.err;
     EXPECT_EQ(walk.err, "");
     std::vector<std::string> lines = Lines(walk.out);
-    // Three module columns for two instances, every port column for three ports.
-    ASSERT_EQ(lines.size(), 3u * 2u + PortTable().columns.size() * 3u) << walk.out;
+    // Seven module columns for each of the two instances, every port column for three ports.
+    ASSERT_EQ(lines.size(), 7u * 2u + PortTable().columns.size() * 3u) << walk.out;
     EXPECT_EQ(NameOf(lines[0]), "VYNLOOP-MIB::portmodLoopOperating.\"a\"");
     EXPECT_EQ(lines[1], "VYNLOOP-MIB::portmodLoopOperating.\"demo\" = INTEGER: active(1)");
     EXPECT_EQ(lines[3], "VYNLOOP-MIB::vynModuleAgent.\"demo\" = INTEGER: notRunning(2)");
     EXPECT_EQ(lines[5], "VYNLOOP-MIB::vynModuleAgentLife.\"demo\" = INTEGER: onDemand(2)");
-    EXPECT_EQ(lines[6], "VYNLOOP-MIB::portName.\"a\".16 = STRING: COM16");
-    EXPECT_EQ(lines[7], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
-    EXPECT_EQ(lines[8], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
-    EXPECT_EQ(NameOf(lines[9]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
+    EXPECT_EQ(lines[7], "VYNLOOP-MIB::portmodBoardSerial.\"demo\" = STRING: ");
+    EXPECT_EQ(lines[14], "VYNLOOP-MIB::portName.\"a\".16 = STRING: COM16");
+    EXPECT_EQ(lines[15], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
+    EXPECT_EQ(lines[16], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
+    EXPECT_EQ(NameOf(lines[17]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
     EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopFirstBadReceived.\"demo\".2");
 
     Finished numeric = rig_->Tool("snmpbulkwalk", {"-On", "-Cr50", "VYNLOOP-MIB::vynLoopObjects"});

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,16 @@ inline void ExpectOneLineFailure(const Finished &run, const std::vector<std::str
     EXPECT_EQ(run.out, "") << shown;
     EXPECT_EQ(run.err.rfind("vynloopctl: ", 0), 0u) << shown << ": " << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << shown << ": " << run.err;
+}
+
+// The lines of a program's output, without their line ends.
+inline std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace vyn::test
