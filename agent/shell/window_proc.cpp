@@ -4,6 +4,7 @@
 #include "agent/loop/report.h"
 #include "agent/mib/store_access.h"
 #include "agent/shell/shell.h"
+#include "platform/left_ports.h"
 
 UINT topologyMessage;
 
@@ -62,6 +63,8 @@ LRESULT OnCreate(HWND window) {
         DestroyWindow(window);
         return 0;
     }
+    // Ports that a dead agent left looped back or reconfigured are put back before any test.
+    PutBackLeftPorts();
     if (instanceName[0] == 0 || !InitPortTestTable(MmlSession)) {
         DestroyWindow(window);
         return 0;

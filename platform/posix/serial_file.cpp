@@ -22,6 +22,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/locations.h"
 #include "platform/posix/overlapped.h"
+#include "platform/posix/port_state_record.h"
 #include "platform/posix/serial_line.h"
 #include "platform/posix/termios_line.h"
 #include "platform/posix/uart_port.h"
@@ -31,6 +32,8 @@ namespace vyn::platform {
 namespace {
 
 constexpr char kDevicePrefix[] = "\\\\.\\";
+}  // namespace
+
 // The terminals this machine's kernel writes its console to (for example a serial port that is
 // not a virtual console), from sysfs: nothing is opened to learn it.
 bool IsActiveConsole(dev_t device) {
@@ -51,6 +54,8 @@ bool IsActiveConsole(dev_t device) {
     }
     return false;
 }
+
+namespace {
 
 // Gives up what an open port claimed, before its descriptor closes.
 void Unclaim(int fd) {
@@ -137,6 +142,7 @@ void SerialPort::OnClose() {
     }
     Reactor::Instance().Detach(channel_);
     driver_->Release();
+    stateRecord_.reset();  // put back: nothing left to restore after a crash
     Unclaim(fd_.Get());
 }
 
@@ -192,6 +198,7 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
         return Fail(error, errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno));
     }
     std::unique_ptr<PortDriver> driver;
+    std::unique_ptr<PortStateRecord> record;
     if (IsPtySlave(major)) {
         auto board = std::make_unique<BoardPort>(fd.Get(), name, BoardSocketPath());
         // Between a port's release and the service taking its lock back, the lock alone would
@@ -202,6 +209,10 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
         }
         driver = std::move(board);
     } else {
+        // What an agent that died with the port open left on it goes first, so that the driver
+        // finds the port as it was before that agent.
+        RestoreLeftPort(path, fd.Get());
+        record = PortStateRecord::Keep(path, fd.Get());
         driver = std::make_unique<UartPort>(fd.Get(), KernelUartSystem());
     }
     ::ioctl(fd.Get(), TIOCEXCL);
@@ -217,6 +228,7 @@ HANDLE OpenSerialPort(const std::string &name, DWORD access, DWORD &error) {
         return nullptr;
     }
     auto port = std::make_shared<SerialPort>(std::move(fd), std::move(driver), channel, access);
+    port->KeepStateRecord(std::move(record));
     error = ERROR_SUCCESS;
     return HandleTable::Instance().Insert(std::move(port));
 }

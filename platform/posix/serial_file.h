@@ -11,6 +11,7 @@
 #include "base/unique_fd.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/port_driver.h"
+#include "platform/posix/port_state_record.h"
 #include "platform/win32.h"
 
 namespace vyn::platform {
@@ -29,6 +30,9 @@ bool IsConsoleDevice(unsigned major, unsigned minor);
 
 // A pseudo-terminal slave: character majors 136 to 143.
 bool IsPtySlave(unsigned major);
+
+// A terminal this machine's kernel writes its console to, from sysfs (nothing is opened).
+bool IsActiveConsole(dev_t device);
 
 class SerialPort final : public KernelObject {
   public:
@@ -57,6 +61,11 @@ class SerialPort final : public KernelObject {
     // Held across a whole change of the line setting, so that two changes do not interleave.
     std::mutex &settingMutex() { return settingMutex_; }
 
+    // What the port held when it was opened, kept in the run directory until it is put back.
+    void KeepStateRecord(std::unique_ptr<PortStateRecord> record) {
+        stateRecord_ = std::move(record);
+    }
+
   private:
     UniqueFd fd_;
     std::unique_ptr<PortDriver> driver_;
@@ -67,6 +76,7 @@ class SerialPort final : public KernelObject {
     COMMTIMEOUTS timeouts_{};
     DCB dcb_;
     std::mutex settingMutex_;
+    std::unique_ptr<PortStateRecord> stateRecord_;  // set before the port is shared; null for none
 };
 
 // The open port behind a handle, or null with the last error set: ERROR_INVALID_FUNCTION for the

@@ -332,6 +332,26 @@ sigterm() {
     left_as_found 7 "$before"
 }
 
+# SIGKILL gives the agent no chance to put the port back: the UART stays looped back, with the
+# record of what the port held left in the run directory. The next agent puts the port back as it
+# starts, and ends the test as interrupted.
+sigkill() {
+    before=$(modem_lines 8)
+    vynloopctl test $I 8 $BASE --internal --time 60 >/dev/null || fail "request refused"
+    wait_state 10 3 8 || return
+    agent=$(pidof vynloop)
+    [ -n "$agent" ] || { fail "no agent runs"; return; }
+    kill -KILL "$agent"
+    while kill -0 "$agent" 2>/dev/null; do sleep 0.1; done
+    ls "$VYNLOOP_RUNDIR"/port-state.* >/dev/null 2>&1 || fail "no record of ttyS8 left behind"
+    echoes 8 || fail "ttyS8 does not loop back after the kill: nothing to show"
+    vynloop $I </dev/null >/dev/null 2>&1 &
+    wait_ended 10 8
+    expect_result 8 4 "Loopback test interrupted, the agent ended during the test."
+    left_as_found 8 "$before"
+    ls "$VYNLOOP_RUNDIR"/port-state.* >/dev/null 2>&1 && fail "a record is left: $(ls "$VYNLOOP_RUNDIR")"
+}
+
 console_refused() {
     # Nothing is printed between the two readings of the console's transmit count.
     before=$(tx_count 0)
@@ -377,6 +397,7 @@ run_case "breaks during a test are its receive errors and its breaks, as the ker
 run_case "a port another program holds is refused: access denied" held_port_refused
 run_case "a stop request ends a test with its report; the port is left as found" stop_request
 run_case "SIGTERM ends a test with its report; the port is left as found" sigterm
+run_case "SIGKILL mid-test: the next agent clears the loop and ends the test as interrupted" sigkill
 run_case "the console is refused and nothing is written to it" console_refused
 run_case "every port has its modem lines as at boot and none loops back" every_port_as_found
 
