@@ -155,10 +155,19 @@ void SetSystemErrorText(PortTestEntry *entry, const char *text, DWORD errorCode)
     SetMessageText(entry, message);
 }
 
+int PortWentAway(DWORD errorCode) {
+    return errorCode == ERROR_IO_DEVICE || errorCode == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 int FailDeviceOperation(PortTestEntry *entry, const char *format, DWORD errorCode) {
     char text[MSG_TEXT_SIZE];
     char message[MSG_TEXT_SIZE];
-    snprintf(text, sizeof text, format, entry->portName);
+    size_t lead = 0;
+    if (PortWentAway(errorCode)) {
+        lead = sizeof PORT_WENT_AWAY - 1;
+        memcpy(text, PORT_WENT_AWAY, lead);
+    }
+    snprintf(text + lead, sizeof text - lead, format, entry->portName);
     ComposeSystemErrorText(text, errorCode, message);
     entry->testRunning = 0;
     entry->rxEnabled = 0;

@@ -49,6 +49,13 @@ int PublishWaitingResult(MmlSessionHandle session, PortTestEntry *entry);
 // 256 characters in all.
 void SetSystemErrorText(PortTestEntry *entry, const char *text, DWORD errorCode);
 
+// The text that opens a test's result when its port went away during the test.
+constexpr const char PORT_WENT_AWAY[] = "The port went away during the test. ";
+
+// 1 when a device operation's error means that the port is no longer there (a USB adapter pulled
+// out, a board that died): its test ends with PORT_WENT_AWAY before the failure's own text.
+int PortWentAway(DWORD errorCode);
+
 // A device operation of a running test failed (in the writer or the reader): the test's writer
 // and reader are told to wind down, and the test ends with EndedByError and the description
 // (`format` with the port's name) and the system's text, unless it has already ended. Returns 1

@@ -172,18 +172,22 @@ void BeginWriting(PortTestEntry *entry) {
 }  // namespace
 
 void ContinueWriting(PortTestEntry *entry) {
+    DWORD writeError = 0;
     {
         std::lock_guard<std::mutex> guard(entry->writeGuard);
         entry->writeState = WriteIdle;
-        GetOverlappedResult(entry->portHandle, &entry->writeOverlapped, &entry->bytesWritten,
-                            FALSE);
+        if (!GetOverlappedResult(entry->portHandle, &entry->writeOverlapped, &entry->bytesWritten,
+                                 FALSE)) {
+            writeError = GetLastError();
+        }
         ResetEvent(entry->writeEvent);
     }
     if (entry->bytesWritten != entry->writeChunk) {
         char text[MSG_TEXT_SIZE];
         snprintf(text, sizeof text,
-                 "Unable to write characters to target device. Device WriteFile, %d of %d Write "
+                 "%sUnable to write characters to target device. Device WriteFile, %d of %d Write "
                  "Characters were Transmitted",
+                 PortWentAway(writeError) ? PORT_WENT_AWAY : "",
                  static_cast<int>(entry->bytesWritten), static_cast<int>(entry->writeChunk));
         entry->testRunning = 0;
         entry->rxEnabled = 0;

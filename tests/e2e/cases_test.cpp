@@ -256,14 +256,23 @@ namespace {
 
 class LongCasesTest : public EngineTest {};
 
-TEST_F(LongCasesTest, ABoardThatGoesAwayFailsTheTestAndNotTheAgent) {
-    StartSystem(2);
-    Request(1, {{"portLoopSpeed", "115200"}, {"portLoopTime", "30"}});
-    ASSERT_TRUE(WaitFor([&] { return Integer("portLoopRxTotal", 1) > 0; }));
+// Every port of a board that dies says so, in its own words, and the agent goes on.
+TEST_F(LongCasesTest, ABoardThatGoesAwayFailsEveryTestAndNotTheAgent) {
+    constexpr int kPorts = 4;
+    StartSystem(kPorts);
+    for (int port = 1; port <= kPorts; ++port) {
+        Request(port, {{"portLoopSpeed", "115200"}, {"portLoopTime", "30"}});
+    }
+    for (int port = 1; port <= kPorts; ++port) {
+        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopRxTotal", port) > 0; }));
+    }
     board_->Signal(SIGKILL);
     board_->Wait();
-    TestEnd end = WaitForEnd(1, 60000);
-    EXPECT_EQ(end.state, 4) << end.text;
+    for (int port = 1; port <= kPorts; ++port) {
+        TestEnd end = WaitForEnd(port, 60000);
+        EXPECT_EQ(end.state, LoopStateFailed) << end.text;
+        EXPECT_EQ(end.text.rfind("The port went away during the test. ", 0), 0u) << end.text;
+    }
     EXPECT_TRUE(agent_->Running());
     EXPECT_TRUE(AgentRuns(kInstance));
 }
