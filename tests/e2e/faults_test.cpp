@@ -14,10 +14,12 @@ const std::string kInterruptedShown = "(no result: the agent ended during the te
 class FaultsTest : public EngineTest {
   protected:
     // Another program (SQLite's shell) holding the store's write lock for `seconds`; it prints
-    // "locked" once it holds it.
+    // "locked" once it holds it (waiting for a writer of ours to finish first).
     std::unique_ptr<Child> HoldWriteLock(int seconds) {
-        std::string script = "(echo 'BEGIN IMMEDIATE;'; echo \".print locked\"; sleep " +
-                             std::to_string(seconds) + "; echo 'COMMIT;') | sqlite3 " + storePath_;
+        std::string script =
+            "(echo '.timeout 10000'; echo '.bail on'; echo 'BEGIN IMMEDIATE;'; "
+            "echo \".print locked\"; sleep " +
+            std::to_string(seconds) + "; echo 'COMMIT;') | sqlite3 " + storePath_;
         auto holder = std::make_unique<Child>(std::vector<std::string>{"/bin/sh", "-c", script});
         std::string line;
         EXPECT_TRUE(holder->ReadLine(line));
