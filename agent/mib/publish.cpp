@@ -116,6 +116,9 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
     if (session == 0) {
         return;
     }
+    if (state == PUBLISH_NO_STATE && entry->stateUnpublished) {
+        state = entry->loopState;
+    }
     RefreshResultList(entry, state);
     int32_t errorStatus = 0;
     int32_t errorIndex = 0;
@@ -124,8 +127,10 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
     // A store that cannot take the values now leaves the message as it is: the next publication
     // sends them again, with whatever the test has counted meanwhile.
     if (StoreWasUnavailable(session, entry, result)) {
+        entry->stateUnpublished = state != PUBLISH_NO_STATE ? 1 : 0;
         return;
     }
+    entry->stateUnpublished = 0;
     if (result != 0 || errorStatus != 0) {
         char text[MSG_TEXT_SIZE];
         DescribeRequestFailure(session,

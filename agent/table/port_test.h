@@ -118,6 +118,10 @@ struct PortTestEntry {
     // the busy time-out, read-only, full, unreadable): nothing was read or written, and the next
     // pass asks again instead of failing the test.
     uint32_t storeUnavailable;
+    // 1 while a loop state (loopState) that a publication carried has not reached the store: the
+    // next publications carry it again, so that a test started while the store was locked shows
+    // as running once it is free.
+    uint32_t stateUnpublished;
     MmlVarBindList resultList;
     MmlVarBind *resultBindings;
     // Copies of the texts taken under textGuard just before each publication.

@@ -187,6 +187,21 @@ TEST_F(ReportTest, AResultTheStoreCannotTakeWaitsUnchangedUntilItCan) {
     EXPECT_EQ(fake_mml::LiveAllocations(), 0);
 }
 
+TEST_F(ReportTest, AStateTheStoreCouldNotTakeGoesWithTheNextPublication) {
+    ProvisionPort();
+    fake_mml::GetScript().failedRequests[1] = {MML_FAILURE_BUSY, 0, 0, 5, MML_FAILURE_BUSY};
+    PublishLoopResults(7, entry, LoopStateRunning);
+    PublishLoopResults(7, entry, PUBLISH_NO_STATE);
+    PublishLoopResults(7, entry, PUBLISH_NO_STATE);
+    auto requests = fake_mml::Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].bindings.size(), static_cast<size_t>(RESULT_BINDING_COUNT));
+    EXPECT_EQ(requests[1].bindings.back().integer, LoopStateRunning);
+    EXPECT_EQ(requests[2].bindings.size(), static_cast<size_t>(RESULT_BINDING_COUNT - 1));
+    MMLFreeVarBindList(&entry->resultList);
+    entry->resultListBuilt = 0;
+}
+
 TEST_F(ReportTest, KeepsTheBufferOfAnOutstandingWriteForTheWriter) {
     entry->writeBuffer = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 960));
     entry->writeState = 1;
