@@ -56,7 +56,7 @@ nlohmann::json LinesJson(const PortSnapshot &port) {
         return nullptr;
     }
     auto wiring = vocabulary::WordOf(vocabulary::kLineWiringWords, port.Integer(ObjectLoopLines));
-    return {{"wiring", wiring ? std::string(*wiring) : std::string()},
+    return {{"wiring", wiring ? nlohmann::json(std::string(*wiring)) : nlohmann::json()},
             {"checked", NameList(Bits(port, ObjectLoopLinesChecked))},
             {"failed", NameList(Bits(port, ObjectLoopLinesFailed))},
             {"breaksBack", Bits(port, ObjectLoopBreaksBack)},

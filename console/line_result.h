@@ -19,8 +19,8 @@ std::string LinesSummary(const PortSnapshot &port);
 // text already carries it (a test that ran only the line and break tests).
 std::string LineDetail(const PortSnapshot &port);
 
-// {"wiring", "checked": [...], "failed": [...], "breaksBack", "result"}, or null when no line or
-// break test ran.
+// {"wiring" (the word, null for an unknown value), "checked": [...], "failed": [...],
+// "breaksBack", "result"}, or null when no line or break test ran.
 nlohmann::json LinesJson(const PortSnapshot &port);
 
 }  // namespace vyn::console

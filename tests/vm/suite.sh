@@ -294,7 +294,7 @@ lines_back_to_data() {
 # back (every_port_as_found checks the lines at the end).
 lines_internal_at_once() {
     # shellcheck disable=SC2086
-    vynloopctl test $I $NOTHING_ATTACHED --lines internal --no-data --wait >/dev/null
+    vynloopctl test $I $NOTHING_ATTACHED $BASE --lines internal --no-data --wait >/dev/null
     for port in $NOTHING_ATTACHED; do
         expect_result "$port" 5 "Line test complete, no errors detected. Control lines through the internal loopback: CTS, DSR, DCD, RI followed their outputs."
         checked=$(vynloopctl get "portLoopLinesChecked.$I.$port")
@@ -308,7 +308,7 @@ lines_internal_at_once() {
 # whatever the outputs do, which a plug test reports as it would on a real board.
 lines_plug_data_only() {
     drain 1
-    vynloopctl test $I 1 --lines plug --no-data --wait >/dev/null
+    vynloopctl test $I 1 $BASE --lines plug --no-data --wait >/dev/null
     expect_result 1 4 "Line test failed: Control lines through the loopback plug: CTS stays on; DSR stays on; DCD stays on; RI did not follow DTR."
     lines_back_to_data 1
 }
@@ -317,7 +317,7 @@ lines_plug_data_only() {
 # came back, and fails.
 break_not_back() {
     drain 1
-    vynloopctl test $I 1 --external --break --no-data --wait >/dev/null
+    vynloopctl test $I 1 $BASE --external --break --no-data --wait >/dev/null
     expect_result 1 4 "Line test failed: Break of 250 ms: no break came back."
     [ "$(vynloopctl get "portLoopBreaksBack.$I.1")" = 0 ] || fail "ttyS1 counted a break back"
     lines_back_to_data 1
