@@ -303,35 +303,40 @@ int FindPeer(LinePort *port, uint32_t group) {
     return 0;
 }
 
+// Appends `piece` to a text of MSG_TEXT_SIZE bytes, cut to the result's 256 characters.
+void AppendBounded(char *text, const char *piece) {
+    size_t length = strlen(text);
+    size_t take = strnlen(piece, MSG_TEXT_MAX - length);
+    memcpy(text + length, piece, take);
+    text[length + take] = 0;
+}
+
 void ComposeLineResult(LinePort *port) {
     PortTestEntry *entry = port->entry;
     entry->lineResult[0] = 0;
     if (entry->lineWiring != LinesOff) {
-        char piece[MSG_TEXT_SIZE];
+        char lead[64];
         if (entry->lineWiring == LinesCable) {
-            snprintf(piece, sizeof piece, "Control lines through the cable to port %d: %s",
-                     entry->linePeer, port->linesText);
+            snprintf(lead, sizeof lead,
+                     "Control lines through the cable to port %d: ", entry->linePeer);
         } else {
-            snprintf(piece, sizeof piece, "Control lines through the %s: %s",
-                     WiringName(entry->lineWiring), port->linesText);
+            snprintf(lead, sizeof lead,
+                     "Control lines through the %s: ", WiringName(entry->lineWiring));
         }
-        snprintf(entry->lineResult, sizeof entry->lineResult, "%s", piece);
+        AppendBounded(entry->lineResult, lead);
+        AppendBounded(entry->lineResult, port->linesText);
     }
     if (entry->breakTime > 0 && port->breakText[0] != 0) {
-        size_t length = strlen(entry->lineResult);
-        snprintf(entry->lineResult + length, sizeof entry->lineResult - length, "%s%s",
-                 length != 0 ? " " : "", port->breakText);
+        AppendBounded(entry->lineResult, entry->lineResult[0] != 0 ? " " : "");
+        AppendBounded(entry->lineResult, port->breakText);
     }
-    entry->lineResult[MSG_TEXT_MAX] = 0;
 }
 
 // The test's result text: `lead` and the line result, cut to the result's 256 characters.
 void ComposeEndText(const char *lead, const char *lineResult, char *text) {
-    snprintf(text, MSG_TEXT_SIZE, "%s", lead);
-    size_t length = strlen(text);
-    size_t take = strnlen(lineResult, MSG_TEXT_MAX - length);
-    memcpy(text + length, lineResult, take);
-    text[length + take] = 0;
+    text[0] = 0;
+    AppendBounded(text, lead);
+    AppendBounded(text, lineResult);
 }
 
 // Hands the port on to its data test, or ends its test with the line result.
