@@ -26,7 +26,10 @@ std::string LineNames(uint32_t lines) {
     std::string text;
     for (const vocabulary::Word &line : vocabulary::kLineInputWords) {
         if ((lines & static_cast<uint32_t>(line.value)) != 0) {
-            text += (text.empty() ? "" : " ") + std::string(line.word);
+            if (!text.empty()) {
+                text += ' ';
+            }
+            text += line.word;
         }
     }
     return text.empty() ? "none" : text;
