@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -238,6 +239,18 @@ class Footprint {
     bool measured_ = false;
 };
 
+// Ctrl-C or SIGTERM ends the soak early, as if its time were up: the tests running end, the
+// figures so far are printed, and the board and the agent are stopped.
+std::atomic<bool> interrupted{false};
+
+void Interrupt(int) {
+    interrupted = true;
+}
+
+bool Going(Clock::time_point until) {
+    return !interrupted && Clock::now() < until;
+}
+
 class Soak {
   public:
     explicit Soak(AgentRig &rig) : rig_(rig), runs_(kPorts) {}
@@ -255,7 +268,7 @@ class Soak {
         }
         Clock::time_point begin = Clock::now();
         Clock::time_point end = begin + std::chrono::seconds(seconds);
-        for (int round = 1; Clock::now() < end; ++round) {
+        for (int round = 1; Going(end); ++round) {
             Clock::time_point start = Clock::now();
             if (!Cycle(std::min(end, start + std::chrono::seconds(kRoundSeconds)),
                        start + std::chrono::seconds(kHoldAtSeconds), error)) {
@@ -266,7 +279,7 @@ class Soak {
             std::printf("round %d ended at %.0f s, %d outcomes so far\n", round,
                         std::chrono::duration<double>(Clock::now() - begin).count(), total_);
             std::fflush(stdout);
-            if (round % kRestartEvery == 0 && Clock::now() < end &&
+            if (round % kRestartEvery == 0 && Going(end) &&
                 !Restart(kRestarts[(round / kRestartEvery - 1) % 2], error)) {
                 return false;
             }
@@ -306,7 +319,7 @@ class Soak {
     bool Cycle(Clock::time_point until, Clock::time_point holdAt, std::string &error) {
         StoreHold hold;
         for (;;) {
-            bool starting = Clock::now() < until;
+            bool starting = Going(until);
             if (starting && !hold.Started() && Clock::now() >= holdAt) {
                 hold.Start(rig_.storePath(), kHoldSeconds);
             }
@@ -361,14 +374,18 @@ class Soak {
             return false;
         }
         agent_.EndLife();
+        std::vector<int32_t> states;
+        vyn::test::WaitFor(
+            [&] {
+                return rig_.GetOnAllPorts("portLoopState", states, error) &&
+                       std::all_of(states.begin(), states.end(), vyn::bench::TestEnded);
+            },
+            kRecoverLimitMs);
+        if (!error.empty()) {
+            return false;
+        }
         for (int port = 1; port <= kPorts; ++port) {
-            std::vector<int32_t> state{LoopStateRunning};
-            vyn::test::WaitFor(
-                [&] {
-                    return rig_.GetIntegers({rig_.Name("portLoopState", port)}, state, error) &&
-                           vyn::bench::TestEnded(state[0]);
-                },
-                kRecoverLimitMs);
+            std::vector<int32_t> state{states[port - 1]};
             std::string text;
             if (!error.empty() || !rig_.GetText(rig_.Name("portLoopStopErr", port), text, error)) {
                 return false;
@@ -635,6 +652,8 @@ int main(int argc, char **argv) {
         std::string here = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
         setenv("VYNLOOP_BIN_DIR", here.c_str(), 1);
     }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
     AgentRig rig("soak", kPorts, {.publishesErrors = true, .remoteAccess = true});
     std::string error;
     if (!rig.Start(error)) {
