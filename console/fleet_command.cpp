@@ -117,7 +117,8 @@ int FleetStatus(const std::vector<Rack> &racks) {
         for (const RackInstance &instance : rack.instances) {
             for (const PortSnapshot &port : instance.ports) {
                 Outcome outcome = PortOutcome(port);
-                failed = failed || outcome == Outcome::Errors || outcome == Outcome::Failed;
+                failed = failed || outcome == Outcome::Errors || outcome == Outcome::Failed ||
+                         outcome == Outcome::Interrupted;
             }
         }
     }

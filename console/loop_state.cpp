@@ -15,6 +15,11 @@ bool TestUnderway(int32_t state) {
     return state == LoopStateRequested || state == LoopStateRunning || state == LoopStateStopping;
 }
 
+bool TestOrphaned(int32_t state, std::optional<bool> agentRunning) {
+    return (state == LoopStateRunning || state == LoopStateStopping) && agentRunning.has_value() &&
+           !*agentRunning;
+}
+
 Outcome ClassifyOutcome(int32_t state, std::string_view result) {
     switch (state) {
         case LoopStateRequested:
@@ -35,6 +40,8 @@ Outcome ClassifyOutcome(int32_t state, std::string_view result) {
             return Outcome::Errors;
         case OutcomeStopped:
             return Outcome::Stopped;
+        case OutcomeInterrupted:
+            return Outcome::Interrupted;
         default:
             return Outcome::Failed;
     }
@@ -52,6 +59,8 @@ std::string_view OutcomeWord(Outcome outcome) {
             return "failed";
         case Outcome::Stopped:
             return "stopped";
+        case Outcome::Interrupted:
+            return "interrupted";
         case Outcome::None:
             break;
     }

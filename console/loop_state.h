@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,13 +26,23 @@ enum class Outcome {
     Errors,   // ran, but with receive or data errors
     Failed,   // could not run, received nothing, or lost its line
     Stopped,  // stopped on request
+    // Its agent ended during the test: the next agent said so, or no agent runs it any more.
+    Interrupted,
 };
 
 // Passed means: the test's time ran out (complete) and its result begins "Loopback test
 // complete, no errors detected". A stopped test has not passed, whatever its text says.
 Outcome ClassifyOutcome(int32_t state, std::string_view result);
 
-// "passed", "errors", "failed", "stopped", "pending" or "none".
+// A test that the store shows underway while no agent of its instance runs: nobody will end it
+// until the next agent starts and publishes it as interrupted. `agentRunning` is empty when it is
+// not known (a remote rack).
+bool TestOrphaned(int32_t state, std::optional<bool> agentRunning);
+
+// What status and results show for such a test in place of its result.
+inline constexpr std::string_view kOrphanedResult = "(no result: the agent ended during the test)";
+
+// "passed", "errors", "failed", "stopped", "interrupted", "pending" or "none".
 std::string_view OutcomeWord(Outcome outcome);
 
 }  // namespace vyn::console

@@ -45,8 +45,11 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     }
     std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "STATE", "LAST RESULT"}};
     for (const PortSnapshot &port : view.ports) {
+        bool orphaned = TestOrphaned(port.State(), agentRunning);
         rows.push_back({std::to_string(port.port), OneLine(port.Device()),
-                        LoopStateWord(port.State()), OneLine(port.Result())});
+                        orphaned ? std::string(OutcomeWord(Outcome::Interrupted))
+                                 : LoopStateWord(port.State()),
+                        orphaned ? std::string(kOrphanedResult) : OneLine(port.Result())});
     }
     PrintTable(rows);
     std::cout << "agent: "
@@ -68,12 +71,17 @@ int RunResults(const GlobalOptions &globals, const StatusOptions &options) {
     }
     std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "OUTCOME", "RESULT"}};
     std::vector<std::string> details;
+    std::optional<bool> agentRunning = view.objects->AgentRunning(view.instance);
     for (const PortSnapshot &port : view.ports) {
         Outcome outcome = ClassifyOutcome(port.State(), port.Result());
+        bool orphaned = TestOrphaned(port.State(), agentRunning);
+        if (orphaned) {
+            outcome = Outcome::Interrupted;
+        }
         rows.push_back({std::to_string(port.port), OneLine(port.Device()),
                         outcome == Outcome::Pending ? LoopStateWord(port.State())
                                                     : std::string(OutcomeWord(outcome)),
-                        OneLine(port.Result())});
+                        orphaned ? std::string(kOrphanedResult) : OneLine(port.Result())});
         for (const std::string &line : ResultDetails(port)) {
             details.push_back("port " + std::to_string(port.port) + " (" + OneLine(port.Device()) +
                               "): " + line);

@@ -28,6 +28,8 @@ std::string SweepCell(int32_t state, std::string_view result) {
             return "errors";
         case Outcome::Stopped:
             return "stopped";
+        case Outcome::Interrupted:
+            return "interrupted";
         case Outcome::Failed:
             return result.find("no data characters received") != std::string_view::npos ? "no data"
                                                                                         : "failed";

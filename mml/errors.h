@@ -22,5 +22,7 @@ bool Fail(Error &error, int failure, std::string message, int sqliteCode = 0);
 
 // The library's failure code for an SQLite result code.
 int FailureForSqliteCode(int sqliteCode);
+// What a store fault means, in words for people (null for codes with nothing to add).
+const char *ExplainSqliteCode(int sqliteCode);
 
 }  // namespace vyn::mml

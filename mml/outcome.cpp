@@ -21,6 +21,9 @@ TestOutcome OutcomeOf(int32_t endState, std::string_view result) {
             // A test that ran its time with errors; an endless test whose line went quiet.
             return StartsWith(result, "Loopback test complete") ? OutcomeErrors : OutcomeFailed;
         case LoopStateFailed:
+            if (result == kInterruptedResult) {
+                return OutcomeInterrupted;
+            }
             return StartsWith(result, "Loopback test terminated due to errors") ? OutcomeErrors
                                                                                 : OutcomeFailed;
         default:

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,17 +19,24 @@ namespace {
 constexpr uint32_t kMaxRecords = 64;
 
 struct Session {
-    std::mutex mutex;  // one request at a time on the connection
-    std::unique_ptr<Store> store;
+    std::mutex mutex;  // one request at a time on the connection; guards everything below
+    std::unique_ptr<Store> store;  // null after a new connection could not be opened
+    std::string path;
+    Store::Options options;  // to open the store again
+    // The connection failed in a way that a new one may not (opened read-only, the file damaged
+    // or gone): the next request opens the store again first.
+    bool reopen = false;
     int32_t error1 = 0;
     int32_t error2 = MML_FAILURE_NONE;
 };
 
 class SessionTable {
   public:
-    MmlSessionHandle Add(std::unique_ptr<Store> store) {
+    MmlSessionHandle Add(std::unique_ptr<Store> store, const Store::Options &options) {
         auto session = std::make_shared<Session>();
+        session->path = store->Path();
         session->store = std::move(store);
+        session->options = options;
         std::lock_guard lock(mutex_);
         do {
             ++last_;
@@ -140,6 +148,38 @@ bool FillRecords(MmlVarBindList &list, const std::vector<Binding> &bindings) {
     return true;
 }
 
+// Failures after which the same connection may go on failing while a new one would not.
+bool NeedsNewConnection(int sqliteCode) {
+    switch (sqliteCode & 0xFF) {
+        case SQLITE_READONLY:
+        case SQLITE_CANTOPEN:
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+        case SQLITE_IOERR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Makes sure the session's connection is on the file its path names now. A deleted store is
+// refused (what would be written there is lost to everyone else) until a store is back at the
+// path; a replaced one, or a connection that failed for good, is opened anew.
+bool UseCurrentStore(Session &session, Error &error) {
+    if (session.store && !session.reopen && session.store->StillAtPath(error)) {
+        return true;
+    }
+    if (session.store && !session.reopen && !std::filesystem::exists(session.path)) {
+        return false;
+    }
+    // The old connection goes first: SQLite shares what it opened of a file among the
+    // connections of a process, so a new one beside it would inherit a read-only descriptor.
+    session.store.reset();
+    session.store = Store::Open(session.path, error, session.options);
+    session.reopen = !session.store;
+    return session.store != nullptr;
+}
+
 int32_t Failed(Session &session, int32_t error1, int32_t error2) {
     session.error1 = error1;
     session.error2 = error2;
@@ -175,7 +215,7 @@ int32_t MMLInitialize(int32_t version, int32_t reserved1, int32_t reserved2, int
         Sessions().SetOpenFailure(error.sqliteCode, error.failure);
         return error.failure;
     }
-    *session = Sessions().Add(std::move(store));
+    *session = Sessions().Add(std::move(store), options);
     return 0;
 }
 
@@ -226,9 +266,13 @@ int32_t MMLRequestLocal(MmlSessionHandle sessionId, int32_t requestType, MmlVarB
     }
     Answer answer;
     Error error;
+    if (!UseCurrentStore(*session, error)) {
+        return Failed(*session, error.sqliteCode, error.failure);
+    }
     bool served = isGet ? session->store->Get(bindings, answer, error)
                         : session->store->Set(bindings, answer, error);
     if (!served) {
+        session->reopen = NeedsNewConnection(error.sqliteCode);
         return Failed(*session, error.sqliteCode, error.failure);
     }
     *errorStatus = answer.status;

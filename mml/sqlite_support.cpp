@@ -18,6 +18,11 @@ bool FailFromSqlite(Error &error, sqlite3 *db, std::string_view what) {
     std::string message(what);
     message += ": ";
     message += sqlite3_errmsg(db);
+    if (const char *explanation = ExplainSqliteCode(code)) {
+        message += " (";
+        message += explanation;
+        message += ")";
+    }
     return Fail(error, FailureForSqliteCode(code), std::move(message), code);
 }
 

@@ -7,6 +7,8 @@
 // Every call is one transaction and reports failure by returning false with `Error` filled in.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -131,6 +133,11 @@ class Store {
 
     const std::string &Path() const { return path_; }
 
+    // Whether the path still names the file this connection opened. SQLite keeps the file it
+    // opened: after the path was deleted or another file was put in its place, every write would
+    // go into a file nobody else sees. False (with the reason) when that has happened.
+    bool StillAtPath(Error &error) const;
+
     ~Store();
 
   private:
@@ -153,6 +160,8 @@ class Store {
     bool Explain(const Answer &answer, std::span<const Binding> bindings, Error &error) const;
 
     std::string path_;
+    dev_t device_ = 0;  // the file opened, as the path named it then
+    ino_t inode_ = 0;
     std::string ttyInfo_;
     Connection db_;
     std::unique_ptr<TestRecorder> recorder_;  // null: this store keeps no record

@@ -136,6 +136,8 @@ std::unique_ptr<Store> Store::Connect(const std::string &path, Error &error, Opt
     sqlite3_exec(db.get(), "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
 
     std::unique_ptr<Store> store(new Store(path, std::move(db)));
+    store->device_ = info.st_dev;
+    store->inode_ = info.st_ino;
     store->ttyInfo_ = std::move(options.ttyInfo);
     if (!store->PrepareStatements(error)) {
         return nullptr;
@@ -151,6 +153,21 @@ std::unique_ptr<Store> Store::Connect(const std::string &path, Error &error, Opt
         }
     }
     return store;
+}
+
+bool Store::StillAtPath(Error &error) const {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) {
+        return Fail(error, MML_FAILURE_OPEN,
+                    "the store " + path_ + " was deleted while in use: " + ErrnoText(errno),
+                    SQLITE_CANTOPEN);
+    }
+    if (info.st_dev != device_ || info.st_ino != inode_) {
+        return Fail(error, MML_FAILURE_OPEN,
+                    "the store " + path_ + " was replaced by another file while in use",
+                    SQLITE_CANTOPEN);
+    }
+    return true;
 }
 
 Store::Store(std::string path, Connection db) : path_(std::move(path)), db_(std::move(db)) {}

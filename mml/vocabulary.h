@@ -118,6 +118,12 @@ enum TestOutcome : int32_t {
     OutcomeInterrupted = 5,
 };
 
+// The result that an agent publishes, as it starts, for each test that an agent of its instance
+// left running or stopping when it died (its counters stay as that agent last published them).
+inline constexpr std::string_view kInterruptedResult =
+    "Loopback test interrupted, the agent ended during the test. The counters are as it last "
+    "published them.";
+
 // The line settings a port can be given: the data bits the agent sets (5 to 8), and the stop
 // bits a UART can send with them (one stop-bit switch: 1.5 with 5-bit characters, 2 with 6 to 8).
 inline constexpr int32_t kMinDataBits = 5;

@@ -69,8 +69,10 @@ void ReportEnded(PortTestEntry *entry, int32_t state) {
     if (state != EndedByError) {
         TakeFinalReceiveErrors(entry);  // the monitor has taken its last sample
     }
-    ReportTestCompletion(MmlSession, entry, CompletionReasonFor(state));
-    entry->engineState = Idle;
+    // A result the store cannot take yet waits in the entry; the port takes no new request until
+    // it is published (the store still shows the test as running).
+    entry->engineState =
+        ReportTestCompletion(MmlSession, entry, CompletionReasonFor(state)) ? Idle : ResultWaiting;
 }
 
 // One visit of one entry. Returns 0 when the agent is ending.
@@ -99,6 +101,12 @@ int VisitEntry(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
         case EndedByTime:
         case EndedByRequest:
             ReportEnded(entry, state);
+            break;
+        case ResultWaiting:
+            pass->activity = 1;
+            if (PublishWaitingResult(MmlSession, entry)) {
+                entry->engineState = Idle;
+            }
             break;
         default:
             break;

@@ -291,17 +291,29 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
     }
     int32_t state;
     if (!GetPortLoopState(MmlSession, entry, &state)) {
+        if (entry->storeUnavailable) {
+            return;  // asked again at the next pass
+        }
         SetMessageText(entry, "Internal Error Unable to obtain portLoopState from MIB");
         entry->engineState = EndedByError;
         return;
     }
     entry->loopState = state;
     entry->requestedLoopState = state;
+    if (state == LoopStateRunning || state == LoopStateStopping) {
+        // This agent runs no test here, yet the store shows one: an agent of this instance died
+        // during it. Nobody else would ever end it; tried again each pass until the store takes it.
+        PublishInterruptedTest(MmlSession, entry);
+        return;
+    }
     if (state != LoopStateRequested) {
         return;
     }
     pass->requested++;
     if (!ReadPortCmdTable(MmlSession, entry)) {
+        if (entry->storeUnavailable) {
+            return;  // the request stays in the store and is read again
+        }
         SetMessageText(entry, "Internal Error Unable to obtain portCmdTable MIB objects");
         entry->engineState = EndedByError;
         return;

@@ -78,7 +78,28 @@ int32_t ComposeCompletionText(const CompletionFacts &facts, int32_t reason, char
     return reason;
 }
 
-void ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_t reason) {
+namespace {
+
+void ReleaseResultList(PortTestEntry *entry) {
+    if (entry->resultListBuilt) {
+        entry->resultListBuilt = 0;
+        MMLFreeVarBindList(&entry->resultList);
+        entry->resultBindings = nullptr;
+    }
+}
+
+}  // namespace
+
+int PublishWaitingResult(MmlSessionHandle session, PortTestEntry *entry) {
+    PublishLoopResults(session, entry, entry->loopState);
+    if (entry->storeUnavailable) {
+        return 0;
+    }
+    ReleaseResultList(entry);
+    return 1;
+}
+
+int ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_t reason) {
     CompletionFacts facts;
     facts.rxCount = entry->rxCount;
     facts.inErrs = entry->inErrs;
@@ -96,12 +117,12 @@ void ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_
         reason = ComposeCompletionText(facts, reason, entry->msgText);
     }
     PublishLoopResults(session, entry, reason);
-    if (entry->resultListBuilt) {
-        entry->resultListBuilt = 0;
-        MMLFreeVarBindList(&entry->resultList);
-        entry->resultBindings = nullptr;
-    }
     ReleaseWriteBuffer(entry);
+    if (entry->storeUnavailable && entry->resultListBuilt) {
+        return 0;
+    }
+    ReleaseResultList(entry);
+    return 1;
 }
 
 namespace {

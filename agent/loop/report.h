@@ -37,8 +37,13 @@ struct CompletionFacts {
 int32_t ComposeCompletionText(const CompletionFacts &facts, int32_t reason, char *text);
 
 // Publishes the test's result, final counters and the reason as the new portLoopState, then
-// releases the result list and the write buffer.
-void ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_t reason);
+// releases the result list and the write buffer. Returns 0 when the store could not take the
+// result: the list is then kept for PublishWaitingResult.
+int ReportTestCompletion(MmlSessionHandle session, PortTestEntry *entry, int32_t reason);
+
+// Sends a reported result that the store could not take before (ResultWaiting) once more, with
+// the state it was reported with. Returns 1 when the store took it (the list is then released).
+int PublishWaitingResult(MmlSessionHandle session, PortTestEntry *entry);
 
 // msgText becomes the caller's text, ". " and the system's message for the error code, at most
 // 256 characters in all.

@@ -37,7 +37,11 @@ int GetPortInteger(MmlSessionHandle session, PortTestEntry *entry, const char *f
     char text[MSG_TEXT_SIZE];
     StoreAccess access;
     snprintf(name, sizeof name, format, instanceName, entry->portNumber);
-    if (StoreAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 1, &access)) {
+    int done = StoreAccessOne(session, MML_REQUEST_GET, name, MML_TYPE_NULL, 0, 1, &access);
+    if (access.nameResult == 0 && StoreWasUnavailable(session, entry, access.result)) {
+        return 0;
+    }
+    if (done) {
         *value = access.value;
         return 1;
     }

@@ -172,6 +172,10 @@ int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry) {
     int32_t errorStatus = 0;
     int32_t errorIndex = 0;
     int32_t result = MMLRequestLocal(session, MML_REQUEST_GET, &list, &errorStatus, &errorIndex);
+    if (StoreWasUnavailable(session, entry, result)) {
+        MMLFreeVarBindList(&list);
+        return 0;
+    }
     if (result != 0 || errorStatus != 0) {
         DescribeRequestFailure(session,
                                "Internal Error MMLRequestLocal(b) failed, errorStatus = %d, "

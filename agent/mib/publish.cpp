@@ -121,6 +121,11 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
     int32_t errorIndex = 0;
     int32_t result =
         MMLRequestLocal(session, MML_REQUEST_SET, &entry->resultList, &errorStatus, &errorIndex);
+    // A store that cannot take the values now leaves the message as it is: the next publication
+    // sends them again, with whatever the test has counted meanwhile.
+    if (StoreWasUnavailable(session, entry, result)) {
+        return;
+    }
     if (result != 0 || errorStatus != 0) {
         char text[MSG_TEXT_SIZE];
         DescribeRequestFailure(session,

@@ -21,7 +21,8 @@ extern MmlSessionHandle MmlSession;
 int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry);
 
 // One-record gets of a port's object. 1 and the value on success; 0 on failure, with the call
-// site's text in msgText and EndedByError (the value is then not written).
+// site's text in msgText and EndedByError (the value is then not written), except when the store
+// was unavailable: then storeUnavailable is set and the test is left as it is.
 int GetPortLoopState(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
 int GetPortLoopTimeRemain(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);
 int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32_t *value);
@@ -30,13 +31,33 @@ int GetPortErrStatRxTotal(MmlSessionHandle session, PortTestEntry *entry, uint32
 // or LoopOperatingActive (keep running) when the name or the request failed.
 int32_t SetPortmodLoopOperating(MmlSessionHandle session, int32_t value);
 
+// Ends a test that the store shows running or stopping on a port where this agent runs none (an
+// agent of the instance died during it): publishes kInterruptedResult and LoopStateFailed, and
+// leaves the counters as they were published. 1 when the store took it.
+int PublishInterruptedTest(MmlSessionHandle session, PortTestEntry *entry);
+
 // PublishLoopResults without a new loop state: the counters and texts of a running test.
 constexpr int32_t PUBLISH_NO_STATE = 0;
 
 // Publishes the port's message, counters, error data and, unless state is PUBLISH_NO_STATE, its
 // new loop state, in one set request. The binding list is built at the first publication of a test
-// and kept in the entry. Failures are written into msgText.
+// and kept in the entry. Failures are written into msgText, except that a store that is
+// unavailable only sets storeUnavailable: the values are sent again at the next publication.
 void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t state);
+
+// 1 when a request's result says that the store could not serve it now (locked by another writer
+// beyond the busy time-out, read-only, full, damaged, gone), as opposed to a request that the
+// agent got wrong. Such a failure ends no test: the agent keeps its values and asks again.
+int StoreUnavailable(int32_t result);
+
+// Notes on the agent's standard error, once each, when the store stops taking requests and when it
+// takes them again, so that whoever runs the agent (the service's journal) learns why the
+// objects stand still.
+void NoteStoreAvailability(MmlSessionHandle session, int available);
+
+// Keeps in the entry whether the store served its request (MMLRequestLocal's result) and notes a
+// change. Returns 1 when the store was unavailable: the caller then leaves the test as it is.
+int StoreWasUnavailable(MmlSessionHandle session, PortTestEntry *entry, int32_t result);
 
 // The 32-bit value of a returned record, whatever its type.
 int32_t RecordInteger(const MmlVarBind *record);

@@ -43,6 +43,10 @@ void SendFinalReport(PortTestEntry *entry) {
         return;
     }
     std::lock_guard<std::mutex> guard(entry->controlGuard);
+    if (entry->engineState == ResultWaiting) {
+        PublishWaitingResult(MmlSession, entry);  // a last chance for the store to take it
+        return;
+    }
     if (GetPortLoopState(MmlSession, entry, &state) &&
         (state == LoopStateStopping || state == LoopStateRunning || state == LoopStateRequested)) {
         entry->testRunning = 0;

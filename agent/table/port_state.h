@@ -38,7 +38,8 @@ inline void GetMessageText(PortTestEntry *entry, char *text, size_t size) {
 inline int FailTest(PortTestEntry *entry, const char *text) {
     std::lock_guard<std::mutex> guard(entry->textGuard);
     int32_t state = entry->engineState.load();
-    if (state == EndedByError || state == EndedByTime || state == EndedByRequest) {
+    if (state == EndedByError || state == EndedByTime || state == EndedByRequest ||
+        state == ResultWaiting) {
         return 0;
     }
     StoreMessageText(entry, text);

@@ -35,6 +35,9 @@ enum EngineState {
     EndedByError = 5,
     EndedByTime = 6,
     EndedByRequest = 7,
+    // Reported, but the store could not take the result yet (locked, read-only, full): the result
+    // list is kept and sent again each pass until the store takes it.
+    ResultWaiting = 8,
 };
 
 // What the writer is doing for a test (writeState).
@@ -111,6 +114,10 @@ struct PortTestEntry {
     std::atomic<uint32_t> rasPort;      // the reservation's handle, while rasReserved
     std::atomic<uint32_t> rasReserved;  // the port was borrowed; the monitor gives it back
     uint32_t resultListBuilt;           // the result list's names are converted
+    // 1 when the store could not serve this port's last request (locked by another writer beyond
+    // the busy time-out, read-only, full, unreadable): nothing was read or written, and the next
+    // pass asks again instead of failing the test.
+    uint32_t storeUnavailable;
     MmlVarBindList resultList;
     MmlVarBind *resultBindings;
     // Copies of the texts taken under textGuard just before each publication.

@@ -159,6 +159,34 @@ TEST_F(ReportTest, PublishesTheResultWithTheReasonAndReleasesWhatTheTestHeld) {
     EXPECT_EQ(fake_mml::LiveAllocations(), 0);
 }
 
+// A store that cannot take the result (busy beyond its time-out, read-only, full) changes no word
+// of it: the result waits in the entry, with its reason, until a later pass gets it through.
+TEST_F(ReportTest, AResultTheStoreCannotTakeWaitsUnchangedUntilItCan) {
+    ProvisionPort();
+    entry->rxCount = 100;
+    entry->avgRate = 9600;
+    entry->loopTime = 5;
+    fake_mml::GetScript().failedRequests[2] = {MML_FAILURE_BUSY, 0, 0, 5, MML_FAILURE_BUSY};
+    fake_mml::GetScript().failedRequests[3] = {MML_FAILURE_STORAGE, 0, 0, 8, MML_FAILURE_STORAGE};
+    PublishLoopResults(7, entry, LoopStateRunning);
+    EXPECT_EQ(ReportTestCompletion(7, entry, ReasonTimeOut), 0);
+    EXPECT_EQ(entry->storeUnavailable, 1u);
+    EXPECT_EQ(entry->resultListBuilt, 1u);
+    const std::string result =
+        "Loopback test complete, no errors detected. Avg transmission rate was 9600 Baud.";
+    EXPECT_EQ(Message(), result);
+    EXPECT_EQ(PublishWaitingResult(7, entry), 0);
+    EXPECT_EQ(Message(), result);
+    EXPECT_EQ(PublishWaitingResult(7, entry), 1);
+    auto requests = fake_mml::Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3].bindings[0].text, result);
+    EXPECT_EQ(requests[3].bindings.back().integer, LoopStateComplete);
+    EXPECT_EQ(entry->storeUnavailable, 0u);
+    EXPECT_EQ(entry->resultListBuilt, 0u);
+    EXPECT_EQ(fake_mml::LiveAllocations(), 0);
+}
+
 TEST_F(ReportTest, KeepsTheBufferOfAnOutstandingWriteForTheWriter) {
     entry->writeBuffer = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 960));
     entry->writeState = 1;

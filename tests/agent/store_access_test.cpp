@@ -169,9 +169,22 @@ TEST_F(LoopObjectsTest, EachGetWritesItsOwnCallSiteTexts) {
         EXPECT_EQ(Message(), c.requestText);
         EXPECT_EQ(value, 77);
 
+        // A store that cannot serve now (locked, read-only, damaged) ends nothing: asked again.
+        for (int32_t failure : {MML_FAILURE_BUSY, MML_FAILURE_STORAGE, MML_FAILURE_NOT_A_STORE}) {
+            fake_mml::GetScript().failedObjects[c.object] = {failure, 0, 0, 5, failure};
+            SetMessageText(entry, "");
+            entry->engineState = Running;
+            EXPECT_EQ(c.get(7, entry, &value), 0);
+            EXPECT_EQ(entry->storeUnavailable, 1u);
+            EXPECT_EQ(entry->engineState, Running) << c.object << " " << failure;
+            EXPECT_EQ(Message(), "");
+        }
+        fake_mml::GetScript().failedObjects.clear();
+
         fake_mml::GetScript().objects[c.object] = fake_mml::Integer(12);
         entry->engineState = Running;
         EXPECT_EQ(c.get(7, entry, &value), 1);
+        EXPECT_EQ(entry->storeUnavailable, 0u);
         EXPECT_EQ(value, 12);
         EXPECT_EQ(entry->engineState, Running);
         EXPECT_EQ(fake_mml::LiveAllocations(), 0);

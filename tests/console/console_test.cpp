@@ -130,6 +130,7 @@ TEST_F(ConsoleTest, BadInputGivesOneLineAndWritesNothing) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(2048, 'x'));
 }
 
+// A test shown running while no agent runs has ended without a result.
 TEST_F(ConsoleTest, StatusShowsEachPortAndTheAgent) {
     ASSERT_EQ(Ctl({"init", "demo", "1=COM1", "2=COM2", "12=ttyV12"}).status, 0);
     ASSERT_EQ(Ctl({"set", "portLoopState.demo.1=" + Shown(LoopStateRunning),
@@ -140,9 +141,11 @@ TEST_F(ConsoleTest, StatusShowsEachPortAndTheAgent) {
               0);
     Finished run = Ctl({"status", "demo"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, Lines({"PORT  DEVICE  STATE     LAST RESULT", "1     COM1    running",
-                              "2     COM2    complete  Loopback test complete, no errors detected.",
-                              "12    ttyV12  state 9", "agent: not running"}));
+    EXPECT_EQ(run.out,
+              Lines({"PORT  DEVICE  STATE        LAST RESULT",
+                     "1     COM1    interrupted  (no result: the agent ended during the test)",
+                     "2     COM2    complete     Loopback test complete, no errors detected.",
+                     "12    ttyV12  state 9", "agent: not running"}));
 }
 
 TEST_F(ConsoleTest, EveryCommandHasHelpWithAnExample) {

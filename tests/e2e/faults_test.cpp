@@ -1,0 +1,102 @@
+// Faults around the tests: the store locked by another program for longer than the agent waits,
+// and an agent killed in the middle of its tests.
+#include <signal.h>
+
+#include "tests/e2e/engine_fixture.h"
+
+namespace vyn::test {
+namespace {
+
+const std::string kComplete = "Loopback test complete, no errors detected.";
+// What the console shows for a test that no agent runs any more.
+const std::string kInterruptedShown = "(no result: the agent ended during the test)";
+
+class FaultsTest : public EngineTest {
+  protected:
+    // Another program (SQLite's shell) holding the store's write lock for `seconds`; it prints
+    // "locked" once it holds it.
+    std::unique_ptr<Child> HoldWriteLock(int seconds) {
+        std::string script = "(echo 'BEGIN IMMEDIATE;'; echo \".print locked\"; sleep " +
+                             std::to_string(seconds) + "; echo 'COMMIT;') | sqlite3 " + storePath_;
+        auto holder = std::make_unique<Child>(std::vector<std::string>{"/bin/sh", "-c", script});
+        std::string line;
+        EXPECT_TRUE(holder->ReadLine(line));
+        EXPECT_EQ(line, "locked");
+        return holder;
+    }
+};
+
+// The agent waits 5 seconds for the write lock; a lock held longer only delays what it publishes.
+TEST_F(FaultsTest, ALockHeldLongerThanTheBusyTimeOutDelaysResultsButChangesNone) {
+    StartSystem(2);
+    for (int port : {1, 2}) {
+        Request(port, {{"portLoopSpeed", "19200"}, {"portLoopTime", "6"}});
+    }
+    for (int port : {1, 2}) {
+        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; }));
+    }
+    auto holder = HoldWriteLock(8);
+    EXPECT_EQ(holder->Wait(20000), 0);
+    for (int port : {1, 2}) {
+        TestEnd end = WaitForEnd(port);
+        EXPECT_EQ(end.state, LoopStateComplete) << "port " << port;
+        EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << "port " << port << ": " << end.text;
+    }
+    // A test that starts while the lock is held runs and publishes once the lock is free; a
+    // console that cannot write says why.
+    Request(1, {{"portLoopTime", "2"}});
+    holder = HoldWriteLock(7);
+    Finished refused = Ctl({"set", Name("portLoopTime", 2) + "=3"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("another program holds the store's write lock"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(holder->Wait(20000), 0);
+    TestEnd end = WaitForEnd(1);
+    EXPECT_EQ(end.state, LoopStateComplete);
+    EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << end.text;
+}
+
+// SIGKILL leaves the ports' objects as the agent last published them. The console tells at once
+// that nobody runs those tests any more; the next agent ends each of them with a result that says
+// so, and the ports can be tested again.
+TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
+    constexpr int kPorts = 16;
+    StartSystem(kPorts);
+    for (int port = 1; port <= kPorts; ++port) {
+        Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
+    }
+    for (int port = 1; port <= kPorts; ++port) {
+        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+    }
+    agent_->Signal(SIGKILL);
+    agent_->Wait();
+
+    Finished status = Ctl({"status", kInstance});
+    EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_NE(status.out.find("agent: not running"), std::string::npos) << status.out;
+    for (int port = 1; port <= kPorts; ++port) {
+        EXPECT_EQ(Integer("portLoopState", port), LoopStateRunning);
+    }
+    std::size_t interrupted = 0;
+    for (std::size_t at = 0; (at = status.out.find(kInterruptedShown, at)) != std::string::npos;
+         ++at) {
+        ++interrupted;
+    }
+    EXPECT_EQ(interrupted, static_cast<std::size_t>(kPorts)) << status.out;
+
+    agent_ = StartAgent({kInstance});
+    for (int port = 1; port <= kPorts; ++port) {
+        TestEnd end = WaitForEnd(port, 10000);
+        EXPECT_EQ(end.state, LoopStateFailed);
+        EXPECT_EQ(end.text, std::string(kInterruptedResult));
+        EXPECT_GT(Integer("portLoopTxTotal", port), 0) << "the last counters stay";
+    }
+    Finished results = Ctl({"results", kInstance});
+    EXPECT_NE(results.out.find("interrupted"), std::string::npos) << results.out;
+
+    Request(3, {{"portLoopTime", "1"}});
+    EXPECT_EQ(WaitForEnd(3).text.rfind(kComplete, 0), 0u);
+}
+
+}  // namespace
+}  // namespace vyn::test
