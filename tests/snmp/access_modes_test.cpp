@@ -52,8 +52,8 @@ TEST_F(AccessModesTest, StoreRunDirectoryAndSocketsAreTheOwnersAloneWithAPermiss
             std::string name = entry->d_name;
             if (name != "." && name != "..") {
                 ++entries;
-                EXPECT_EQ(Mode(run + "/" + name) & 077, 0) << name << ": " << std::oct
-                                                           << Mode(run + "/" + name);
+                EXPECT_EQ(Mode(run + "/" + name) & 077, 0)
+                    << name << ": " << std::oct << Mode(run + "/" + name);
             }
         }
         ::closedir(listing);
