@@ -244,8 +244,8 @@ TEST_F(NotificationTest, TheSnmpdDropInExampleWorksAsShipped) {
     // Reads from the named network only: another source gets no answer at all.
     const std::string time = Object("portLoopTime", "demo", 1);
     EXPECT_EQ(rig_->Value(time), "10");
-    Finished elsewhere = rig_->Tool("snmpget", {"--clientaddr=127.0.0.2", "-t1", time},
-                                    Credentials::ReadOnly);
+    Finished elsewhere =
+        rig_->Tool("snmpget", {"--clientaddr=127.0.0.2", "-t1", time}, Credentials::ReadOnly);
     EXPECT_NE(elsewhere.status, 0);
     EXPECT_NE(elsewhere.err.find("Timeout"), std::string::npos) << elsewhere.err;
     // Writes only with authentication and privacy.
