@@ -1,5 +1,7 @@
 #include "console/error_kinds.h"
 
+#include "console/line_result.h"
+
 #include <cstdio>
 
 #include "console/loop_state.h"
@@ -89,6 +91,9 @@ std::vector<std::string> ResultDetails(const PortSnapshot &port) {
     }
     if (std::optional<std::string> warning = LineShareWarning(port)) {
         lines.push_back("warning: " + *warning);
+    }
+    if (std::string detail = LineDetail(port); !detail.empty()) {
+        lines.push_back(detail);
     }
     return lines;
 }

@@ -1,6 +1,7 @@
 #include "console/json_report.h"
 
 #include "console/error_kinds.h"
+#include "console/line_result.h"
 #include "console/loop_state.h"
 #include "mml/dictionary.h"
 
@@ -67,6 +68,7 @@ nlohmann::json ResultsJson(const InstanceView &view) {
         entry["errorsByKind"] = KindsJson(port);
         entry["lineSharePercent"] = static_cast<uint32_t>(port.Integer(ObjectLoopLineShare));
         entry["firstMisfit"] = FirstMisfitJson(port);
+        entry["lines"] = LinesJson(port);
         ports.push_back(std::move(entry));
     }
     return {{"instance", view.instance}, {"ports", std::move(ports)}};

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "console/error_kinds.h"
+#include "console/line_result.h"
 #include "console/loop_state.h"
 #include "console/output.h"
 #include "console/test_settings.h"
@@ -144,6 +145,9 @@ std::string ProgressLine(const PortSnapshot &port, std::size_t deviceWidth, unsi
         std::string kinds = KindsSummary(port);
         if (!kinds.empty()) {
             line += " (" + kinds + ")";
+        }
+        if (std::string lines = LinesSummary(port); !lines.empty()) {
+            line += "  " + lines;
         }
     }
     if (outcome == Outcome::Pending) {
