@@ -79,4 +79,20 @@ double LoadAverage() {
     return file ? load : -1;
 }
 
+int ProcessDescriptors(pid_t pid) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/" + std::to_string(pid) + "/fd", error);
+    if (error) {
+        return -1;
+    }
+    int count = 0;
+    for (auto it = entries; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error) {
+            return -1;
+        }
+        ++count;
+    }
+    return count;
+}
+
 }  // namespace vyn::bench

@@ -19,6 +19,9 @@ long ProcessMemoryKib(pid_t pid, const char *field);
 // A field of /proc/PID/smaps_rollup (e.g. "Pss", "Private_Dirty") in KiB; -1 when unreadable.
 long RollupKib(pid_t pid, const char *field);
 
+// The number of open descriptors of the process; -1 when unreadable.
+int ProcessDescriptors(pid_t pid);
+
 // The machine's load average over the last minute; -1 when unreadable. Figures taken while
 // other work competes for the processors are shown with it.
 double LoadAverage();

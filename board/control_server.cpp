@@ -60,14 +60,14 @@ bool ControlServer::Listen(const std::string &path, std::string &error) {
         unlink(path.c_str());
     }
     listener_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!listener_.Valid() ||
+    // The socket file takes the socket's mode: the owner's alone from the moment it exists.
+    if (!listener_.Valid() || fchmod(listener_.Get(), 0600) != 0 ||
         bind(listener_.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
         error = "cannot bind " + path + ": " + std::strerror(errno);
         listener_.Reset();
         return false;
     }
     path_ = path;
-    chmod(path.c_str(), 0600);
     if (listen(listener_.Get(), 64) != 0 || !poller_.Add(listener_.Get(), EPOLLIN, listenerTag_)) {
         error = "cannot listen on " + path + ": " + std::strerror(errno);
         return false;

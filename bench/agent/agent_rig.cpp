@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kStartLimitMs = 10000;
 constexpr int kStopLimitMs = 10000;
+constexpr int kStoreBusyLimitMs = 30000;
 
 std::string Describe(const mml::Error &error) {
     return error.message.empty() ? "store failure " + std::to_string(error.failure) : error.message;
@@ -87,12 +88,27 @@ bool AgentRig::Start(std::string &error) {
         return false;
     }
     mml::Error storeError;
-    store_ = mml::Store::Open(storePath, storeError);
+    // A console's patience: another program may hold the store's write lock for a while.
+    mml::Store::Options options;
+    options.busyTimeoutMs = kStoreBusyLimitMs;
+    store_ = mml::Store::Open(storePath, storeError, options);
     if (!store_) {
         error = "cannot open the store: " + Describe(storeError);
         return false;
     }
+    return StartAgent(error);
+}
 
+bool AgentRig::RestartAgent(int signal, std::string &error) {
+    agentProcess_->Signal(signal);
+    if (agentProcess_->Wait(kStopLimitMs) < 0) {
+        error = "the agent did not end on signal " + std::to_string(signal);
+        return false;
+    }
+    return StartAgent(error);
+}
+
+bool AgentRig::StartAgent(std::string &error) {
     agentProcess_ = std::make_unique<test::Child>(
         std::vector<std::string>{test::Program("vynloop"), instance_});
     bool answers = test::WaitFor(
@@ -110,6 +126,10 @@ bool AgentRig::Start(std::string &error) {
 
 pid_t AgentRig::agentPid() const {
     return agentProcess_ ? agentProcess_->pid() : -1;
+}
+
+pid_t AgentRig::boardPid() const {
+    return boardProcess_ ? boardProcess_->pid() : -1;
 }
 
 std::string AgentRig::Name(const std::string &object, int port) const {

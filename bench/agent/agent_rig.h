@@ -51,7 +51,13 @@ class AgentRig {
     bool Start(std::string &error);
 
     pid_t agentPid() const;
+    pid_t boardPid() const;
     int ports() const { return ports_; }
+    std::string storePath() const { return dir_ / "mib.db"; }
+
+    // Ends the agent with `signal` (SIGTERM: its final reports; SIGKILL: a crash) and starts
+    // a new one; true once the new one answers.
+    bool RestartAgent(int signal, std::string &error);
     board::Client &board() { return *client_; }
 
     // "object.instance.port"
@@ -81,6 +87,8 @@ class AgentRig {
     test::TempDir dir_;
     std::unique_ptr<test::Child> boardProcess_;
     std::unique_ptr<test::Child> agentProcess_;
+    bool StartAgent(std::string &error);
+
     std::unique_ptr<board::Client> client_;
     std::unique_ptr<mml::Store> store_;
 };

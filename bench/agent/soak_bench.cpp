@@ -2,13 +2,30 @@
 // each test with the next fault of a cycle: none, the plug pulled, corruption, framing errors,
 // characters dropped, stray characters, a port the remote access service holds, a stop request,
 // and a port that keeps another speed. Speeds cycle through 9600, 115200 and 921600.
+// The run goes in rounds of 50 s. In each, another program holds the store's write lock for 8 s
+// while tests run (longer than anyone's busy time-out). After each the ports are left to finish,
+// and the agent's and the board's memory and descriptors are read while nothing runs. Every
+// second round ends with the agent restarted in the middle of sixteen tests, alternately with
+// SIGTERM (its final reports) and SIGKILL (a crash, which the next agent must clear up).
 //
 // Every outcome must be its fault's and no other: its loop state, its result text, and its counts
-// by kind equal to what the board injected in that test (nothing where it injected nothing).
-// Prints the outcomes by fault, each mismatch as it is found, and two result lines: the
-// mismatches (target 0) and the outcomes (at least one per port and fault on a full run).
+// by kind equal to what the board injected in that test (nothing where it injected nothing),
+// also for the tests that ran while the store was held. A test cut short by SIGTERM fails with
+// the agent's report; one cut short by SIGKILL ends, failed, once the next agent is up. After the
+// run the store must hold together (tests/support/store_invariants.h).
+// Prints the outcomes by fault, each mismatch as it is found, memory and descriptors at the
+// start and the end of each agent's life and of the board's, and result lines: the mismatches
+// (target 0), the outcomes (at least one per port and fault on a full run), the growth of
+// resident memory after the first round (at most 2 MiB) and of descriptors (none), and the
+// store's problems (none).
 // Usage: soak_bench [--seconds N]
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,7 +36,9 @@
 
 #include "bench/agent/agent_rig.h"
 #include "bench/agent/verdict.h"
+#include "bench/proc_stats.h"
 #include "mml/vocabulary.h"
+#include "tests/support/store_invariants.h"
 
 namespace {
 
@@ -38,16 +57,40 @@ constexpr int kEndLimitMs = 120000;
 constexpr int32_t kSpeeds[] = {9600, 115200, 921600};
 constexpr int32_t kKeptSpeed = 9600;
 constexpr int32_t kKeptSpeedAsked = 115200;
+// Rounds, the store held in each, and the agent restarted after every second one.
+constexpr int kRoundSeconds = 50;
+constexpr int kHoldAtSeconds = 15;
+constexpr int kHoldSeconds = 8;
+constexpr int kRestartEvery = 2;
+constexpr int kRestartTestSeconds = 30;
+constexpr int kRecoverLimitMs = 20000;
+// Memory may settle after the first round (allocator pools, the store's page cache); beyond
+// that it stays within this, and descriptors stay as they were.
+constexpr long kRssGrowthLimitKib = 2048;
 
-enum class Fault { None, Unplugged, Corrupt, Framing, Drop, Stray, Held, Stop, KeptSpeed };
+enum class Fault {
+    None,
+    Unplugged,
+    Corrupt,
+    Framing,
+    Drop,
+    Stray,
+    Held,
+    Stop,
+    KeptSpeed,
+    AgentTerminated,  // the agent ended with SIGTERM mid-test, then started again
+    AgentKilled,      // the agent killed with SIGKILL mid-test, then started again
+};
 constexpr Fault kCycle[] = {Fault::None,    Fault::Unplugged, Fault::Corrupt,
                             Fault::Framing, Fault::Drop,      Fault::Stray,
                             Fault::Held,    Fault::Stop,      Fault::KeptSpeed};
 constexpr std::size_t kFaults = sizeof kCycle / sizeof kCycle[0];
+constexpr Fault kRestarts[] = {Fault::AgentTerminated, Fault::AgentKilled};
 
 const char *FaultName(Fault fault) {
-    static const char *const kNames[] = {"none",  "unplugged", "corrupt", "framing",  "drop",
-                                         "stray", "held",      "stop",    "keepspeed"};
+    static const char *const kNames[] = {"none",      "unplugged", "corrupt", "framing",
+                                         "drop",      "stray",     "held",    "stop",
+                                         "keepspeed", "sigterm",   "sigkill"};
     return kNames[static_cast<int>(fault)];
 }
 
@@ -72,6 +115,8 @@ const Knob &KnobOf(Fault fault) {
         {"ras=hold", "ras=free", 0},
         {"", "", 0},
         {"keepspeed=", "keepspeed=0", kKeptSpeed},
+        {"", "", 0},
+        {"", "", 0},
     };
     return kKnobs[static_cast<int>(fault)];
 }
@@ -85,6 +130,7 @@ struct PortRun {
     uint32_t every = 0;
     bool running = false;
     bool stopAsked = false;
+    bool storeHeld = false;  // another program held the store's write lock during the test
     Clock::time_point started;
     vyn::board::ErrorCounters before;
 };
@@ -92,6 +138,118 @@ struct PortRun {
 struct Kinds {
     int32_t corrupted = 0, lost = 0, extra = 0, frame = 0, parity = 0, overruns = 0, breaks = 0;
 };
+
+// Another program holding the store's write lock: a connection of its own begins a write
+// transaction and keeps it for a while, on a thread of its own.
+class StoreHold {
+  public:
+    ~StoreHold() { Join(); }
+
+    // Returns once the lock is held, or the attempt failed (see Join).
+    void Start(const std::string &path, int seconds) {
+        Join();
+        done_ = false;
+        thread_ = std::thread([this, path, seconds] { Hold(path, seconds); });
+        while (!active_ && !done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    bool Active() const { return active_; }
+    bool Started() const { return thread_.joinable(); }
+    // Waits for the hold to end; false with the reason when it could not be taken.
+    bool Join(std::string *error = nullptr) {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (error != nullptr && !failure_.empty()) {
+            *error = failure_;
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    void Hold(const std::string &path, int seconds) {
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+            sqlite3_busy_timeout(db, 30000) != SQLITE_OK ||
+            sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            failure_ = "cannot hold the store: " + std::string(sqlite3_errmsg(db));
+        } else {
+            active_ = true;
+            std::this_thread::sleep_for(std::chrono::seconds(seconds));
+            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+            active_ = false;
+        }
+        sqlite3_close(db);
+        done_ = true;
+    }
+
+    std::thread thread_;
+    std::atomic<bool> active_{false};  // the lock is held
+    std::atomic<bool> done_{false};    // the thread has finished
+    std::string failure_;              // written by the thread, read after it is joined
+};
+
+// Memory and descriptors of a process, read while no test runs, over one life of it.
+class Footprint {
+  public:
+    explicit Footprint(const char *who) : who_(who) {}
+
+    void Take(pid_t pid) {
+        samples_.push_back(
+            {vyn::bench::ProcessMemoryKib(pid, "VmRSS"), vyn::bench::ProcessDescriptors(pid)});
+    }
+    // Prints the life and keeps its growth from its first sample (taken after one round) to its
+    // last; lives with a single sample tell nothing.
+    void EndLife() {
+        if (samples_.size() >= 2) {
+            const Sample &first = samples_.front(), &last = samples_.back();
+            std::printf(
+                "%s, life %d: resident %ld -> %ld KiB, descriptors %d -> %d (%zu samples)\n", who_,
+                ++lives_, first.rssKib, last.rssKib, first.fds, last.fds, samples_.size());
+            rssGrowth_ = std::max(rssGrowth_, last.rssKib - first.rssKib);
+            fdGrowth_ = std::max(fdGrowth_, last.fds - first.fds);
+            measured_ = measured_ || (first.rssKib >= 0 && first.fds >= 0);
+        }
+        samples_.clear();
+    }
+    bool Judge() const {
+        std::string rss = std::string("soak_") + who_ + "_rss_growth";
+        std::string fds = std::string("soak_") + who_ + "_fd_growth";
+        if (!measured_) {
+            vyn::bench::NotMeasured(rss, "no life of two rounds");
+            return vyn::bench::NotMeasured(fds, "no life of two rounds");
+        }
+        bool pass = Verdict(rss, static_cast<double>(rssGrowth_), Bound::kAtMost,
+                            kRssGrowthLimitKib, "KiB", 0);
+        return Verdict(fds, fdGrowth_, Bound::kAtMost, 0, "", 0) && pass;
+    }
+
+  private:
+    struct Sample {
+        long rssKib;
+        int fds;
+    };
+    const char *who_;
+    std::vector<Sample> samples_;
+    int lives_ = 0;
+    long rssGrowth_ = 0;
+    int fdGrowth_ = 0;
+    bool measured_ = false;
+};
+
+// Ctrl-C or SIGTERM ends the soak early, as if its time were up: the tests running end, the
+// figures so far are printed, and the board and the agent are stopped.
+std::atomic<bool> interrupted{false};
+
+void Interrupt(int) {
+    interrupted = true;
+}
+
+bool Going(Clock::time_point until) {
+    return !interrupted && Clock::now() < until;
+}
 
 class Soak {
   public:
@@ -108,43 +266,162 @@ class Soak {
             runs_[port - 1].next = static_cast<std::size_t>(port - 1) % kFaults;
             runs_[port - 1].speedIndex = static_cast<std::size_t>(port - 1) % 3;
         }
-        Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
+        Clock::time_point begin = Clock::now();
+        Clock::time_point end = begin + std::chrono::seconds(seconds);
+        for (int round = 1; Going(end); ++round) {
+            Clock::time_point start = Clock::now();
+            if (!Cycle(std::min(end, start + std::chrono::seconds(kRoundSeconds)),
+                       start + std::chrono::seconds(kHoldAtSeconds), error)) {
+                return false;
+            }
+            agent_.Take(rig_.agentPid());
+            board_.Take(rig_.boardPid());
+            std::printf("round %d ended at %.0f s, %d outcomes so far\n", round,
+                        std::chrono::duration<double>(Clock::now() - begin).count(), total_);
+            std::fflush(stdout);
+            if (round % kRestartEvery == 0 && Going(end) &&
+                !Restart(kRestarts[(round / kRestartEvery - 1) % 2], error)) {
+                return false;
+            }
+        }
+        agent_.EndLife();
+        board_.EndLife();
+        return true;
+    }
+
+    void Report(int seconds) const {
+        std::printf("outcomes by fault (%d s, %d ports, %d s tests):\n", seconds, kPorts,
+                    kTestSeconds);
+        std::vector<Fault> faults(std::begin(kCycle), std::end(kCycle));
+        faults.insert(faults.end(), std::begin(kRestarts), std::end(kRestarts));
+        for (Fault fault : faults) {
+            auto found = outcomes_.find(fault);
+            auto wrong = wrong_.find(fault);
+            std::printf("  %-10s %5d  (%d not its fault's)\n", FaultName(fault),
+                        found == outcomes_.end() ? 0 : found->second,
+                        wrong == wrong_.end() ? 0 : wrong->second);
+        }
+        std::printf("  %-10s %5d, %d of them not their fault's\n", "all", total_, mismatches_);
+        std::printf("  while another program held the store: %d, %d of them not their fault's\n",
+                    heldTotal_, heldMismatches_);
+    }
+
+    int total() const { return total_; }
+    int mismatches() const { return mismatches_; }
+    const Footprint &agent() const { return agent_; }
+    const Footprint &board() const { return board_; }
+
+  private:
+    std::string Board(int port) const { return "COM" + std::to_string(port); }
+
+    // Tests back to back until `until`, the store held from `holdAt` for a while; then waits
+    // for the tests to end and for the hold to be over.
+    bool Cycle(Clock::time_point until, Clock::time_point holdAt, std::string &error) {
+        StoreHold hold;
         for (;;) {
-            bool starting = Clock::now() < end;
+            bool starting = Going(until);
+            if (starting && !hold.Started() && Clock::now() >= holdAt) {
+                hold.Start(rig_.storePath(), kHoldSeconds);
+            }
             bool busy = false;
             for (int port = 1; port <= kPorts; ++port) {
                 PortRun &run = runs_[port - 1];
                 if (!run.running && starting && !Begin(port, run, error)) {
                     return false;
                 }
+                run.storeHeld = run.storeHeld || (run.running && hold.Active());
                 if (run.running && !Look(port, run, error)) {
                     return false;
                 }
                 busy = busy || run.running;
             }
             if (!starting && !busy) {
-                return true;
+                return hold.Join(&error);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
         }
     }
 
-    void Report(int seconds) const {
-        std::printf("outcomes by fault (%d s, %d ports, %d s tests):\n", seconds, kPorts,
-                    kTestSeconds);
-        for (std::size_t i = 0; i < kFaults; ++i) {
-            auto found = outcomes_.find(kCycle[i]);
-            std::printf("  %-10s %5d\n", FaultName(kCycle[i]),
-                        found == outcomes_.end() ? 0 : found->second);
+    // Sixteen long tests, the agent ended with `fault`'s signal once each has data going, and a
+    // new agent started. With SIGTERM each test has its final report before the agent is gone;
+    // after SIGKILL the new agent must end them.
+    bool Restart(Fault fault, std::string &error) {
+        std::vector<std::pair<std::string, int32_t>> request;
+        for (int port = 1; port <= kPorts; ++port) {
+            runs_[port - 1].fault = fault;
+            runs_[port - 1].speed = 115200;
+            for (auto [object, value] : {std::pair<const char *, int32_t>{"portLoopSpeed", 115200},
+                                         {"portLoopTime", kRestartTestSeconds},
+                                         {"portLoopMode", LoopModeInternal},
+                                         {"portRasStatus", RasStatusNoBorrow},
+                                         {"portLoopState", LoopStateRequested}}) {
+                request.emplace_back(rig_.Name(object, port), value);
+            }
         }
-        std::printf("  %-10s %5d, %d of them not their fault's\n", "all", total_, mismatches_);
+        if (!rig_.Set(request, error)) {
+            return false;
+        }
+        std::vector<int32_t> received;
+        auto flowing = [&] {
+            return rig_.GetOnAllPorts("portLoopRxTotal", received, error) &&
+                   std::all_of(received.begin(), received.end(), [](int32_t n) { return n > 0; });
+        };
+        if (!vyn::test::WaitFor(flowing, kEndLimitMs)) {
+            error = error.empty() ? "the restart's tests did not all start" : error;
+            return false;
+        }
+        if (!rig_.RestartAgent(fault == Fault::AgentTerminated ? SIGTERM : SIGKILL, error)) {
+            return false;
+        }
+        agent_.EndLife();
+        std::vector<int32_t> states;
+        vyn::test::WaitFor(
+            [&] {
+                return rig_.GetOnAllPorts("portLoopState", states, error) &&
+                       std::all_of(states.begin(), states.end(), vyn::bench::TestEnded);
+            },
+            kRecoverLimitMs);
+        if (!error.empty()) {
+            return false;
+        }
+        for (int port = 1; port <= kPorts; ++port) {
+            std::vector<int32_t> state{states[port - 1]};
+            std::string text;
+            if (!error.empty() || !rig_.GetText(rig_.Name("portLoopStopErr", port), text, error)) {
+                return false;
+            }
+            std::string why;
+            if (state[0] != LoopStateFailed) {
+                why = "state " + std::to_string(state[0]) + " " +
+                      std::to_string(kRecoverLimitMs / 1000) + " s after the restart, not " +
+                      std::to_string(LoopStateFailed);
+            } else if (fault == Fault::AgentTerminated &&
+                       text.rfind("Loopback test terminated due to errors after ", 0) != 0) {
+                why = "not the report of a test cut short";
+            } else if (text.empty()) {
+                why = "no result";
+            }
+            Count(port, runs_[port - 1], state[0], text, why);
+        }
+        return true;
     }
 
-    int total() const { return total_; }
-    int mismatches() const { return mismatches_; }
-
-  private:
-    std::string Board(int port) const { return "COM" + std::to_string(port); }
+    void Count(int port, const PortRun &run, int32_t state, const std::string &text,
+               const std::string &why) {
+        ++outcomes_[run.fault];
+        ++total_;
+        heldTotal_ += run.storeHeld ? 1 : 0;
+        if (!why.empty()) {
+            ++mismatches_;
+            ++wrong_[run.fault];
+            heldMismatches_ += run.storeHeld ? 1 : 0;
+            std::printf("mismatch: port %d, %s at %d%s: %s (state %d, \"%s\")\n", port,
+                        FaultName(run.fault), run.speed,
+                        run.storeHeld ? " while the store was held" : "", why.c_str(), state,
+                        text.c_str());
+            std::fflush(stdout);
+        }
+    }
 
     bool Begin(int port, PortRun &run, std::string &error) {
         run.fault = kCycle[run.next];
@@ -185,6 +462,7 @@ class Soak {
         }
         run.running = true;
         run.stopAsked = false;
+        run.storeHeld = false;
         run.started = Clock::now();
         return true;
     }
@@ -205,9 +483,13 @@ class Soak {
             return Finish(port, run, state[0], error);
         }
         if (Clock::now() - run.started > std::chrono::milliseconds(kEndLimitMs)) {
-            error = "port " + std::to_string(port) + " did not end its " + FaultName(run.fault) +
-                    " test";
-            return false;
+            // A test that never ends is a wrong outcome too; the port is asked to stop and the
+            // soak goes on with its next test.
+            Count(port, run, state[0], "",
+                  "no end " + std::to_string(kEndLimitMs / 1000) + " s after the request");
+            run.running = false;
+            return rig_.Set({{rig_.Name("portLoopState", port), LoopStateStopping}}, error) &&
+                   Clear(port, run, error);
         }
         return true;
     }
@@ -231,15 +513,7 @@ class Soak {
             error = counters.message;
             return false;
         }
-        std::string why = Mismatch(run, state, text, got, counters.value);
-        ++outcomes_[run.fault];
-        ++total_;
-        if (!why.empty()) {
-            ++mismatches_;
-            std::printf("mismatch: port %d, %s at %d: %s (state %d, \"%s\")\n", port,
-                        FaultName(run.fault), run.speed, why.c_str(), state, text.c_str());
-            std::fflush(stdout);
-        }
+        Count(port, run, state, text, Mismatch(run, state, text, got, counters.value));
         run.running = false;
         return Clear(port, run, error);
     }
@@ -342,8 +616,13 @@ class Soak {
     AgentRig &rig_;
     std::vector<PortRun> runs_;
     std::map<Fault, int> outcomes_;
+    std::map<Fault, int> wrong_;
     int total_ = 0;
     int mismatches_ = 0;
+    int heldTotal_ = 0;
+    int heldMismatches_ = 0;
+    Footprint agent_{"agent"};
+    Footprint board_{"board"};
 };
 
 int Usage(const char *program) {
@@ -373,6 +652,8 @@ int main(int argc, char **argv) {
         std::string here = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
         setenv("VYNLOOP_BIN_DIR", here.c_str(), 1);
     }
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
     AgentRig rig("soak", kPorts, {.publishesErrors = true, .remoteAccess = true});
     std::string error;
     if (!rig.Start(error)) {
@@ -390,5 +671,14 @@ int main(int argc, char **argv) {
     // Every port meets every fault at least once in a full cycle of tests.
     double floor = static_cast<double>(kPorts * kFaults) * seconds / kDefaultSeconds;
     pass = Verdict("soak_outcomes", soak.total(), Bound::kAtLeast, floor, "", 0) && pass;
+    pass = soak.agent().Judge() && pass;
+    pass = soak.board().Judge() && pass;
+    std::vector<std::string> problems = vyn::test::CheckStoreInvariants(rig.storePath());
+    for (const std::string &problem : problems) {
+        std::printf("store: %s\n", problem.c_str());
+    }
+    pass = Verdict("soak_store_problems", static_cast<double>(problems.size()), Bound::kAtMost, 0,
+                   "", 0) &&
+           pass;
     return pass ? 0 : 1;
 }

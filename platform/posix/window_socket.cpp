@@ -97,6 +97,12 @@ std::shared_ptr<WindowSocket> WindowSocket::Bind(const std::string &path, DWORD 
         error = Win32ErrorFromErrno(errno);
         return nullptr;
     }
+    // The socket file takes the socket's own mode, less the umask: the owner's alone from the
+    // moment it exists, whatever the umask (the posts are checked by the peer's user as well).
+    if (::fchmod(fd.Get(), 0600) != 0) {
+        error = Win32ErrorFromErrno(errno);
+        return nullptr;
+    }
     auto bind = [&] {
         return ::bind(fd.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
     };

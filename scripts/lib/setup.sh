@@ -17,6 +17,9 @@ VYNLOOP_VM_PACKAGES=(qemu-system-x86 busybox-static cpio)
 # (64-bit only; always through scripts/lib/wine-run) and NSIS for the installer.
 VYNLOOP_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 nsis)
 
+# The fuzzers (scripts/fuzz): clang and its runtime libraries, libFuzzer's among them.
+VYNLOOP_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
 # install_missing [APT-OPTION...] -- PACKAGE...
 install_missing() {
     local options=()
@@ -38,6 +41,10 @@ install_missing() {
 
 ensure_packages() {
     install_missing -- "${VYNLOOP_PACKAGES[@]}"
+}
+
+ensure_fuzz_packages() {
+    install_missing -- "${VYNLOOP_FUZZ_PACKAGES[@]}"
 }
 
 # The emulator's recommendations (graphics, firmware for other machines) are not needed.

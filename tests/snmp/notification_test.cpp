@@ -241,10 +241,20 @@ TEST_F(NotificationTest, TheSnmpdDropInExampleWorksAsShipped) {
     ASSERT_TRUE(rig_->StartSubagent(why)) << why;
     EXPECT_EQ(rig_->MasterLog().find(": line "), std::string::npos) << rig_->MasterLog();
 
+    // Reads from the named network only: another source gets no answer at all.
     const std::string time = Object("portLoopTime", "demo", 1);
     EXPECT_EQ(rig_->Value(time), "10");
+    Finished elsewhere =
+        rig_->Tool("snmpget", {"--clientaddr=127.0.0.2", "-t1", time}, Credentials::ReadOnly);
+    EXPECT_NE(elsewhere.status, 0);
+    EXPECT_NE(elsewhere.err.find("Timeout"), std::string::npos) << elsewhere.err;
+    // Writes only with authentication and privacy.
     Finished reader = rig_->Tool("snmpset", {time, "i", "3"}, Credentials::ReadOnly);
     EXPECT_NE(reader.err.find("noAccess"), std::string::npos) << reader.err;
+    Finished unsealed = rig_->Tool("snmpset", {time, "i", "3"}, Credentials::UserWithoutPrivacy);
+    EXPECT_NE(unsealed.status, 0);
+    EXPECT_NE(unsealed.err.find("authorizationError"), std::string::npos) << unsealed.err;
+    EXPECT_EQ(rig_->Value(time), "10");
     Finished user = rig_->Tool("snmpset", {time, "i", "3"}, Credentials::User);
     EXPECT_EQ(user.status, 0) << user.err;
     EXPECT_EQ(rig_->Value(time), "3");

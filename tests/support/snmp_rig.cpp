@@ -37,6 +37,8 @@ std::vector<std::string> CredentialArgs(Credentials credentials) {
         case Credentials::User:
             return {"-v3", "-l",          "authPriv", "-u",  kUser, "-a",         "SHA",
                     "-A",  kAuthPassword, "-x",       "AES", "-X",  kPrivPassword};
+        case Credentials::UserWithoutPrivacy:
+            return {"-v3", "-l", "authNoPriv", "-u", kUser, "-a", "SHA", "-A", kAuthPassword};
         case Credentials::WrongPassword:
             return {"-v3",        "-l", "authPriv",         "-u", kUser, "-a",
                     "SHA",        "-A", "not-the-password", "-x", "AES", "-X",

@@ -38,8 +38,9 @@ class UdpPort {
     int port_ = -1;
 };
 
-// How a tool authenticates: the read-only community, the read-write one, the SNMPv3 user.
-enum class Credentials { ReadOnly, ReadWrite, User, WrongPassword };
+// How a tool authenticates: the read-only community, the read-write one, the SNMPv3 user (with
+// privacy; with authentication only; with a wrong password).
+enum class Credentials { ReadOnly, ReadWrite, User, UserWithoutPrivacy, WrongPassword };
 inline constexpr const char *kReadCommunity = "public";
 inline constexpr const char *kWriteCommunity = "private";
 inline constexpr const char *kUser = "vynadmin";
