@@ -2,6 +2,7 @@
 // makes the periodic management reads and publications of running tests, reports ended tests,
 // and ends an idle agent.
 #include "agent/loop/engine.h"
+#include "agent/loop/line_math.h"
 #include "agent/loop/line_test.h"
 #include "agent/loop/port_start.h"
 #include "agent/loop/report.h"
@@ -53,15 +54,15 @@ void RunningDuties(PortTestEntry *entry, DWORD lastSleep, PassFlags *pass) {
 
 // The receive errors of a test's last moments: the total the monitor last counted from may be a
 // whole pass older than the end of the reading, so it is read once more for the result. A
-// failed read leaves the count as it was (the test has ended, so its text stands).
+// failed read keeps the last total; the driver's own counts of the monitor's last sample are
+// the floor either way.
 void TakeFinalReceiveErrors(PortTestEntry *entry) {
     uint32_t total;
-    if (!GetPortErrStatRxTotal(MmlSession, entry, &total)) {
-        return;
+    if (GetPortErrStatRxTotal(MmlSession, entry, &total)) {
+        entry->errStatRxTotalNow = total;
     }
-    entry->errStatRxTotalNow = total;
-    uint32_t start = entry->errStatRxTotalStart;
-    entry->rxErrors = total > start ? total - start : 0;
+    entry->rxErrors = ReceiveErrors(entry->errStatRxTotalNow, entry->errStatRxTotalStart,
+                                    DriverReceiveErrors(entry));
     entry->inErrs = entry->dataErrors + entry->rxErrors;
 }
 

@@ -40,6 +40,12 @@ DWORD WINAPI LoopWriterThread(LPVOID parameter);
 DWORD WINAPI LoopReaderThread(LPVOID parameter);
 DWORD WINAPI TestMonitorThread(LPVOID parameter);
 
+// The frame, parity and overrun errors the port's driver counted during the entry's data test,
+// as the monitor last sampled them.
+inline uint32_t DriverReceiveErrors(const PortTestEntry *entry) {
+    return entry->frameErrs + entry->parityErrs + entry->overruns;
+}
+
 // Runs on the writer thread when the entry's write completed, or for a held test on a time-out.
 void ContinueWriting(PortTestEntry *entry);
 // Ends the reading of one test: frees the read buffers and waits for the test's monitor.

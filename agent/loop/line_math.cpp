@@ -100,3 +100,8 @@ PatternChoice SettlePattern(int32_t loopPattern, int32_t dataSize, char *userDat
     choice.length = static_cast<int32_t>(BarberPolePattern(dataSize, userData));
     return choice;
 }
+
+uint32_t ReceiveErrors(uint32_t totalNow, uint32_t totalStart, uint32_t driverErrors) {
+    uint32_t published = totalNow > totalStart ? totalNow - totalStart : 0;
+    return published > driverErrors ? published : driverErrors;
+}

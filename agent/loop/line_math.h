@@ -39,6 +39,14 @@ uint32_t RateInBaud(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10
 uint32_t LineSharePercent(uint32_t characters, uint32_t intervalMs, uint32_t bitTime10,
                           uint32_t loopSpeed);
 
+// A test's receive errors: the growth of the port's published receive-error total, but never
+// fewer than the frame, parity and overrun errors the driver itself counted during the test. The
+// total is published by whoever serves the port's counters and can trail the end of a test (a
+// board publishes within a tenth of a second, and not at all while the store is busy); the
+// driver's counts are read from the port. The total counts all of these kinds (and breaks on a
+// UART), so the larger of the two is never more than the port saw.
+uint32_t ReceiveErrors(uint32_t totalNow, uint32_t totalStart, uint32_t driverErrors);
+
 // The generated barber-pole pattern for a data size: 8 bytes from 0x01 for 5 bits, 30 from blank
 // for 6, and 60 from blank for 7, 8 (and any other size). Returns its length.
 uint32_t BarberPolePattern(int32_t dataSize, char *pattern);

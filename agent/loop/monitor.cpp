@@ -80,11 +80,10 @@ void TakeSample(PortTestEntry *entry, uint32_t bitTime10, int *queueSeen) {
         uint32_t average = RateInBaud(sent, averageInterval, bitTime10);
         entry->avgRate = average > entry->loopSpeed ? entry->loopSpeed.load() : average;
     }
-    uint32_t now_total = entry->errStatRxTotalNow;
-    uint32_t start_total = entry->errStatRxTotalStart;
-    entry->rxErrors = now_total > start_total ? now_total - start_total : 0;
-    entry->inErrs = entry->dataErrors + entry->rxErrors;
     TakeErrorsByKind(entry);
+    entry->rxErrors = ReceiveErrors(entry->errStatRxTotalNow, entry->errStatRxTotalStart,
+                                    DriverReceiveErrors(entry));
+    entry->inErrs = entry->dataErrors + entry->rxErrors;
     // Over the whole test, from the first write to now: the line's idle moments count too.
     uint32_t startTick = entry->startTick;
     entry->lineShare =
