@@ -1,7 +1,7 @@
 #include "console/json_report.h"
 
-#include "console/error_kinds.h"
-#include "console/loop_state.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_state.h"
 #include "mml/dictionary.h"
 
 namespace vyn::console {

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstdio>
 
-#include "console/error_kinds.h"
-#include "console/loop_state.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_state.h"
 #include "console/output.h"
-#include "console/test_settings.h"
+#include "console/rack/test_settings.h"
 
 namespace vyn::console {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <span>
 
-#include "console/frame.h"
+#include "console/rack/frame.h"
 #include "mml/record_fields.h"
 #include "mml/vocabulary.h"
 

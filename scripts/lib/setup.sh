@@ -2,7 +2,12 @@
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
                   libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache
-                  libsnmp-dev snmpd snmptrapd snmp smitools libxml2-utils)
+                  libsnmp-dev snmpd snmptrapd snmp smitools libxml2-utils
+                  libcpp-httplib-dev libssl-dev)
+
+# The web server's browser tests: Debian's chromium (headless; its recommendations, such as
+# fonts and desktop integration, are not needed) driven by playwright-core under Node.
+VYNLOOP_BROWSER_PACKAGES=(chromium nodejs npm)
 
 # The compiler cache keys objects by paths relative to the source root, so that every clone of
 # the project on this machine (a CI run's included) reuses what another one compiled.
@@ -38,6 +43,10 @@ install_missing() {
 
 ensure_packages() {
     install_missing -- "${VYNLOOP_PACKAGES[@]}"
+}
+
+ensure_browser_packages() {
+    install_missing --no-install-recommends -- "${VYNLOOP_BROWSER_PACKAGES[@]}"
 }
 
 # The emulator's recommendations (graphics, firmware for other machines) are not needed.

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "console/frame.h"
+#include "console/rack/frame.h"
 #include "console/record_view.h"
 #include "console/report_formats.h"
 #include "console/sweep_plan.h"

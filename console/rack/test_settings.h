@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
 #include "mml/store.h"
 #include "mml/vocabulary.h"
 

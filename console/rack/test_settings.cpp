@@ -1,4 +1,4 @@
-#include "console/test_settings.h"
+#include "console/rack/test_settings.h"
 
 #include <CLI/CLI.hpp>
 
@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "base/text.h"
-#include "console/frame.h"
-#include "console/output.h"
+#include "console/rack/frame.h"
+#include "console/rack/words.h"
 
 namespace vyn::console {
 

@@ -1,5 +1,6 @@
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
 
+#include "console/rack/words.h"
 #include "mml/dictionary.h"
 
 namespace vyn::console {
@@ -27,6 +28,10 @@ const std::string &PortSnapshot::Text(std::string_view object) const {
     return position < values.size() && values[position].type == MML_TYPE_OCTETS
                ? values[position].text
                : kNoText;
+}
+
+std::string PortLabel(const PortSnapshot &port) {
+    return "port " + std::to_string(port.port) + " (" + OneLine(port.Device()) + ")";
 }
 
 const std::vector<std::string_view> &PortObjectNames() {

@@ -1,4 +1,4 @@
-// What the console asks of the agent through a port's objects. Each request reads the ports'
+// What the console (and any other face of a rack) asks of the agent through a port's objects. Each request reads the ports'
 // loop states and writes in the same store transaction, so that it never overwrites a state that
 // the agent wrote in between.
 #pragma once
@@ -8,18 +8,10 @@
 #include <vector>
 
 #include "console/access/object_access.h"
-#include "console/port_selection.h"
-#include "console/test_settings.h"
+#include "console/rack/test_settings.h"
 #include "mml/store.h"
 
 namespace vyn::console {
-
-// Opens the instance and selects the ports that the command line names for a test request:
-// each must be free (no test underway) and able to run with `settings`. Returns kExitSuccess,
-// or the failure's status after printing why.
-int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
-                        const std::vector<std::string> &words, const TestSettings &settings,
-                        InstanceView &view, std::vector<int> &ports);
 
 // Writes the settings and the loop state requested on every port, with `labels` (instance
 // objects that label the request's run), unless a test is underway on one of them: then nothing

@@ -1,9 +1,8 @@
-#include "console/error_kinds.h"
+#include "console/rack/error_kinds.h"
 
 #include <cstdio>
 
-#include "console/loop_state.h"
-#include "console/output.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 

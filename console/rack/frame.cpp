@@ -1,4 +1,4 @@
-#include "console/frame.h"
+#include "console/rack/frame.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "console/loop_state.h"
+#include "console/rack/loop_state.h"
 
 #include "mml/outcome.h"
 

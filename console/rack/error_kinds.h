@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
 
 namespace vyn::console {
 

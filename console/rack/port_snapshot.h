@@ -25,6 +25,9 @@ struct PortSnapshot {
     const std::string &Result() const { return Text("portLoopStopErr"); }
 };
 
+// "port 3 (COM3)".
+std::string PortLabel(const PortSnapshot &port);
+
 // The names of the per-port objects, in dictionary order.
 const std::vector<std::string_view> &PortObjectNames();
 

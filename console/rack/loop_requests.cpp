@@ -1,8 +1,7 @@
-#include "console/loop_requests.h"
+#include "console/rack/loop_requests.h"
 
-#include "console/loop_state.h"
-#include "console/output.h"
-#include "console/port_snapshot.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/port_snapshot.h"
 
 namespace vyn::console {
 
@@ -17,28 +16,6 @@ std::vector<mml::Binding> StateReads(const std::string &instance, const std::vec
 }
 
 }  // namespace
-
-int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
-                        const std::vector<std::string> &words, const TestSettings &settings,
-                        InstanceView &view, std::vector<int> &ports) {
-    if (int status = OpenInstance(globals, instance, view); status != kExitSuccess) {
-        return status;
-    }
-    std::string reason;
-    if (!SelectPorts(view, words, ports, reason)) {
-        return Fail(reason);
-    }
-    for (int number : ports) {
-        const PortSnapshot &port = *view.Find(number);
-        if (TestUnderway(port.State())) {
-            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
-        }
-        if (std::string why = CheckRunnable(settings, port); !why.empty()) {
-            return Fail(PortLabel(port) + ": " + why);
-        }
-    }
-    return kExitSuccess;
-}
 
 bool RequestTests(ObjectAccess &objects, const std::string &instance, const std::vector<int> &ports,
                   const TestSettings &settings, const std::vector<mml::Binding> &labels,

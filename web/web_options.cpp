@@ -1,0 +1,28 @@
+#include "web/web_options.h"
+
+namespace vyn::web {
+
+bool IsLoopback(std::string_view address) {
+    return address == "localhost" || address == "::1" || address == "[::1]" ||
+           address.starts_with("127.");
+}
+
+std::string CheckWebOptions(const WebOptions &options) {
+    if (options.certificate.empty() != options.key.empty()) {
+        return "TLS needs both --cert and --key";
+    }
+    if (options.maxStreams < 1) {
+        return "--max-streams must be at least 1";
+    }
+    if (IsLoopback(options.address)) {
+        return {};
+    }
+    if (options.certificate.empty() || options.credentials.empty()) {
+        return "listening on " + options.address +
+               " needs TLS and a login: give --cert, --key and --credentials (only 127.0.0.1 "
+               "is served without them)";
+    }
+    return {};
+}
+
+}  // namespace vyn::web
