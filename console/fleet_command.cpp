@@ -10,9 +10,9 @@
 
 #include "console/command_set.h"
 #include "console/json_report.h"
+#include "console/output.h"
 #include "console/rack/fleet_read.h"
 #include "console/rack/loop_state.h"
-#include "console/output.h"
 #include "console/rack/port_snapshot.h"
 
 namespace vyn::console {

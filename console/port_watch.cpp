@@ -7,14 +7,14 @@
 #include "agent/client/agent_link.h"
 #include "agent/client/agent_start.h"
 #include "base/host.h"
-#include "console/rack/error_kinds.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
-#include "console/rack/agent_on_demand.h"
-#include "console/rack/loop_requests.h"
-#include "console/rack/loop_state.h"
 #include "console/output.h"
 #include "console/progress_line.h"
+#include "console/rack/agent_on_demand.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 

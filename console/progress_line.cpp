@@ -4,9 +4,9 @@
 #include <array>
 #include <cstdio>
 
+#include "console/output.h"
 #include "console/rack/error_kinds.h"
 #include "console/rack/loop_state.h"
-#include "console/output.h"
 #include "console/rack/test_settings.h"
 
 namespace vyn::console {

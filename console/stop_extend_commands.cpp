@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "console/command_set.h"
-#include "console/rack/extend_test.h"
-#include "console/rack/loop_requests.h"
-#include "console/rack/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
+#include "console/rack/extend_test.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 

@@ -19,7 +19,9 @@ AgentChildren::AgentChildren()
           }
       }) {}
 
-AgentChildren::~AgentChildren() { collector_ = {}; }
+AgentChildren::~AgentChildren() {
+    collector_ = {};
+}
 
 void AgentChildren::Add(pid_t pid) {
     std::lock_guard lock(mutex_);

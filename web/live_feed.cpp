@@ -12,7 +12,9 @@ bool StreamLimit::TryOpen() {
     return false;
 }
 
-void StreamLimit::Close() { open_.fetch_sub(1); }
+void StreamLimit::Close() {
+    open_.fetch_sub(1);
+}
 
 LiveFeed::LiveFeed(std::function<std::string()> read)
     : read_(std::move(read)), poller_([this](std::stop_token) { Poll(); }) {}
@@ -88,9 +90,8 @@ LiveFeed::Viewer::~Viewer() {
 
 std::shared_ptr<const std::string> LiveFeed::Viewer::Next(std::chrono::milliseconds limit) {
     std::unique_lock lock(feed_.mutex_);
-    bool fresh = feed_.changed_.wait_for(lock, limit, [this] {
-        return feed_.closed_ || (feed_.state_ && feed_.version_ != seen_);
-    });
+    bool fresh = feed_.changed_.wait_for(
+        lock, limit, [this] { return feed_.closed_ || (feed_.state_ && feed_.version_ != seen_); });
     if (!fresh || feed_.closed_) {
         return nullptr;
     }

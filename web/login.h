@@ -60,7 +60,7 @@ class Logins {
     std::map<std::string, Credential, std::less<>> users_;  // set before serving, then read-only
     Session open_;                                          // set in the constructor
     std::mutex mutex_;
-    std::map<std::string, Stored, std::less<>> sessions_;   // guarded by mutex_
+    std::map<std::string, Stored, std::less<>> sessions_;  // guarded by mutex_
 };
 
 }  // namespace vyn::web

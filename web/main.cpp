@@ -49,7 +49,8 @@ int main(int argc, char **argv) {
     app.add_option("--port", options.port, "TCP port; 0 picks a free one")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
-    app.add_option("--cert", options.certificate, "TLS certificate (PEM)")->check(CLI::ExistingFile);
+    app.add_option("--cert", options.certificate, "TLS certificate (PEM)")
+        ->check(CLI::ExistingFile);
     app.add_option("--key", options.key, "TLS private key (PEM)")->check(CLI::ExistingFile);
     app.add_option("--credentials", options.credentials,
                    "Users who may log in, one 'NAME:pbkdf2-sha256:...' line each "

@@ -18,7 +18,9 @@ namespace {
 
 using console::PortSnapshot;
 
-Answer Error(int status, const std::string &reason) { return {status, {{"error", reason}}}; }
+Answer Error(int status, const std::string &reason) {
+    return {status, {{"error", reason}}};
+}
 
 // The instance and its chosen ports as they stand, checked: the instance exists, every port is
 // provisioned and given once.
@@ -30,8 +32,7 @@ struct Chosen {
 
 bool Choose(console::ObjectAccess &objects, const nlohmann::json &request, bool several,
             Chosen &chosen, Answer &answer) {
-    if (!request.is_object() || !request.contains("instance") ||
-        !request["instance"].is_string()) {
+    if (!request.is_object() || !request.contains("instance") || !request["instance"].is_string()) {
         answer = Error(400, "the request needs \"instance\", a name");
         return false;
     }
@@ -42,7 +43,8 @@ bool Choose(console::ObjectAccess &objects, const nlohmann::json &request, bool 
         given = nlohmann::json::array({given});
     }
     if (!given.is_array() || given.empty() ||
-        !std::all_of(given.begin(), given.end(), [](const auto &p) { return p.is_number_integer(); })) {
+        !std::all_of(given.begin(), given.end(),
+                     [](const auto &p) { return p.is_number_integer(); })) {
         answer = Error(400, several ? "the request needs \"ports\", a list of port numbers"
                                     : "the request needs \"port\", a port number");
         return false;
@@ -73,8 +75,7 @@ bool Choose(console::ObjectAccess &objects, const nlohmann::json &request, bool 
         }
         chosen.ports.push_back(static_cast<int>(number));
     }
-    if (!console::ReadSnapshots(objects, chosen.instance, chosen.ports, chosen.snapshots,
-                                error)) {
+    if (!console::ReadSnapshots(objects, chosen.instance, chosen.ports, chosen.snapshots, error)) {
         answer = Error(503, error.message);
         return false;
     }
@@ -96,7 +97,8 @@ bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed
     // the console's.
     std::vector<std::string> words;
     for (const auto &[name, value] : settings.items()) {
-        if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos) {
+        if (name.empty() || name[0] == '-' ||
+            name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos) {
             reason = "no setting is called \"" + name + "\"";
             return false;
         }
@@ -155,14 +157,16 @@ Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
                                error)) {
         answer = Error(503, error.message);
     } else if (busyPort != 0) {
-        answer = Error(409, "port " + std::to_string(busyPort) +
-                                " is busy: a test was requested meanwhile");
+        answer = Error(
+            409, "port " + std::to_string(busyPort) + " is busy: a test was requested meanwhile");
     } else {
         answer = {200, {{"ok", true}, {"requested", chosen.ports}}};
+        if (started.pid > 0) {
+            answer.body["agentStarted"] = started.pid;
+        }
     }
     answer.startedAgent = started.pid;
     return answer;
-
 }
 
 Answer StopTests(console::ObjectAccess &objects, const nlohmann::json &request) {

@@ -65,9 +65,9 @@ nlohmann::json PortJson(const PortSnapshot &port) {
         {"state", outcome == Outcome::Pending || outcome == Outcome::None
                       ? console::LoopStateWord(port.State())
                       : std::string(console::OutcomeWord(outcome))},
-        {"line", console::ShortLineSettings(speed, port.Integer("portLoopDataSize"),
-                                            port.Integer("portLoopParity"),
-                                            port.Integer("portStopBits"))},
+        {"line",
+         console::ShortLineSettings(speed, port.Integer("portLoopDataSize"),
+                                    port.Integer("portLoopParity"), port.Integer("portStopBits"))},
         {"mode", WordOr(vocabulary::kLoopModeWords, port.Integer("portLoopMode"))},
         {"flow", WordOr(vocabulary::kFlowWords, port.Integer("portLoopFlow"))},
         {"pattern", WordOr(vocabulary::kPatternWords, port.Integer("portLoopPattern"))},

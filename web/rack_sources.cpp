@@ -24,7 +24,9 @@ std::mutex &OpenMutex() {
 
 RackSources::RackSources(const WebOptions &options) : options_(options) {}
 
-RackSources::~RackSources() { Close(); }
+RackSources::~RackSources() {
+    Close();
+}
 
 bool RackSources::Open(std::string &reason) {
     std::unique_ptr<Source> own = MakeSource("", reason);
@@ -80,7 +82,8 @@ LiveFeed &RackSources::Feed(const std::string &host) {
             // A rack whose session cannot be opened shows the reason as its state.
             source = std::make_unique<Source>();
             std::string state =
-                nlohmann::json{{"host", host}, {"error", reason}, {"instances", nlohmann::json::array()}}
+                nlohmann::json{
+                    {"host", host}, {"error", reason}, {"instances", nlohmann::json::array()}}
                     .dump();
             source->feed = std::make_unique<LiveFeed>([state] { return state; });
         }
@@ -92,7 +95,9 @@ LiveFeed &RackSources::Feed(const std::string &host) {
     return *found->second->feed;
 }
 
-std::string RackSources::StorePath() const { return console::StorePath(options_.access); }
+std::string RackSources::StorePath() const {
+    return console::StorePath(options_.access);
+}
 
 std::string RackSources::FleetJson() {
     std::lock_guard lock(fleetMutex_);

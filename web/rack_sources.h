@@ -32,7 +32,8 @@ class RackSources {
     LiveFeed &Feed(const std::string &host);
 
     // Fresh objects of a known rack for one request; null with the reason.
-    std::unique_ptr<console::ObjectAccess> OpenObjects(const std::string &host, std::string &reason);
+    std::unique_ptr<console::ObjectAccess> OpenObjects(const std::string &host,
+                                                       std::string &reason);
 
     // The store path an agent started here uses.
     std::string StorePath() const;

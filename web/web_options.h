@@ -15,13 +15,13 @@ inline constexpr int kDefaultMaxStreams = 16;
 
 struct WebOptions {
     std::string address = "127.0.0.1";
-    int port = kDefaultPort;          // 0: any free port
-    std::string certificate;          // PEM; with `key`, the server speaks HTTPS
+    int port = kDefaultPort;  // 0: any free port
+    std::string certificate;  // PEM; with `key`, the server speaks HTTPS
     std::string key;
-    std::string credentials;          // "user:..." lines (see login.h); a login is then needed
-    std::vector<std::string> fleet;   // hosts of the fleet page (--hosts-file)
+    std::string credentials;         // "user:..." lines (see login.h); a login is then needed
+    std::vector<std::string> fleet;  // hosts of the fleet page (--hosts-file)
     int maxStreams = kDefaultMaxStreams;
-    console::AccessOptions access;    // the rack page's objects; access.remote: the SNMP options
+    console::AccessOptions access;  // the rack page's objects; access.remote: the SNMP options
 };
 
 // Whether `address` is one of this machine's loopback addresses (127.0.0.0/8, ::1, localhost).

@@ -61,7 +61,9 @@ std::string HostName(const std::string &header) {
 WebServer::WebServer(WebOptions options)
     : options_(std::move(options)), racks_(options_), streams_(options_.maxStreams) {}
 
-WebServer::~WebServer() { Stop(); }
+WebServer::~WebServer() {
+    Stop();
+}
 
 std::string WebServer::Url() const {
     std::string host = options_.address.find(':') != std::string::npos
@@ -98,10 +100,9 @@ bool WebServer::Bind(std::string &reason) {
     server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     server_->set_payload_max_length(kMaxBody);
     Route();
-    port_ = options_.port == 0 ? server_->bind_to_any_port(options_.address)
-                               : (server_->bind_to_port(options_.address, options_.port)
-                                      ? options_.port
-                                      : -1);
+    port_ = options_.port == 0
+                ? server_->bind_to_any_port(options_.address)
+                : (server_->bind_to_port(options_.address, options_.port) ? options_.port : -1);
     if (port_ < 0) {
         reason = "cannot listen on " + options_.address + " port " + std::to_string(options_.port);
         return false;
@@ -109,7 +110,9 @@ bool WebServer::Bind(std::string &reason) {
     return true;
 }
 
-void WebServer::Serve() { server_->listen_after_bind(); }
+void WebServer::Serve() {
+    server_->listen_after_bind();
+}
 
 void WebServer::Stop() {
     racks_.Close();
@@ -143,8 +146,9 @@ bool WebServer::Refused(const httplib::Request &request, httplib::Response &resp
     }
     if (request.method == "POST") {
         if (!SameOrigin(request)) {
-            Text(response, 403, "cross-site request refused: a page of another site cannot change "
-                                "anything here");
+            Text(response, 403,
+                 "cross-site request refused: a page of another site cannot change "
+                 "anything here");
             return true;
         }
         if (request.get_header_value("Content-Type").find("application/json") != 0) {
@@ -192,7 +196,8 @@ void WebServer::ServeLogin(const httplib::Request &request, httplib::Response &r
         Json(response, 200, {{"ok", true}});
         return;
     }
-    auto login = logins_.LogIn(body["user"].get<std::string>(), body["password"].get<std::string>());
+    auto login =
+        logins_.LogIn(body["user"].get<std::string>(), body["password"].get<std::string>());
     if (!login) {
         Json(response, 401, {{"error", "wrong user name or password"}});
         return;
@@ -265,31 +270,33 @@ void WebServer::ServeAction(const httplib::Request &request, httplib::Response &
 
 void WebServer::Route() {
     httplib::Server &server = *server_;
-    server.set_pre_routing_handler([this](const httplib::Request &request,
-                                          httplib::Response &response) {
-        return Refused(request, response) ? httplib::Server::HandlerResponse::Handled
-                                          : httplib::Server::HandlerResponse::Unhandled;
-    });
+    server.set_pre_routing_handler(
+        [this](const httplib::Request &request, httplib::Response &response) {
+            return Refused(request, response) ? httplib::Server::HandlerResponse::Handled
+                                              : httplib::Server::HandlerResponse::Unhandled;
+        });
     server.set_exception_handler(
         [](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
             Text(response, 500, "the server could not answer this request");
         });
     server.set_error_handler([](const httplib::Request &, httplib::Response &response) {
         if (response.body.empty()) {
-            Text(response, response.status, "the request cannot be served (HTTP " +
-                                                std::to_string(response.status) + ")");
+            Text(response, response.status,
+                 "the request cannot be served (HTTP " + std::to_string(response.status) + ")");
         }
     });
-    server.Get("/api/session", [this](const httplib::Request &request, httplib::Response &response) {
-        ServeSession(request, response);
-    });
+    server.Get("/api/session",
+               [this](const httplib::Request &request, httplib::Response &response) {
+                   ServeSession(request, response);
+               });
     server.Post("/api/login", [this](const httplib::Request &request, httplib::Response &response) {
         ServeLogin(request, response);
     });
-    server.Post("/api/logout", [this](const httplib::Request &request, httplib::Response &response) {
-        logins_.LogOut(CookieValue(request, kSessionCookie));
-        Json(response, 200, {{"ok", true}});
-    });
+    server.Post("/api/logout",
+                [this](const httplib::Request &request, httplib::Response &response) {
+                    logins_.LogOut(CookieValue(request, kSessionCookie));
+                    Json(response, 200, {{"ok", true}});
+                });
     server.Get("/api/rack", [this](const httplib::Request &request, httplib::Response &response) {
         std::string host = request.get_param_value("host");
         if (!racks_.Knows(host)) {
@@ -305,10 +312,10 @@ void WebServer::Route() {
         response.set_content(racks_.FleetJson(), "application/json");
     });
     for (std::string action : {"start", "stop", "extend"}) {
-        server.Post("/api/" + action, [this, action](const httplib::Request &request,
-                                                     httplib::Response &response) {
-            ServeAction(request, response, action);
-        });
+        server.Post("/api/" + action,
+                    [this, action](const httplib::Request &request, httplib::Response &response) {
+                        ServeAction(request, response, action);
+                    });
     }
     server.Get(".*", [](const httplib::Request &request, httplib::Response &response) {
         const Page *page = FindPage(request.path);

@@ -43,8 +43,7 @@ ExtendOutcome Refused(const std::string &label, const std::string &reason) {
 }  // namespace
 
 ExtendOutcome ExtendTest(ObjectAccess &objects, const std::string &instance,
-                         const PortSnapshot &port, const std::string &label,
-                         int32_t seconds) {
+                         const PortSnapshot &port, const std::string &label, int32_t seconds) {
     if (port.State() != LoopStateRunning) {
         return Refused(label, " is not running (" + LoopStateWord(port.State()) + ")");
     }
@@ -57,7 +56,7 @@ ExtendOutcome ExtendTest(ObjectAccess &objects, const std::string &instance,
     int32_t left = port.Integer("portLoopTimeRemain");
     if (seconds - LeaseRenewMargin <= left) {
         return Refused(label, " has " + std::to_string(left) + " s left; give more than " +
-                       std::to_string(left + LeaseRenewMargin));
+                                  std::to_string(left + LeaseRenewMargin));
     }
     // The agent reads the offer and then publishes its own time over it; an offer written in
     // between is lost, so it is made again.

@@ -1,6 +1,6 @@
-// What the console (and any other face of a rack) asks of the agent through a port's objects. Each request reads the ports'
-// loop states and writes in the same store transaction, so that it never overwrites a state that
-// the agent wrote in between.
+// What the console (and any other face of a rack) asks of the agent through a port's objects. Each
+// request reads the ports' loop states and writes in the same store transaction, so that it never
+// overwrites a state that the agent wrote in between.
 #pragma once
 
 #include <cstdint>
