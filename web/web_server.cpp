@@ -4,6 +4,7 @@
 
 #include "web/pages.h"
 #include "web/rack_actions.h"
+#include "web/run_records.h"
 
 namespace vyn::web {
 
@@ -16,6 +17,8 @@ constexpr auto kKeepAlive = 10s;
 constexpr std::size_t kMaxBody = 64 * 1024;
 // Threads beside those that the open streams may hold, for pages and requests.
 constexpr int kRequestThreads = 6;
+// Runs listed on the records page, newest first.
+constexpr std::size_t kRunsListed = 200;
 
 void Text(httplib::Response &response, int status, const std::string &text) {
     response.status = status;
@@ -268,6 +271,32 @@ void WebServer::ServeAction(const httplib::Request &request, httplib::Response &
     Json(response, answer.status, answer.body);
 }
 
+void WebServer::ServeRecords(const httplib::Request &request, httplib::Response &response) {
+    if (!request.get_param_value("host").empty() || !options_.access.remote.host.empty()) {
+        Text(response, 404, "the record of a remote rack is read on that rack");
+        return;
+    }
+    Download download;
+    if (!request.has_param("run")) {
+        download = ListRuns(options_.access, kRunsListed);
+    } else {
+        std::string reason;
+        std::unique_ptr<console::ObjectAccess> objects = racks_.OpenObjects("", reason);
+        if (!objects) {
+            Text(response, 503, reason);
+            return;
+        }
+        download = RunReport(options_.access, *objects, request.get_param_value("run"),
+                             request.get_param_value("format"));
+    }
+    response.status = download.status;
+    if (!download.fileName.empty()) {
+        response.set_header("Content-Disposition",
+                            "attachment; filename=\"" + download.fileName + "\"");
+    }
+    response.set_content(download.body, download.type);
+}
+
 void WebServer::Route() {
     httplib::Server &server = *server_;
     server.set_pre_routing_handler(
@@ -307,6 +336,9 @@ void WebServer::Route() {
     });
     server.Get("/api/events", [this](const httplib::Request &request, httplib::Response &response) {
         ServeEvents(request, response);
+    });
+    server.Get("/api/runs", [this](const httplib::Request &request, httplib::Response &response) {
+        ServeRecords(request, response);
     });
     server.Get("/api/fleet", [this](const httplib::Request &, httplib::Response &response) {
         response.set_content(racks_.FleetJson(), "application/json");

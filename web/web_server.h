@@ -50,6 +50,7 @@ class WebServer {
                      const std::string &action);
     void ServeLogin(const httplib::Request &request, httplib::Response &response);
     void ServeSession(const httplib::Request &request, httplib::Response &response);
+    void ServeRecords(const httplib::Request &request, httplib::Response &response);
 
     const WebOptions options_;
     Logins logins_;  // loaded in Bind, then only its sessions change (guarded inside)

@@ -38,7 +38,8 @@ class Viewer {
             client.Get("/api/events", [this](const char *data, std::size_t size) {
                 frames_.fetch_add(1);
                 std::lock_guard lock(mutex_);
-                if (!wanted_.empty() && std::string(data, size).find(wanted_) != std::string::npos) {
+                if (!wanted_.empty() &&
+                    std::string(data, size).find(wanted_) != std::string::npos) {
                     seen_ = Clock::now();
                     wanted_.clear();
                 }
@@ -162,10 +163,10 @@ bool MeasureWeb() {
     for (int i = 1; i <= kPorts; ++i) {
         ports.push_back(i);
     }
-    if (rig.Post("/api/start", {{"instance", "demo"},
-                                {"ports", ports},
-                                {"settings", {{"time", 0}, {"internal", true}, {"speed", 115200}}}}) !=
-        200) {
+    if (rig.Post("/api/start",
+                 {{"instance", "demo"},
+                  {"ports", ports},
+                  {"settings", {{"time", 0}, {"internal", true}, {"speed", 115200}}}}) != 200) {
         return NotMeasured("web_busy_cpu", "the tests did not start");
     }
     std::vector<std::unique_ptr<Viewer>> viewers;

@@ -147,6 +147,23 @@ TEST_F(WebTest, StartsExtendsAndStopsTestsOnABoard) {
     ASSERT_TRUE(WaitView(1, "stopped"));
     ASSERT_TRUE(WaitView(2, "stopped"));
     EXPECT_EQ(Port(1)["state"], "stopped");
+
+    // The run is in the record, and downloads in each format.
+    json runs = json::parse(client_->Get("/api/runs")->body)["runs"];
+    ASSERT_EQ(runs.size(), 1u);
+    std::string run = std::to_string(runs[0]["id"].get<int>());
+    auto junit = client_->Get("/api/runs?run=" + run + "&format=junit");
+    EXPECT_EQ(junit->status, 200);
+    EXPECT_NE(junit->get_header_value("Content-Disposition").find("run-" + run + ".xml"),
+              std::string::npos);
+    EXPECT_NE(junit->body.find("<testsuite"), std::string::npos);
+    EXPECT_EQ(client_->Get("/api/runs?run=" + run + "&format=csv")->status, 200);
+    EXPECT_EQ(
+        json::parse(client_->Get("/api/runs?run=" + run + "&format=json")->body)["tests"].size(),
+        2u);
+    EXPECT_EQ(client_->Get("/api/runs?run=" + run + "&format=pdf")->status, 400);
+    EXPECT_EQ(client_->Get("/api/runs?run=99&format=csv")->status, 404);
+    EXPECT_EQ(client_->Get("/api/runs?run=1x&format=csv")->status, 400);
 }
 
 TEST_F(WebTest, AStoreChangeReachesEveryLiveStream) {

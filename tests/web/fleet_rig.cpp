@@ -19,7 +19,9 @@ namespace {
 using vyn::snmp::test::SnmpRig;
 
 volatile std::sig_atomic_t stopping = 0;
-void Stop(int) { stopping = 1; }
+void Stop(int) {
+    stopping = 1;
+}
 
 struct Rack {
     std::unique_ptr<vyn::test::TempDir> dir;
@@ -66,10 +68,14 @@ int main(int argc, char **argv) {
     // Each rig set the environment for its own daemons; the racks are read as the console reads
     // them, each by its address.
     for (Rack &rack : racks) {
-        std::vector<std::string> get{vyn::test::Program("vynloopctl"), "--host",
-                                     rack.rig->MasterAddress(),        "-v",
-                                     "2c",                             "-c",
-                                     vyn::snmp::test::kReadCommunity,  "get",
+        std::vector<std::string> get{vyn::test::Program("vynloopctl"),
+                                     "--host",
+                                     rack.rig->MasterAddress(),
+                                     "-v",
+                                     "2c",
+                                     "-c",
+                                     vyn::snmp::test::kReadCommunity,
+                                     "get",
                                      "portLoopState." + rack.instance + ".2"};
         if (!vyn::test::WaitFor([&get] { return vyn::test::RunProgram(get).out == "0\n"; },
                                 60000)) {

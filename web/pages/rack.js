@@ -102,6 +102,7 @@ async function act(path, bodyOf, said) {
 async function main() {
   await vyn.ready();
   document.getElementById("rack-name").textContent = vyn.host ? "rack " + vyn.host : "rack";
+  document.getElementById("records-link").classList.toggle("hidden", Boolean(vyn.host));
   document.getElementById("settings").onsubmit = (event) => {
     event.preventDefault();
     act("/api/start", (instance, ports) => ({ instance, ports, settings: settings() }),

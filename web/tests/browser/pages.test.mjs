@@ -7,7 +7,7 @@ import { after, before, describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn, execFileSync } from "node:child_process";
 import { createServer } from "node:http";
-import { mkdtempSync, rmSync, writeFileSync, mkdirSync } from "node:fs";
+import { mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { createInterface } from "node:readline";
@@ -173,6 +173,22 @@ describe("the rack page", () => {
     await page.click("#start");
     await page.waitForSelector("#message.error");
     assert.match(await page.locator("#message").textContent(), /--speed: Value 0 not in range/);
+    await page.close();
+  });
+});
+
+describe("the records page", () => {
+  test("lists the runs and downloads one as JUnit", async () => {
+    const page = await newPage();
+    await page.goto(rackUrl + "records.html");
+    await page.waitForSelector("#runs tbody tr");
+    const downloading = page.waitForEvent("download");
+    await page.locator("#runs tbody tr").first().locator("a", { hasText: "JUnit" }).click();
+    const download = await downloading;
+    assert.match(download.suggestedFilename(), /^run-\d+\.xml$/);
+    const path = join(dir, download.suggestedFilename());
+    await download.saveAs(path);
+    assert.match(readFileSync(path, "utf8"), /<testsuite/);
     await page.close();
   });
 });

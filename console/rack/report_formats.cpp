@@ -1,4 +1,4 @@
-#include "console/report_formats.h"
+#include "console/rack/report_formats.h"
 
 #include <cstdio>
 

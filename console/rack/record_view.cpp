@@ -1,4 +1,4 @@
-#include "console/record_view.h"
+#include "console/rack/record_view.h"
 
 #include <chrono>
 #include <cstdio>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "console/record_view.h"
+#include "console/rack/record_view.h"
 
 namespace vyn::console {
 
