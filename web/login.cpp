@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/text.h"
+
 namespace vyn::web {
 
 namespace {
@@ -19,30 +21,14 @@ constexpr std::size_t kHashBytes = 32;
 constexpr auto kSessionLife = 12h;
 constexpr std::size_t kMaxSessions = 1000;
 
-std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
-
 bool FromHex(std::string_view hex, std::string &bytes) {
-    auto digit = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
     bytes.clear();
     if (hex.empty() || hex.size() % 2 != 0) {
         return false;
     }
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        int high = digit(hex[i]);
-        int low = digit(hex[i + 1]);
+        int high = HexDigit(hex[i]);
+        int low = HexDigit(hex[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
@@ -80,14 +66,14 @@ std::string RandomHex(std::size_t count) {
     if (RAND_bytes(reinterpret_cast<unsigned char *>(bytes.data()), static_cast<int>(count)) != 1) {
         throw std::runtime_error("no random bytes");
     }
-    return Hex(bytes);
+    return HexText(bytes);
 }
 
 std::string HashPassword(const std::string &user, const std::string &password) {
     std::string salt;
     FromHex(RandomHex(16), salt);
-    return user + ":pbkdf2-sha256:" + std::to_string(kIterations) + ":" + Hex(salt) + ":" +
-           Hex(Derive(password, salt, kIterations));
+    return user + ":pbkdf2-sha256:" + std::to_string(kIterations) + ":" + HexText(salt) + ":" +
+           HexText(Derive(password, salt, kIterations));
 }
 
 Logins::Logins() : open_{"", RandomHex(32)} {}

@@ -1,10 +1,20 @@
 #include "web/web_options.h"
 
+#include <arpa/inet.h>
+
+#include <string>
+
 namespace vyn::web {
 
 bool IsLoopback(std::string_view address) {
-    return address == "localhost" || address == "::1" || address == "[::1]" ||
-           address.starts_with("127.");
+    if (address == "localhost" || address == "::1" || address == "[::1]") {
+        return true;
+    }
+    // A numeric 127.x.y.y only: a name such as "127.example.com" may point anywhere.
+    in_addr numeric{};
+    std::string text(address);
+    return ::inet_pton(AF_INET, text.c_str(), &numeric) == 1 &&
+           (ntohl(numeric.s_addr) >> 24) == 127;
 }
 
 std::string CheckWebOptions(const WebOptions &options) {

@@ -37,6 +37,8 @@ TEST_F(WebTest, ServesItsOwnPagesAndNothingElse) {
     EXPECT_EQ(client_->Delete("/api/rack")->status, 405);
     // Without a login it answers only to its loopback name (no DNS rebinding).
     EXPECT_EQ(client_->Get("/api/rack", {{"Host", "evil.example:80"}})->status, 403);
+    EXPECT_EQ(client_->Get("/api/rack", {{"Host", "127.0.0.1.evil.example"}})->status, 403);
+    EXPECT_EQ(client_->Get("/api/rack", {{"Host", "localhost:8080"}})->status, 200);
 }
 
 TEST_F(WebTest, BadRequestsGetA4xxWithTheConsolesWords) {

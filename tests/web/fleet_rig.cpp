@@ -68,17 +68,7 @@ int main(int argc, char **argv) {
     // Each rig set the environment for its own daemons; the racks are read as the console reads
     // them, each by its address.
     for (Rack &rack : racks) {
-        std::vector<std::string> get{vyn::test::Program("vynloopctl"),
-                                     "--host",
-                                     rack.rig->MasterAddress(),
-                                     "-v",
-                                     "2c",
-                                     "-c",
-                                     vyn::snmp::test::kReadCommunity,
-                                     "get",
-                                     "portLoopState." + rack.instance + ".2"};
-        if (!vyn::test::WaitFor([&get] { return vyn::test::RunProgram(get).out == "0\n"; },
-                                60000)) {
+        if (!rack.rig->WaitConsoleValue("portLoopState." + rack.instance + ".2", "0")) {
             std::cerr << "web_fleet_rig: " << rack.rig->SubagentLog() << '\n';
             return 1;
         }

@@ -43,8 +43,15 @@ const vyn = {
 
   // Shows the login form and resolves once logged in.
   login() {
-    const panel = document.getElementById("login");
-    panel.classList.remove("hidden");
+    const panel = document.createElement("section");
+    panel.id = "login";
+    panel.innerHTML = `<form>
+        <label>User <input name="user" autocomplete="username" required></label>
+        <label>Password <input name="password" type="password" autocomplete="current-password" required></label>
+        <button class="primary" type="submit">Log in</button>
+        <span class="login-error error"></span>
+      </form>`;
+    document.querySelector("main").prepend(panel);
     return new Promise((resolve) => {
       panel.querySelector("form").onsubmit = async (event) => {
         event.preventDefault();
@@ -59,7 +66,7 @@ const vyn = {
           panel.querySelector(".login-error").textContent = body.error;
           return;
         }
-        panel.classList.add("hidden");
+        panel.remove();
         resolve(await vyn.loadSession());
       };
     });
