@@ -43,6 +43,51 @@ Port *BoardModel::Destination(Port &port) {
     return nullptr;
 }
 
+Port *BoardModel::LineSource(Port &port, Wiring &wiring) {
+    if (port.loopback) {
+        wiring = Wiring::kInternal;
+        return &port;
+    }
+    if (port.plug.kind == Plug::Kind::kLoop) {
+        wiring = Wiring::kPlug;
+        return &port;
+    }
+    // A cable: the port whose plug leads to this one.
+    for (auto &other : ports_) {
+        if (other->plug.kind == Plug::Kind::kCross && other->plug.target == port.number()) {
+            wiring = Wiring::kCable;
+            return other.get();
+        }
+    }
+    wiring = Wiring::kNone;
+    return nullptr;
+}
+
+ModemState BoardModel::Modem(Port &port) {
+    Wiring wiring = Wiring::kNone;
+    Port *source = LineSource(port, wiring);
+    std::uint32_t driving = 0;
+    if (source != nullptr) {
+        // A port in internal loopback drives its own inputs, not its plug.
+        driving = wiring == Wiring::kInternal || !source->loopback ? source->Outputs() : 0;
+    }
+    ModemState state;
+    state.lines = port.Outputs() | FaultyInputs(WiredInputs(wiring, driving), port.lineFaults);
+    state.readable = kInputLines & ~port.lineFaults.unread;
+    return state;
+}
+
+void BoardModel::SetBreak(Port &port, bool on) {
+    bool starts = on && !port.breakOn;
+    port.breakOn = on;
+    if (!starts || !port.open()) {
+        return;
+    }
+    if (Port *receiver = Destination(port)) {
+        receiver->ReceiveBreak();
+    }
+}
+
 bool BoardModel::Transmit(Clock::time_point now) {
     bool busy = false;
     // What waited for a reader goes first, so that it stays ahead of what the line brings now.

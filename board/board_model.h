@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "board/client/client.h"
 #include "board/port.h"
 
 namespace vyn::board {
@@ -30,6 +31,13 @@ class BoardModel {
     bool Transmit(Clock::time_point now);
     bool Transmitting() const;
 
+    // The port's modem lines as its driver reports them: the outputs on its pins and the inputs
+    // its wiring and line faults make.
+    ModemState Modem(Port &port);
+    // Puts the port's line into the break condition (on) or lets it go; a break starting on a
+    // line reaches the receiver the line goes to.
+    void SetBreak(Port &port, bool on);
+
     // The slow duties: following termios changes and getting back the locks of held ports.
     void Housekeeping(Clock::time_point now);
 
@@ -43,6 +51,8 @@ class BoardModel {
 
   private:
     Port *Destination(Port &port);
+    // The port whose outputs drive `port`'s inputs, and how.
+    Port *LineSource(Port &port, Wiring &wiring);
 
     std::vector<std::unique_ptr<Port>> ports_;
     std::vector<std::uint8_t> sent_;

@@ -128,6 +128,9 @@ void BoardServer::Run() {
                     control_->Accept();
                     break;
                 case kConnectionTag:
+                    // A request about a port's lines or breaks finds the port open when its
+                    // sender opened it before asking.
+                    opens_.Apply(model_);
                     control_->Service(static_cast<int>(low),
                                       events[static_cast<std::size_t>(i)].events, now);
                     break;

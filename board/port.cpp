@@ -37,6 +37,8 @@ void Port::Closed() {
     if (--openers_ == 0) {
         PurgeReceive();
         PurgeTransmit();
+        outputs = 0;
+        breakOn = false;
     }
 }
 
@@ -177,6 +179,24 @@ void Port::Receive(std::span<const std::uint8_t> characters) {
     std::size_t kept = rest.size() < ReceiveRoom() ? rest.size() : ReceiveRoom();
     rxPending_.insert(rxPending_.end(), rest.begin(), rest.begin() + static_cast<long>(kept));
     counters.overruns.fetch_add(rest.size() - kept, std::memory_order_relaxed);
+}
+
+void Port::ReceiveBreak() {
+    if (!open()) {
+        counters.closedDrops.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    counters.breaks.fetch_add(1, std::memory_order_relaxed);
+    const std::uint8_t nul = 0;
+    std::span<const std::uint8_t> rest(&nul, 1);
+    if (!Delivering()) {
+        rest = rest.subspan(WriteToReader(rest));
+    }
+    if (!rest.empty() && ReceiveRoom() > 0) {
+        rxPending_.push_back(nul);
+    } else if (!rest.empty()) {
+        counters.overruns.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void Port::DeliverReceived() {

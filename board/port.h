@@ -25,6 +25,7 @@
 #include "board/client/protocol.h"
 #include "board/fault_injector.h"
 #include "board/line_pacer.h"
+#include "board/modem_lines.h"
 #include "board/pty_device.h"
 
 namespace vyn::board {
@@ -50,6 +51,7 @@ struct PortCounters {
     std::atomic<std::uint64_t> overruns{0};
     std::atomic<std::uint64_t> dropped{0};      // lost without an error (the drop fault)
     std::atomic<std::uint64_t> closedDrops{0};  // arrived while nobody had the port open
+    std::atomic<std::uint64_t> breaks{0};       // breaks that reached the receiver
 
     std::uint64_t RxErrors() const {
         return framingErrors.load(std::memory_order_relaxed) +
@@ -120,9 +122,22 @@ class Port {
     // Characters waiting for the reader: in the receive buffer and in the pty.
     std::uint32_t ReceiveWaiting() const;
 
+    // A break reaching the receiver: one break counted and one NUL for the reader, as a Linux
+    // serial port reports it; nothing while the port is closed.
+    void ReceiveBreak();
+
+    // The outputs on the port's pins: what its user set and what its driver holds on; none
+    // while the port is closed.
+    std::uint32_t Outputs() const {
+        return open() ? (outputs | lineFaults.held) & kOutputLines : 0;
+    }
+
     bool loopback = false;
     Plug plug;
     FaultInjector faults;
+    std::uint32_t outputs = 0;  // the modem outputs its user set (kLineRts ...)
+    LineFaults lineFaults;
+    bool breakOn = false;
     PortCounters counters;
 
     RasState ras() const { return ras_; }

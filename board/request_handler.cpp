@@ -84,7 +84,7 @@ std::string Counters(const PortCounters &counters) {
            " corrupted=" + value(counters.corrupted) +
            " framing_errors=" + value(counters.framingErrors) +
            " overruns=" + value(counters.overruns) + " dropped=" + value(counters.dropped) +
-           " closed_drops=" + value(counters.closedDrops);
+           " closed_drops=" + value(counters.closedDrops) + " breaks=" + value(counters.breaks);
 }
 
 // Applies the changes of a SET whose settings were all valid.
@@ -113,6 +113,7 @@ void Apply(PortChanges &changes, Port &port, Clock::time_point now) {
     if (changes.receiveBuffer) {
         port.SetReceiveBuffer(*changes.receiveBuffer);
     }
+    ApplyLineChanges(changes, port.lineFaults);
     if (changes.hold && *changes.hold && port.ras() == RasState::kFree) {
         port.Hold();
     } else if (changes.hold && !*changes.hold) {
@@ -162,6 +163,15 @@ Answer RequestHandler::Dispatch(std::string_view verb, const Words &args, Clock:
     }
     if (verb == "ERRORS") {
         return Errors(args);
+    }
+    if (verb == "OUTPUTS") {
+        return Outputs(args);
+    }
+    if (verb == "MODEM") {
+        return Modem(args);
+    }
+    if (verb == "BREAK") {
+        return Break(args);
     }
     if (verb == "SERVICE") {
         return Service(args);
@@ -383,7 +393,7 @@ RequestHandler::Setting RequestHandler::ParseSetting(std::string_view key, std::
         valid = value == "hold" || value == "free";
         changes.hold = value == "hold";
     } else {
-        return Setting::kUnknownKey;
+        return ParseLineSetting(key, value, changes);
     }
     return valid ? Setting::kValid : Setting::kBadValue;
 }
@@ -441,7 +451,9 @@ Answer RequestHandler::Show(const Words &args) {
         " handle=" + std::to_string(port->reservation()) +
         " queue=" + std::to_string(port->QueueBytes()) +
         " rxbuf=" + std::to_string(port->receiveBuffer()) +
-        " rxwaiting=" + std::to_string(port->ReceiveWaiting()) + " " + Counters(port->counters);
+        " rxwaiting=" + std::to_string(port->ReceiveWaiting()) + " " +
+        LineFaultValues(port->lineFaults) + " lines=" + FormatLineNames(board_.Modem(*port).lines) +
+        " " + Counters(port->counters);
     return Ok(values);
 }
 

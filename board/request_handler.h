@@ -23,6 +23,11 @@ struct PortChanges {
     std::optional<std::vector<std::uint8_t>> stray;
     std::optional<std::size_t> receiveBuffer;
     std::optional<bool> hold;
+    std::optional<std::uint32_t> dead;
+    std::optional<std::uint32_t> stuck;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> swap;
+    std::optional<std::uint32_t> held;
+    std::optional<std::uint32_t> unread;
 };
 
 struct Answer {
@@ -52,8 +57,14 @@ class RequestHandler {
     Answer Free(const Words &args);
     Answer Held(const Words &args);
     Answer Set(const Words &args, Clock::time_point now);
+    // The modem lines and breaks (line_requests.cpp).
+    Answer Outputs(const Words &args);
+    Answer Modem(const Words &args);
+    Answer Break(const Words &args);
     enum class Setting { kValid, kBadValue, kUnknownKey };
     Setting ParseSetting(std::string_view key, std::string_view value, PortChanges &changes);
+    static Setting ParseLineSetting(std::string_view key, std::string_view value,
+                                    PortChanges &changes);
     Answer Show(const Words &args);
 
     // The port named by the first argument, or null with `answer` set to the error.
@@ -64,5 +75,10 @@ class RequestHandler {
 
 Answer Ok(std::string_view values = {});
 Answer Error(std::uint32_t code, std::string_view text, bool close = false);
+
+// The line faults of a port as SHOW gives them ("dead=... stuck=... swap=... held=... unread=...").
+std::string LineFaultValues(const LineFaults &faults);
+// Applies the line faults of a SET whose settings were all valid.
+void ApplyLineChanges(const PortChanges &changes, LineFaults &faults);
 
 }  // namespace vyn::board

@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
 #include "console/rack/loop_state.h"
 #include "mml/dictionary.h"
 
@@ -58,6 +59,7 @@ nlohmann::json ResultsJson(const InstanceView &view) {
         entry["errorsByKind"] = KindsJson(port);
         entry["lineSharePercent"] = static_cast<uint32_t>(port.Integer(ObjectLoopLineShare));
         entry["firstMisfit"] = FirstMisfitJson(port);
+        entry["lines"] = LinesJson(port);
         ports.push_back(std::move(entry));
     }
     return {{"instance", view.instance}, {"ports", std::move(ports)}};

@@ -111,6 +111,9 @@ int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instanc
     if (!SelectPorts(view, words, ports, reason)) {
         return Fail(reason);
     }
+    if (std::string why = CheckLinePorts(settings, ports.size()); !why.empty()) {
+        return Fail(why);
+    }
     for (int number : ports) {
         const PortSnapshot &port = *view.Find(number);
         if (TestUnderway(port.State())) {

@@ -6,6 +6,7 @@
 
 #include "console/output.h"
 #include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
 #include "console/rack/loop_state.h"
 #include "console/rack/test_settings.h"
 
@@ -144,6 +145,9 @@ std::string ProgressLine(const PortSnapshot &port, std::size_t deviceWidth, unsi
         std::string kinds = KindsSummary(port);
         if (!kinds.empty()) {
             line += " (" + kinds + ")";
+        }
+        if (std::string lines = LinesSummary(port); !lines.empty()) {
+            line += "  " + lines;
         }
     }
     if (outcome == Outcome::Pending) {

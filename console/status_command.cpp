@@ -131,7 +131,9 @@ void AddStatusCommand(CommandSet &commands) {
             "\"rxTotal\", \"inErrs\", \"avgRate\", \"errorsByKind\": {\"corrupted\", \"lost\", "
             "\"extra\", \"frameErrors\", \"parityErrors\", \"overruns\", \"breaks\"}, "
             "\"lineSharePercent\", \"firstMisfit\": {\"position\", \"expected\", \"received\"} "
-            "(character codes) or null}]} (counts unsigned).");
+            "(character codes) or null, \"lines\": {\"wiring\", \"checked\", \"failed\" (lists "
+            "of CTS, DSR, DCD, RI), \"breaksBack\", \"result\"} or null when no line or break "
+            "test ran}]} (counts unsigned).");
     command->add_option("instance", results->instance, "Instance name")
         ->required()
         ->type_name("INSTANCE");

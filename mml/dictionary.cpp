@@ -20,7 +20,8 @@ constexpr ObjectDef InstanceText(std::string_view name) {
 }
 
 // Defaults: internal loopback, barber-pole pattern, 9600 baud 8N1 without flow control, data
-// check on, 10 seconds, no stop on error, 4 KiB input buffer; results empty and zero; the
+// check on, 10 seconds, no stop on error, 4 KiB input buffer; no line or break test before the
+// data test; results empty and zero; the
 // instance's board serial number and run labels empty.
 constexpr std::array kObjects = {
     Text("portName"),
@@ -59,6 +60,14 @@ constexpr std::array kObjects = {
     Int(ObjectLoopFirstBadPos, 0),
     Int(ObjectLoopFirstBadExpected, 0),
     Int(ObjectLoopFirstBadReceived, 0),
+    Int(ObjectLoopLines, LinesOff),
+    Int(ObjectLoopLinePeer, 0),
+    Int(ObjectLoopBreakTime, 0),
+    Int(ObjectLoopDataTest, DataTestOn),
+    Int(ObjectLoopLinesChecked, 0),
+    Int(ObjectLoopLinesFailed, 0),
+    Int(ObjectLoopBreaksBack, 0),
+    Text(ObjectLoopLineResult),
     ObjectDef{
         "portmodLoopOperating", ValueType::Integer, Scope::ModuleWide, LoopOperatingActive, {}},
     InstanceText(kBoardSerialObject),

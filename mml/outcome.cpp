@@ -15,7 +15,8 @@ TestOutcome OutcomeOf(int32_t endState, std::string_view result) {
         case LoopStateStopped:
             return OutcomeStopped;  // whatever its text says, it did not run its time
         case LoopStateComplete:
-            if (StartsWith(result, "Loopback test complete, no errors detected")) {
+            if (StartsWith(result, "Loopback test complete, no errors detected") ||
+                StartsWith(result, "Line test complete, no errors detected")) {
                 return OutcomePassed;
             }
             // A test that ran its time with errors; an endless test whose line went quiet.

@@ -26,6 +26,10 @@ constexpr RecordedObject kRecorded[] = {
     Setting("portLoopTime", "duration"),
     Setting("portLoopStopOnErr", "error_limit"),
     Setting("portInBuffSize", "in_buffer"),
+    Setting(ObjectLoopLines, "line_wiring"),
+    Setting(ObjectLoopLinePeer, "line_peer"),
+    Setting(ObjectLoopBreakTime, "break_time"),
+    Setting(ObjectLoopDataTest, "data_test"),
     Result("portLoopStopErr", "result"),
     Result("portLoopTxTotal", "sent"),
     Result("portLoopRxTotal", "received"),
@@ -45,6 +49,10 @@ constexpr RecordedObject kRecorded[] = {
     Result(ObjectLoopFirstBadPos, "first_bad_position"),
     Result(ObjectLoopFirstBadExpected, "first_bad_expected"),
     Result(ObjectLoopFirstBadReceived, "first_bad_received"),
+    Result(ObjectLoopLinesChecked, "lines_checked"),
+    Result(ObjectLoopLinesFailed, "lines_failed"),
+    Result(ObjectLoopBreaksBack, "breaks_back"),
+    Result(ObjectLoopLineResult, "line_result"),
 };
 
 }  // namespace

@@ -39,6 +39,36 @@ enum LoopMode : int32_t {
     LoopModeExternal = 2,
 };
 
+// portLoopLines: a control-line test before the data test, and the wiring it checks: the UART's
+// internal loopback (RTS-CTS, DTR-DSR, OUT1-RI, OUT2-DCD), a loopback plug (RTS-CTS, DTR to
+// DSR, DCD and RI) or a null-modem cable to the port portLoopLinePeer names (RTS to the peer's
+// CTS, DTR to the peer's DSR and DCD).
+enum LineWiring : int32_t {
+    LinesOff = 1,
+    LinesInternal = 2,
+    LinesPlug = 3,
+    LinesCable = 4,
+};
+
+// portLoopDataTest: whether the data test runs (after the line and break tests, when asked).
+enum DataTest : int32_t {
+    DataTestOn = 1,
+    DataTestOff = 2,
+};
+
+// The input lines in portLoopLinesChecked and portLoopLinesFailed, one bit each.
+enum LineInput : int32_t {
+    LineInputCts = 1,
+    LineInputDsr = 2,
+    LineInputDcd = 4,
+    LineInputRi = 8,
+};
+
+// portLoopBreakTime: the length of the break the break test sends, in milliseconds (0: no break
+// test); the console's --break without a length sends kDefaultBreakTime.
+inline constexpr int32_t kMaxBreakTime = 5000;
+inline constexpr int32_t kDefaultBreakTime = 250;
+
 // portLoopPattern: the generated barber-pole pattern, or the console's own bytes (portLoopUData).
 enum LoopPattern : int32_t {
     LoopPatternBarber = 1,
@@ -151,6 +181,17 @@ inline constexpr const char *ObjectLoopFirstBadPos = "portLoopFirstBadPos";
 inline constexpr const char *ObjectLoopFirstBadExpected = "portLoopFirstBadExpected";
 inline constexpr const char *ObjectLoopFirstBadReceived = "portLoopFirstBadReceived";
 
+// The line and break tests: their settings, and what they found (the input lines checked and
+// those that failed, as LineInput bits; the breaks the receiving side counted; the text).
+inline constexpr const char *ObjectLoopLines = "portLoopLines";
+inline constexpr const char *ObjectLoopLinePeer = "portLoopLinePeer";
+inline constexpr const char *ObjectLoopBreakTime = "portLoopBreakTime";
+inline constexpr const char *ObjectLoopDataTest = "portLoopDataTest";
+inline constexpr const char *ObjectLoopLinesChecked = "portLoopLinesChecked";
+inline constexpr const char *ObjectLoopLinesFailed = "portLoopLinesFailed";
+inline constexpr const char *ObjectLoopBreaksBack = "portLoopBreaksBack";
+inline constexpr const char *ObjectLoopLineResult = "portLoopLineResult";
+
 // Those objects in the order the agent publishes them, after the ten results it always had.
 inline constexpr const char *kResultKindObjects[] = {
     ObjectLoopCorrupted,
@@ -208,6 +249,12 @@ inline constexpr Word kOutcomeWords[] = {{"passed", OutcomePassed},
                                          {"failed", OutcomeFailed},
                                          {"stopped", OutcomeStopped},
                                          {"interrupted", OutcomeInterrupted}};
+inline constexpr Word kLineWiringWords[] = {
+    {"off", LinesOff}, {"internal", LinesInternal}, {"plug", LinesPlug}, {"cable", LinesCable}};
+inline constexpr Word kDataTestWords[] = {{"on", DataTestOn}, {"off", DataTestOff}};
+// The input lines as people name them, in the order results list them.
+inline constexpr Word kLineInputWords[] = {
+    {"CTS", LineInputCts}, {"DSR", LineInputDsr}, {"DCD", LineInputDcd}, {"RI", LineInputRi}};
 inline constexpr Word kAgentLifeWords[] = {{"resident", AgentLifeResident},
                                            {"onDemand", AgentLifeOnDemand}};
 

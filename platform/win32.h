@@ -345,6 +345,23 @@ BOOL WINAPI SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts);
 BOOL WINAPI ClearCommError(HANDLE file, LPDWORD errors, COMSTAT *status);
 BOOL WINAPI PurgeComm(HANDLE file, DWORD flags);
 
+// The modem outputs and the break, and the modem inputs.
+#define SETRTS 3
+#define CLRRTS 4
+#define SETDTR 5
+#define CLRDTR 6
+#define SETBREAK 8
+#define CLRBREAK 9
+#define MS_CTS_ON 0x0010u
+#define MS_DSR_ON 0x0020u
+#define MS_RING_ON 0x0040u
+#define MS_RLSD_ON 0x0080u
+
+BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function);
+BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD status);
+BOOL WINAPI SetCommBreak(HANDLE file);
+BOOL WINAPI ClearCommBreak(HANDLE file);
+
 // ---------------------------------------------------------------------------------------------
 // Service control and libraries
 #define SC_MANAGER_CONNECT 0x0001u

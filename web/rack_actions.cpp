@@ -138,6 +138,9 @@ Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
     if (!ParseSettings(request.value("settings", nlohmann::json()), settings, reason)) {
         return Error(400, reason);
     }
+    if (std::string why = console::CheckLinePorts(settings, chosen.ports.size()); !why.empty()) {
+        return Error(400, why);
+    }
     for (const PortSnapshot &port : chosen.snapshots) {
         if (console::TestUnderway(port.State())) {
             return Error(409, console::PortLabel(port) + " is busy: its test is " +

@@ -1,6 +1,7 @@
 #include "web/rack_json.h"
 
 #include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
 #include "console/rack/loop_state.h"
 #include "console/rack/test_settings.h"
 #include "console/rack/words.h"
@@ -85,6 +86,7 @@ nlohmann::json PortJson(const PortSnapshot &port) {
         {"result", console::OneLine(port.Result())},
         {"details", console::ResultDetails(port)},
         {"errorData", ErrorData(port)},
+        {"lines", console::LinesJson(port)},
     };
 }
 

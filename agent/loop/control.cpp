@@ -2,6 +2,7 @@
 // makes the periodic management reads and publications of running tests, reports ended tests,
 // and ends an idle agent.
 #include "agent/loop/engine.h"
+#include "agent/loop/line_test.h"
 #include "agent/loop/port_start.h"
 #include "agent/loop/report.h"
 #include "agent/mib/store_access.h"
@@ -126,7 +127,7 @@ int LookAgainAtIdlePorts(PassFlags *pass) {
 
 // One pass over the 16 entries. Returns 0 when the agent is ending.
 int ControlPass(DWORD *sleepValue) {
-    PassFlags pass = {0, 0, 0, 0, lastStartGroup + 1};
+    PassFlags pass = {0, 0, 0, 0, 0, lastStartGroup + 1};
     DWORD lastSleep = *sleepValue;
     for (PortTestEntry &entry : PortTestTable) {
         if (entry.portNumber < 0) {
@@ -147,6 +148,10 @@ int ControlPass(DWORD *sleepValue) {
                 return 0;
             }
         } while (pass.requested != before);
+    }
+    if (pass.lineChecks != 0) {
+        pass.configured += RunLineChecks(pass.group);
+        lastStartGroup = pass.group;
     }
     if (pass.configured != 0) {
         lastStartGroup = pass.group;

@@ -32,11 +32,13 @@ void TakeErrorsByKind(PortTestEntry *entry) {
     if (DeviceIoControl(entry->portHandle, IoctlPortErrorCounts, nullptr, 0, &counts, sizeof counts,
                         &returned, nullptr) &&
         returned == sizeof counts) {
-        entry->frameErrs = counts.frame;
-        entry->parityErrs = counts.parity;
-        entry->overruns = counts.overrun;
-        entry->breaks = counts.breaks;
-        entry->driverDropped = counts.dropped;
+        // Counted from the start of the data test: a break test before it is not its error.
+        const DriverErrorCounts &start = entry->countsBeforeData;
+        entry->frameErrs = counts.frame - start.frame;
+        entry->parityErrs = counts.parity - start.parity;
+        entry->overruns = counts.overrun - start.overrun;
+        entry->breaks = counts.breaks - start.breaks;
+        entry->driverDropped = counts.dropped - start.dropped;
     }
     uint32_t inData = entry->charsLostInData;
     uint32_t dropped = entry->driverDropped;

@@ -27,7 +27,8 @@ HANDLE OpenPortDevice(const PortTestEntry *entry) {
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-// Gives back what a test start took once the port was open: the port, and a reservation.
+}  // namespace
+
 void ReleasePort(PortTestEntry *entry) {
     HANDLE port = entry->portHandle.exchange(INVALID_HANDLE_VALUE);
     if (port != INVALID_HANDLE_VALUE) {
@@ -39,6 +40,8 @@ void ReleasePort(PortTestEntry *entry) {
         entry->rasReserved = 0;
     }
 }
+
+namespace {
 
 // A start that fails after the port was opened: the port is freed again for the next request.
 void FailStart(PortTestEntry *entry) {
@@ -124,6 +127,11 @@ void ResetForNewTest(PortTestEntry *entry) {
     entry->driverDropped = 0;
     entry->charsLost = 0;
     entry->lineShare = 0;
+    entry->linesChecked = 0;
+    entry->linesFailed = 0;
+    entry->breaksBack = 0;
+    entry->lineResult[0] = 0;
+    memset(&entry->countsBeforeData, 0, sizeof entry->countsBeforeData);
     entry->timeRemain = entry->loopTime.load();
     entry->leaseMode = 0;
     if (entry->timeRemain == 0 && entry->rasStatus != RasStatusNoBorrow) {
@@ -222,6 +230,48 @@ int ConfigurePort(PortTestEntry *entry) {
         return 0;
     }
     return CheckPortSettings(entry, SettingsFromDcb(dcb));
+}
+
+// The line and break tests' settings: values the agent knows, and a line wiring that agrees with
+// the loop mode (the internal loopback's wires exist only inside the UART, and it disconnects a
+// plug's or cable's).
+int CheckLineRequest(PortTestEntry *entry) {
+    char text[MSG_TEXT_SIZE];
+    text[0] = 0;
+    if (entry->lineWiring < LinesOff || entry->lineWiring > LinesCable) {
+        snprintf(text, sizeof text,
+                 "Unable to run line test with wiring %d. Use 1 (off), 2 (internal), 3 (plug) or "
+                 "4 (cable).",
+                 entry->lineWiring);
+    } else if (entry->breakTime < 0 || entry->breakTime > kMaxBreakTime) {
+        snprintf(text, sizeof text,
+                 "Unable to run break test of %d ms. Use 0 (none) to %d milliseconds.",
+                 entry->breakTime, kMaxBreakTime);
+    } else if (entry->linePeer < 0 || entry->linePeer > PORT_COUNT ||
+               (entry->lineWiring == LinesCable && entry->linePeer == 0)) {
+        snprintf(text, sizeof text,
+                 "Unable to run line test with peer port %d. A cable test names the port at "
+                 "its other end, 1 to %d.",
+                 entry->linePeer, PORT_COUNT);
+    } else if (entry->dataTest != DataTestOn && entry->dataTest != DataTestOff) {
+        snprintf(text, sizeof text,
+                 "Unable to run loopback test with data test %d. Use 1 (on) or 2 (off).",
+                 entry->dataTest);
+    } else if (entry->lineWiring != LinesOff &&
+               (entry->lineWiring == LinesInternal) != (entry->loopMode == LoopModeInternal)) {
+        snprintf(text, sizeof text,
+                 entry->lineWiring == LinesInternal
+                     ? "Unable to run the internal loopback line test in external loop mode."
+                     : "Unable to run the %s line test in internal loop mode, which disconnects "
+                       "the port's lines.",
+                 entry->lineWiring == LinesPlug ? "plug" : "cable");
+    }
+    if (text[0] != 0) {
+        SetMessageText(entry, text);
+        entry->engineState = EndedByError;
+        return 0;
+    }
+    return 1;
 }
 
 // Whether a refused loopback control code means that the port's driver has no such codes at
@@ -332,7 +382,7 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
         entry->engineState = EndedByError;
         return;
     }
-    if (!OpenTestPort(entry)) {
+    if (!CheckLineRequest(entry) || !OpenTestPort(entry)) {
         return;
     }
     pass->started = 1;
@@ -344,13 +394,19 @@ void StartSequence(PortTestEntry *entry, PassFlags *pass) {
         return;
     }
     ResetForNewTest(entry);
+    PublishLineResults(MmlSession, entry);  // the last test's line results go
     PublishLoopResults(MmlSession, entry, LoopStateRunning);
     entry->errStatRxTotalNow = entry->errStatRxTotalStart.load();
     if (!ConfigurePort(entry) || !SwitchLoopback(entry)) {
         return;
     }
-    entry->activeParts = 1;  // the writer's part, until it hands the test on
     entry->startGroup = pass->group;
+    if (entry->lineWiring != LinesOff || entry->breakTime > 0) {
+        entry->engineState = LineChecks;  // the pass runs them for its whole group
+        pass->lineChecks++;
+        return;
+    }
+    entry->activeParts = 1;  // the writer's part, until it hands the test on
     entry->engineState = Configured;
     pass->configured++;
 }

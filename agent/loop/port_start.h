@@ -11,6 +11,7 @@ struct PassFlags {
     int activity;    // a port was opened or is running
     int configured;  // ports handed to the writer in this pass
     int requested;   // test requests found in this pass (each leaves the port idle state)
+    int lineChecks;  // ports waiting for their line and break tests (LineChecks)
     uint32_t group;  // the start group of the tests this pass hands on
 };
 
@@ -19,3 +20,6 @@ struct PassFlags {
 // the writer once it has met every port of the request. A failure ends the test with its message
 // (EndedByError); a port the remote access service holds may wait (RasWait).
 void StartSequence(PortTestEntry *entry, PassFlags *pass);
+
+// Gives back what a test start took once the port was open: the port, and a reservation.
+void ReleasePort(PortTestEntry *entry);

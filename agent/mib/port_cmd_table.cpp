@@ -190,5 +190,6 @@ int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry) {
     MMLFreeVarBindList(&list);
     StoreValues(entry, values);
     ReadPortRasStatus(session, entry);
+    ReadPortLineRequest(session, entry);
     return 1;
 }

@@ -20,6 +20,15 @@ extern MmlSessionHandle MmlSession;
 // EndedByError but still returns 1), 0 when the read failed (msgText and EndedByError tell).
 int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry);
 
+// Reads the line and break tests' settings (portLoopLines, portLoopLinePeer, portLoopBreakTime,
+// portLoopDataTest) in one get. A store provisioned before these objects has none of them: the
+// request then has no line or break test, and lineObjects is 0.
+void ReadPortLineRequest(MmlSessionHandle session, PortTestEntry *entry);
+
+// Publishes what the line and break tests found (checked, failed, breaks back, the text), where
+// the store has these objects. Failures are written into msgText.
+void PublishLineResults(MmlSessionHandle session, PortTestEntry *entry);
+
 // One-record gets of a port's object. 1 and the value on success; 0 on failure, with the call
 // site's text in msgText and EndedByError (the value is then not written).
 int GetPortLoopState(MmlSessionHandle session, PortTestEntry *entry, int32_t *value);

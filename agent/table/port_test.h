@@ -16,6 +16,7 @@
 #include "agent/table/data_check_state.h"
 #include "mml/vocabulary.h"
 #include "mml/vynmall.h"
+#include "platform/driver_control.h"
 #include "platform/win32.h"
 
 constexpr int PORT_COUNT = 16;
@@ -35,6 +36,9 @@ enum EngineState {
     EndedByError = 5,
     EndedByTime = 6,
     EndedByRequest = 7,
+    // Open and configured, waiting for the control thread's line and break tests, which run for
+    // every such port of the pass at once before any of them is handed to the writer.
+    LineChecks = 8,
 };
 
 // What the writer is doing for a test (writeState).
@@ -97,6 +101,21 @@ struct PortTestEntry {
     std::atomic<int32_t> stopBits;              // LoopStopBits
     std::atomic<int32_t> inBuffSize;            // bytes per read
     std::atomic<uint32_t> errStatRxTotalStart;  // portErrStatRxTotal when the test started
+    // The line and break tests asked for with the data test. lineObjects: the store has their
+    // objects (a store provisioned before them has not; nothing is published there).
+    uint32_t lineObjects;
+    int32_t lineWiring;  // LineWiring
+    int32_t linePeer;    // the cable's other end, a port number; 0 none
+    int32_t breakTime;   // milliseconds; 0 no break test
+    int32_t dataTest;    // DataTest
+
+    // --- What the line and break tests found. Written by the control thread before it hands the
+    // test on (or ends it); the monitor reads countsBeforeData only after the hand-over.
+    uint32_t linesChecked;  // LineInput bits
+    uint32_t linesFailed;
+    uint32_t breaksBack;
+    char lineResult[MSG_TEXT_SIZE];
+    DriverErrorCounts countsBeforeData;  // the driver's counts when the data test began
 
     // --- The control thread's running duties: polls, lease, remote access and publication.
     // Only the control thread writes these (the shutdown report runs under controlGuard too);

@@ -283,11 +283,11 @@ Result<ErrorCounters> Client::Errors(std::string_view port) {
     Result<ErrorCounters> result;
     ErrorCounters &counters = result.value;
     std::pair<std::string_view, std::uint64_t *> fields[] = {
-        {"rx_errors", &counters.rxErrors},      {"sent", &counters.sent},
-        {"received", &counters.received},       {"delivered", &counters.delivered},
-        {"corrupted", &counters.corrupted},     {"framing_errors", &counters.framingErrors},
-        {"overruns", &counters.overruns},       {"dropped", &counters.dropped},
-        {"closed_drops", &counters.closedDrops}};
+        {"rx_errors", &counters.rxErrors},       {"sent", &counters.sent},
+        {"received", &counters.received},        {"delivered", &counters.delivered},
+        {"corrupted", &counters.corrupted},      {"framing_errors", &counters.framingErrors},
+        {"overruns", &counters.overruns},        {"dropped", &counters.dropped},
+        {"closed_drops", &counters.closedDrops}, {"breaks", &counters.breaks}};
     for (auto &[key, target] : fields) {
         bool found = false;
         for (const auto &[name, value] : pairs) {
@@ -300,6 +300,37 @@ Result<ErrorCounters> Client::Errors(std::string_view port) {
         }
     }
     return result;
+}
+
+namespace {
+
+Result<ModemState> ModemAnswer(const Result<std::string> &answer) {
+    if (!answer.ok()) {
+        return Carry<ModemState>(answer);
+    }
+    std::vector<std::string_view> words = SplitWords(answer.value);
+    Result<ModemState> result;
+    if (words.size() != 2 || !ParseNumber(words[0], result.value.lines, 255) ||
+        !ParseNumber(words[1], result.value.readable, 255)) {
+        return BadAnswer<ModemState>(answer.value);
+    }
+    return result;
+}
+
+}  // namespace
+
+Result<ModemState> Client::SetOutputs(std::string_view port, std::uint32_t set,
+                                      std::uint32_t clear) {
+    return ModemAnswer(
+        Request(Joined("OUTPUTS", port, std::to_string(set) + " " + std::to_string(clear))));
+}
+
+Result<ModemState> Client::Modem(std::string_view port) {
+    return ModemAnswer(Request(Joined("MODEM", port)));
+}
+
+Status Client::Break(std::string_view port, bool on) {
+    return Request(Joined("BREAK", port, on ? "on" : "off"));
 }
 
 Result<bool> Client::ServiceRunning() {

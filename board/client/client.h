@@ -47,6 +47,14 @@ struct ErrorCounters {
     std::uint64_t overruns = 0;
     std::uint64_t dropped = 0;      // lost by the drop fault, without an error
     std::uint64_t closedDrops = 0;  // arrived while nobody had the port open
+    std::uint64_t breaks = 0;       // breaks that reached the receiver
+};
+
+// A port's modem lines (kLineRts ... kLineRi): outputs held and inputs on, and the inputs its
+// driver can read.
+struct ModemState {
+    std::uint32_t lines = 0;
+    std::uint32_t readable = kInputLines;
 };
 
 enum class PurgeWhat { kReceive, kTransmit, kBoth };
@@ -75,13 +83,16 @@ class Client {
     Result<std::uint32_t> Queue(std::string_view port);
     Status Purge(std::string_view port, PurgeWhat what);
     Result<ErrorCounters> Errors(std::string_view port);
+    Result<ModemState> SetOutputs(std::string_view port, std::uint32_t set, std::uint32_t clear);
+    Result<ModemState> Modem(std::string_view port);
+    Status Break(std::string_view port, bool on);
     Result<bool> ServiceRunning();
     Status SetServiceRunning(bool running);
     Result<std::uint32_t> Reserve(std::string_view port);
     Status Free(std::uint32_t handle);
     Result<bool> Held(std::string_view port);
     // Applies "key=value ..." settings (plug, loopback, corrupt, framing, drop, stray, rxbuf,
-    // keepspeed, ras).
+    // keepspeed, ras, and the line faults dead, stuck, swap, held, unread).
     Status Set(std::string_view port, std::string_view settings);
     Result<KeyValues> Show(std::string_view port);
 

@@ -38,11 +38,21 @@
 //       rx: discards what waits for the port's reader; tx: empties the transmit queue.
 //   ERRORS COMn                         -> OK rx_errors=N sent=N received=N delivered=N
 //                                             corrupted=N framing_errors=N overruns=N
-//                                             dropped=N closed_drops=N
+//                                             dropped=N closed_drops=N breaks=N
 //       rx_errors = framing_errors + overruns; received counts characters that reached the
 //       port's receiver, delivered what its reader was given (stray bytes included), dropped
 //       what the drop fault lost, closed_drops what arrived while nobody had the port open (a
 //       closed port's receiver is off, and the last close empties both of its directions).
+//       breaks counts the breaks that reached the receiver (each also delivers a NUL).
+//   OUTPUTS COMn SET CLEAR              -> OK <lines> <readable>
+//       switches the modem outputs in the mask SET on and those in CLEAR off (0 to 15; masks
+//       as kLineRts ... below), then answers as MODEM.
+//   MODEM COMn                          -> OK <lines> <readable>
+//       lines: the outputs as the port holds them and the inputs that are on, as its wiring and
+//       line faults make them (0 to 255); readable: the inputs its driver can read at all.
+//   BREAK COMn on|off                   -> OK
+//       holds the port's line in the break condition; a break arriving at an open port's
+//       receiver counts one break and delivers one NUL, as a Linux serial port reports it.
 //   SERVICE                             -> OK running|stopped   the remote access service
 //   SERVICE running|stopped             -> OK
 //   RESERVE COMn                        -> OK <handle>
@@ -68,6 +78,17 @@
 //       keepspeed=N   the port runs at N baud whatever speed it is asked for, and reports N, as
 //                     a driver that ignores a speed without an error (0: it takes the speed
 //                     asked; 1 .. 4000000)
+//       dead=LINES    inputs that never come on (a broken wire); LINES: none, or names of
+//                     cts, dsr, dcd, ri joined by commas
+//       stuck=LINES   inputs that are always on
+//       swap=A:B      two inputs exchanged (a miswired cable), or none
+//       held=LINES    outputs (rts, dtr, out1, out2) that the driver holds on whatever asked
+//       unread=LINES  inputs that the driver cannot read (it reports them off)
+//       The inputs follow the port's wiring: with internal loopback CTS follows RTS, DSR
+//       DTR, RI OUT1 and DCD OUT2; through plug=loop CTS follows RTS and DSR, DCD and RI follow
+//       DTR; at the far end of cross:COMm (the port that COMm's plug names) CTS follows COMm's
+//       RTS and DSR and DCD its DTR; otherwise every input is off. A port with internal
+//       loopback on puts nothing on its plug. A closed port's outputs are off.
 //   SHOW COMn                           -> OK KEY=VALUE ...
 //       the port's whole state and counters; values never contain blanks. rxwaiting counts the
 //       characters that wait for the port's reader; open=yes while a program has the port open.
@@ -103,6 +124,65 @@ struct LineSetting {
 
     bool operator==(const LineSetting &) const = default;
 };
+
+// The modem lines in the masks of OUTPUTS and MODEM, and their names in SET.
+inline constexpr std::uint32_t kLineRts = 0x01;
+inline constexpr std::uint32_t kLineDtr = 0x02;
+inline constexpr std::uint32_t kLineOut1 = 0x04;
+inline constexpr std::uint32_t kLineOut2 = 0x08;
+inline constexpr std::uint32_t kLineCts = 0x10;
+inline constexpr std::uint32_t kLineDsr = 0x20;
+inline constexpr std::uint32_t kLineDcd = 0x40;
+inline constexpr std::uint32_t kLineRi = 0x80;
+inline constexpr std::uint32_t kOutputLines = 0x0F;
+inline constexpr std::uint32_t kInputLines = 0xF0;
+
+struct LineName {
+    std::string_view name;
+    std::uint32_t line;
+};
+inline constexpr LineName kLineNames[] = {
+    {"rts", kLineRts}, {"dtr", kLineDtr}, {"out1", kLineOut1}, {"out2", kLineOut2},
+    {"cts", kLineCts}, {"dsr", kLineDsr}, {"dcd", kLineDcd},   {"ri", kLineRi},
+};
+
+// "none" or names joined by commas, each of a line within `allowed`.
+inline bool ParseLineNames(std::string_view text, std::uint32_t allowed, std::uint32_t &lines) {
+    lines = 0;
+    if (text == "none") {
+        return true;
+    }
+    while (!text.empty()) {
+        std::size_t comma = text.find(',');
+        std::string_view word = text.substr(0, comma);
+        bool known = false;
+        for (const LineName &entry : kLineNames) {
+            if (entry.name == word && (entry.line & allowed) != 0) {
+                lines |= entry.line;
+                known = true;
+            }
+        }
+        if (!known) {
+            return false;
+        }
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (comma != std::string_view::npos && text.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline std::string FormatLineNames(std::uint32_t lines) {
+    std::string text;
+    for (const LineName &entry : kLineNames) {
+        if ((lines & entry.line) != 0) {
+            text += text.empty() ? "" : ",";
+            text += entry.name;
+        }
+    }
+    return text.empty() ? "none" : text;
+}
 
 inline std::string_view FlowName(Flow flow) {
     switch (flow) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/rack/line_result.h"
 #include "console/rack/loop_state.h"
 
 namespace vyn::console {
@@ -88,6 +89,9 @@ std::vector<std::string> ResultDetails(const PortSnapshot &port) {
     }
     if (std::optional<std::string> warning = LineShareWarning(port)) {
         lines.push_back("warning: " + *warning);
+    }
+    if (std::string detail = LineDetail(port); !detail.empty()) {
+        lines.push_back(detail);
     }
     return lines;
 }

@@ -28,8 +28,8 @@ std::string FirstMisfit(const PortSnapshot &port);
 std::optional<std::string> LineShareWarning(const PortSnapshot &port);
 
 // What a result line leaves out: "3 corrupted, 1 lost; first misfit: ..." when anything did not
-// fit or the driver counted errors, and "warning: ..." when the line was not kept busy. None,
-// one or two lines.
+// fit or the driver counted errors, "warning: ..." when the line was not kept busy, and the line
+// and break tests' result when the result line does not carry it. None to three lines.
 std::vector<std::string> ResultDetails(const PortSnapshot &port);
 
 // {"corrupted", "lost", "extra", "frameErrors", "parityErrors", "overruns", "breaks"}.

@@ -33,6 +33,11 @@ bool RequestTests(ObjectAccess &objects, const std::string &instance, const std:
                 }
                 std::vector<mml::Binding> more = SettingBindings(settings, instance, ports[i]);
                 writes.insert(writes.end(), more.begin(), more.end());
+                if (settings.lines) {
+                    writes.push_back(
+                        PortBinding(ObjectLoopLinePeer, instance, ports[i],
+                                    mml::Value::Integer(CablePeer(settings, ports, i))));
+                }
                 // The request last, after the values it asks the agent to use.
                 writes.push_back(PortBinding("portLoopState", instance, ports[i],
                                              mml::Value::Integer(LoopStateRequested)));

@@ -175,8 +175,32 @@ void AddSettingOptions(CLI::App &command, TestSettings &settings, bool lineOptio
     AddFlagPair(command, s.mode, "--internal", LoopModeInternal,
                 "Loop back inside the port (internal loopback)", "--external", LoopModeExternal,
                 "Loop back through an external plug or cable");
-    // Once every option is in: user data asks for the user pattern.
+    AddWord(command, "--lines", vocabulary::kLineWiringWords, s.lines,
+            "Test the control lines first, through this wiring: internal (the UART's loopback), "
+            "plug (a loopback plug), cable (a null-modem cable between the ports, taken in "
+            "pairs), or off");
+    command.add_flag_callback(
+        "--break", [&s] { s.breakTime = kDefaultBreakTime; },
+        "Send a break first and check that exactly one comes back (" +
+            std::to_string(kDefaultBreakTime) + " ms; see --break-ms)");
+    AddNumber(command, "--break-ms", 0, kMaxBreakTime, s.breakTime,
+              "Send a break of this length first; 0: no break test", "MS");
+    AddFlagPair(command, s.dataTest, "--no-data", DataTestOff,
+                "Run only the line and break tests, without the data test", "--with-data",
+                DataTestOn, "Run the data test (after the line and break tests when asked)");
+    // Once every option is in: user data asks for the user pattern, and the line wiring the
+    // loop mode it needs.
     command.callback([&s] {
+        if (s.lines && *s.lines != LinesOff) {
+            int32_t mode = *s.lines == LinesInternal ? LoopModeInternal : LoopModeExternal;
+            if (s.mode && *s.mode != mode) {
+                throw CLI::ValidationError(
+                    "--lines " +
+                    std::string(*vocabulary::WordOf(vocabulary::kLineWiringWords, *s.lines)) +
+                    (mode == LoopModeInternal ? " needs --internal" : " needs --external"));
+            }
+            s.mode = mode;
+        }
         if (!s.userData) {
             return;
         }
@@ -211,7 +235,25 @@ std::vector<mml::Binding> SettingBindings(const TestSettings &settings, const st
     integer("portLoopStopOnErr", settings.stopOnErrors);
     integer("portStopBits", settings.stopBits);
     integer("portRasStatus", settings.rasStatus);
+    integer(ObjectLoopLines, settings.lines);
+    integer(ObjectLoopBreakTime, settings.breakTime);
+    integer(ObjectLoopDataTest, settings.dataTest);
     return bindings;
+}
+
+int32_t CablePeer(const TestSettings &settings, const std::vector<int> &ports, std::size_t index) {
+    if (settings.lines != LinesCable || (index ^ 1) >= ports.size()) {
+        return 0;
+    }
+    return ports[index ^ 1];
+}
+
+std::string CheckLinePorts(const TestSettings &settings, std::size_t portCount) {
+    if (settings.lines == LinesCable && portCount % 2 != 0) {
+        return "--lines cable tests the ports in pairs, the two ends of each cable (1 2 3 4: 1 "
+               "with 2, 3 with 4): give an even number of ports";
+    }
+    return {};
 }
 
 std::string CheckRunnable(const TestSettings &settings, const PortSnapshot &current) {

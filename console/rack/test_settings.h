@@ -31,6 +31,9 @@ struct TestSettings {
     std::optional<int32_t> stopOnErrors;  // portLoopStopOnErr, 0 never
     std::optional<int32_t> mode;          // portLoopMode, a LoopMode
     std::optional<int32_t> rasStatus;     // portRasStatus, a RasStatus
+    std::optional<int32_t> lines;         // portLoopLines, a LineWiring
+    std::optional<int32_t> breakTime;     // portLoopBreakTime, milliseconds, 0 none
+    std::optional<int32_t> dataTest;      // portLoopDataTest, a DataTest
 };
 
 // Declares the settings as options of `command` (--speed ... --internal). CLI11 checks each
@@ -44,6 +47,13 @@ void AddSettingOptions(CLI::App &command, TestSettings &settings, bool lineOptio
 // The parameter bindings for one port (only the settings given).
 std::vector<mml::Binding> SettingBindings(const TestSettings &settings, const std::string &instance,
                                           int port);
+
+// The port at the other end of the cable for the port at `index` of the request's `ports`: a
+// cable line test takes the ports in pairs (1 2 3 4: 1 with 2, 3 with 4). 0 for other tests.
+int32_t CablePeer(const TestSettings &settings, const std::vector<int> &ports, std::size_t index);
+
+// Empty when the request's ports suit the settings (a cable test needs them in pairs).
+std::string CheckLinePorts(const TestSettings &settings, std::size_t portCount);
 
 // Empty when a port with these current values can run a test with `settings`; else why not
 // (a user-data pattern without data).

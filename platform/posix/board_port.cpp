@@ -89,6 +89,11 @@ DWORD BoardPort::SetLine(const SerialLine &line) {
         ::ioctl(fd_, TCSETS2, &before);
         return status.error;
     }
+    // DTR and RTS follow the setting as on a UART (under the RTS/CTS handshake RTS is on while
+    // the port can take characters, which a board port always can); best effort, like there.
+    std::uint32_t on =
+        (line.dtrOn || line.dtrDsr ? ModemDtr : 0) | (line.rtsOn || line.rtsCts ? ModemRts : 0);
+    client_.SetOutputs(name_, on, (ModemDtr | ModemRts) & ~on);
     gapNs_.store(PieceGapFor(line).count(), std::memory_order_relaxed);
     ceiling_.store(CharactersPerSecond(line), std::memory_order_relaxed);
     return ERROR_SUCCESS;
@@ -153,6 +158,7 @@ DWORD BoardPort::TakeErrors(DWORD &flags) {
     if (countersKnown_) {
         flags |= now.value.framingErrors != seen_.framingErrors ? CE_FRAME : 0;
         flags |= now.value.overruns != seen_.overruns ? CE_RXOVER : 0;
+        flags |= now.value.breaks != seen_.breaks ? CE_BREAK : 0;
     }
     seen_ = now.value;
     countersKnown_ = true;
@@ -173,11 +179,34 @@ DWORD BoardPort::ErrorCounts(DriverErrorCounts &counts) {
     auto since = [](std::uint64_t value, std::uint64_t start) {
         return static_cast<uint32_t>(value - start);
     };
-    // The board has no parity errors or breaks; its frame errors lose the character.
+    // The board has no parity errors; its frame errors lose the character, a break arrives as
+    // a NUL.
     counts.frame = since(now.value.framingErrors, atOpen_.framingErrors);
     counts.overrun = since(now.value.overruns, atOpen_.overruns);
+    counts.breaks = since(now.value.breaks, atOpen_.breaks);
     counts.dropped = counts.frame + counts.overrun;
     return ERROR_SUCCESS;
+}
+
+// The board's line masks are the driver codes' ModemLine masks.
+static_assert(board::kLineRts == ModemRts && board::kLineOut2 == ModemOut2 &&
+              board::kLineCts == ModemCts && board::kLineRi == ModemRi &&
+              board::kLineDcd == ModemDcd && board::kLineDsr == ModemDsr);
+
+DWORD BoardPort::SetModemOutputs(uint32_t set, uint32_t clear) {
+    return client_.SetOutputs(name_, set & ModemOutputs, clear & ModemOutputs & ~set).error;
+}
+
+DWORD BoardPort::ModemLines(ModemLineState &state) {
+    board::Result<board::ModemState> modem = client_.Modem(name_);
+    if (modem.ok()) {
+        state = {modem.value.lines, modem.value.readable};
+    }
+    return modem.error;
+}
+
+DWORD BoardPort::SetBreak(bool on) {
+    return client_.Break(name_, on).error;
 }
 
 bool BoardPort::HeldByService() {

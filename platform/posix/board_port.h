@@ -47,6 +47,9 @@ class BoardPort final : public PortDriver {
     DWORD Purge(bool receive, bool transmit) override;
     DWORD TakeErrors(DWORD &flags) override;
     DWORD ErrorCounts(DriverErrorCounts &counts) override;
+    DWORD SetModemOutputs(uint32_t set, uint32_t clear) override;
+    DWORD ModemLines(ModemLineState &state) override;
+    DWORD SetBreak(bool on) override;
 
     // Whether the board's remote access service holds the port. False when the board cannot
     // tell (then the port's lock is the only judge).

@@ -1,5 +1,6 @@
-// The Comm calls on port handles (line settings, time-outs, queue and error status, purges) and
-// DeviceIoControl on ports (internal loopback, error counts) and on the board's control device.
+// The Comm calls on port handles (line settings, time-outs, queue and error status, purges,
+// modem lines and breaks) and DeviceIoControl on ports (internal loopback, error counts, OUT1 and
+// OUT2 and the lines the driver holds) and on the board's control device.
 #include <cstring>
 
 #include "platform/driver_control.h"
@@ -48,6 +49,37 @@ DWORD OutputBacklog(SerialPort &port, DWORD &bytes) {
 }
 
 }  // namespace
+
+// The modem-line codes: switch outputs (and report the lines after), or report the lines.
+BOOL ModemLineControl(SerialPort &port, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                      DWORD outSize, LPDWORD bytesReturned) {
+    if (code == IoctlPortSetModemOutputs) {
+        ModemOutputChange change{};
+        if (in == nullptr || inSize < sizeof change) {
+            return FailWith(ERROR_INVALID_PARAMETER);
+        }
+        std::memcpy(&change, in, sizeof change);
+        if (DWORD error = port.driver().SetModemOutputs(change.set, change.clear);
+            error != ERROR_SUCCESS) {
+            return FailWith(error);
+        }
+        if (out == nullptr) {
+            return Done(ERROR_SUCCESS);
+        }
+    }
+    if (out == nullptr || outSize < sizeof(ModemLineState)) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    ModemLineState state{};
+    if (DWORD error = port.driver().ModemLines(state); error != ERROR_SUCCESS) {
+        return FailWith(error);
+    }
+    std::memcpy(out, &state, sizeof state);
+    if (bytesReturned != nullptr) {
+        *bytesReturned = sizeof state;
+    }
+    return Done(ERROR_SUCCESS);
+}
 
 }  // namespace vyn::platform
 
@@ -162,6 +194,56 @@ BOOL WINAPI PurgeComm(HANDLE file, DWORD flags) {
     return Done(port->driver().Purge((flags & PURGE_RXCLEAR) != 0, (flags & PURGE_TXCLEAR) != 0));
 }
 
+BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function) {
+    auto port = PortOf(file);
+    if (!port) {
+        return FALSE;
+    }
+    auto &driver = port->driver();
+    switch (function) {
+        case SETRTS:
+        case CLRRTS:
+            return Done(function == SETRTS ? driver.SetModemOutputs(ModemRts, 0)
+                                           : driver.SetModemOutputs(0, ModemRts));
+        case SETDTR:
+        case CLRDTR:
+            return Done(function == SETDTR ? driver.SetModemOutputs(ModemDtr, 0)
+                                           : driver.SetModemOutputs(0, ModemDtr));
+        case SETBREAK:
+        case CLRBREAK:
+            return Done(driver.SetBreak(function == SETBREAK));
+        default:
+            return FailWith(ERROR_INVALID_PARAMETER);
+    }
+}
+
+BOOL WINAPI SetCommBreak(HANDLE file) {
+    return EscapeCommFunction(file, SETBREAK);
+}
+
+BOOL WINAPI ClearCommBreak(HANDLE file) {
+    return EscapeCommFunction(file, CLRBREAK);
+}
+
+BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD status) {
+    auto port = PortOf(file);
+    if (!port) {
+        return FALSE;
+    }
+    if (status == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    ModemLineState state{};
+    if (DWORD error = port->driver().ModemLines(state); error != ERROR_SUCCESS) {
+        return FailWith(error);
+    }
+    *status = ((state.lines & ModemCts) != 0 ? MS_CTS_ON : 0) |
+              ((state.lines & ModemDsr) != 0 ? MS_DSR_ON : 0) |
+              ((state.lines & ModemRi) != 0 ? MS_RING_ON : 0) |
+              ((state.lines & ModemDcd) != 0 ? MS_RLSD_ON : 0);
+    return Done(ERROR_SUCCESS);
+}
+
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
     using namespace vyn::platform;
@@ -192,6 +274,10 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
             *bytesReturned = sizeof counts;
         }
         return Done(ERROR_SUCCESS);
+    }
+    if (code == IoctlPortSetModemOutputs || code == IoctlPortModemLines) {
+        return vyn::platform::ModemLineControl(*port, code, in, inSize, out, outSize,
+                                               bytesReturned);
     }
     if (code != IoctlPortLoopbackOn && code != IoctlPortLoopbackOff) {
         return FailWith(ERROR_INVALID_FUNCTION);

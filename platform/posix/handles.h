@@ -13,7 +13,7 @@ namespace vyn::platform {
 // One kind of object behind a handle. Waitable kinds expose a descriptor that poll() reports
 // readable while the object is signalled, so that a wait for any of several objects is one poll.
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
 
     // Readable while the object is signalled; -1 when the object cannot take part in a wait.
@@ -28,7 +28,7 @@ public:
 };
 
 class HandleTable {
-public:
+  public:
     static HandleTable &Instance();
 
     // Never returns a value that was handed out before, so a stale handle finds nothing.
@@ -41,7 +41,7 @@ public:
         return std::dynamic_pointer_cast<T>(Find(handle));
     }
 
-private:
+  private:
     mutable std::shared_mutex mutex_;
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> objects_;
     uintptr_t next_ = 0x100;

@@ -24,6 +24,8 @@ std::string RunDirectory() {
     return dir;
 }
 
-std::string DeviceDirectory() { return FromEnvironment("VYNLOOP_DEVDIR", "/dev"); }
+std::string DeviceDirectory() {
+    return FromEnvironment("VYNLOOP_DEVDIR", "/dev");
+}
 
 }  // namespace vyn::platform

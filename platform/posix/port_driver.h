@@ -38,6 +38,12 @@ class PortDriver {
     // The receive errors of each kind counted since the port was opened; all 0 where the driver
     // keeps no counts.
     virtual DWORD ErrorCounts(DriverErrorCounts &counts) = 0;
+    // Switches the modem outputs in `set` on and those in `clear` off (ModemLine bits).
+    virtual DWORD SetModemOutputs(uint32_t set, uint32_t clear) = 0;
+    // The outputs as the driver holds them, the inputs that are on, and the inputs it can read.
+    virtual DWORD ModemLines(ModemLineState &state) = 0;
+    // Holds the line in the break condition (on) or lets it go (off).
+    virtual DWORD SetBreak(bool on) = 0;
     // The port is being closed: whatever the driver changed that outlives a close goes back.
     virtual void Release() {}
 };

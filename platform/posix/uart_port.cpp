@@ -38,6 +38,7 @@ class Kernel final : public UartSystem {
         counters = {kernel.frame, kernel.overrun, kernel.parity, kernel.brk, kernel.buf_overrun};
         return 0;
     }
+    int Break(int fd, bool on) override { return Call(::ioctl(fd, on ? TIOCSBRK : TIOCCBRK)); }
 };
 
 DWORD FromErrno(int error) {
@@ -45,7 +46,35 @@ DWORD FromErrno(int error) {
 }
 
 // The modem outputs that a close leaves as they are and that the driver changes.
-constexpr int kRestoredModemBits = kModemLoopBit | TIOCM_DTR | TIOCM_RTS;
+constexpr int kRestoredModemBits =
+    kModemLoopBit | TIOCM_DTR | TIOCM_RTS | kModemOut1Bit | kModemOut2Bit;
+
+// The modem lines in the kernel's bits and in the driver codes' bits.
+struct LineBit {
+    uint32_t line;
+    int kernel;
+};
+constexpr LineBit kLineBits[] = {
+    {ModemRts, TIOCM_RTS},      {ModemDtr, TIOCM_DTR}, {ModemOut1, kModemOut1Bit},
+    {ModemOut2, kModemOut2Bit}, {ModemCts, TIOCM_CTS}, {ModemDsr, TIOCM_DSR},
+    {ModemDcd, TIOCM_CAR},      {ModemRi, TIOCM_RNG},
+};
+
+int KernelBits(uint32_t lines) {
+    int bits = 0;
+    for (const LineBit &bit : kLineBits) {
+        bits |= (lines & bit.line) != 0 ? bit.kernel : 0;
+    }
+    return bits;
+}
+
+uint32_t LineBits(int kernel) {
+    uint32_t lines = 0;
+    for (const LineBit &bit : kLineBits) {
+        lines |= (kernel & bit.kernel) != 0 ? bit.line : 0;
+    }
+    return lines;
+}
 
 DWORD QueueBytes(int error, int count, DWORD &bytes) {
     if (error != 0) {
@@ -187,7 +216,39 @@ DWORD UartPort::ErrorCounts(DriverErrorCounts &counts) {
     return ERROR_SUCCESS;
 }
 
+DWORD UartPort::SetModemOutputs(uint32_t set, uint32_t clear) {
+    int on = KernelBits(set & ModemOutputs);
+    int off = KernelBits(clear & ModemOutputs & ~set);
+    if (off != 0) {
+        if (int error = system_.ClearModemBits(fd_, off); error != 0) {
+            return FromErrno(error);
+        }
+    }
+    return on == 0 ? ERROR_SUCCESS : FromErrno(system_.SetModemBits(fd_, on));
+}
+
+DWORD UartPort::ModemLines(ModemLineState &state) {
+    int bits = 0;
+    if (int error = system_.GetModemBits(fd_, bits); error != 0) {
+        return FromErrno(error);
+    }
+    // The kernel reads all four inputs of every UART; an adapter that lacks one reads it off.
+    state = {LineBits(bits), ModemInputs};
+    return ERROR_SUCCESS;
+}
+
+DWORD UartPort::SetBreak(bool on) {
+    int error = system_.Break(fd_, on);
+    if (error == 0) {
+        breakOn_ = on;
+    }
+    return FromErrno(error);
+}
+
 void UartPort::Release() {
+    if (breakOn_) {
+        system_.Break(fd_, false);
+    }
     // Internal loopback first, so that nothing the port sends meanwhile comes back to it. DTR and
     // RTS go back to what the open left; a close with HUPCL in the restored setting then drops
     // them as it would for any user.

@@ -16,6 +16,10 @@ namespace vyn::platform {
 
 // The modem-control bit that switches a UART's internal loopback.
 inline constexpr int kModemLoopBit = 0x8000;
+// A UART's two spare outputs (TIOCM_OUT1, TIOCM_OUT2 of the kernel's asm/termios.h, which does
+// not go together with the termios2 header).
+inline constexpr int kModemOut1Bit = 0x2000;
+inline constexpr int kModemOut2Bit = 0x4000;
 
 struct UartCounters {
     int frame = 0;
@@ -38,6 +42,7 @@ class UartSystem {
     virtual int InputQueue(int fd, int &bytes) = 0;                // FIONREAD
     virtual int Flush(int fd, int queue) = 0;                      // TCFLSH
     virtual int Counters(int fd, UartCounters &counters) = 0;      // TIOCGICOUNT
+    virtual int Break(int fd, bool on) = 0;                        // TIOCSBRK, TIOCCBRK
 };
 
 // The calls themselves.
@@ -56,6 +61,9 @@ class UartPort final : public PortDriver {
     DWORD Purge(bool receive, bool transmit) override;
     DWORD TakeErrors(DWORD &flags) override;
     DWORD ErrorCounts(DriverErrorCounts &counts) override;
+    DWORD SetModemOutputs(uint32_t set, uint32_t clear) override;
+    DWORD ModemLines(ModemLineState &state) override;
+    DWORD SetBreak(bool on) override;
     void Release() override;
 
   private:
@@ -66,6 +74,7 @@ class UartPort final : public PortDriver {
     termios2 foundTermios_{};
     bool modemKnown_ = false;
     int foundModem_ = 0;
+    bool breakOn_ = false;  // only the control thread switches the break
     // The counters when the port was opened: what a user of the port counts from.
     bool openCountersKnown_ = false;
     UartCounters atOpen_;

@@ -89,6 +89,14 @@ constexpr Column kPortColumns[] = {
     Count(35, ObjectLoopFirstBadPos),
     Count(36, ObjectLoopFirstBadExpected),
     Count(37, ObjectLoopFirstBadReceived),
+    Choice(38, ObjectLoopLines, v::kLineWiringWords),
+    Parameter(39, ObjectLoopLinePeer, 0, 16),
+    Parameter(40, ObjectLoopBreakTime, 0, kMaxBreakTime),
+    Choice(41, ObjectLoopDataTest, v::kDataTestWords),
+    Count(42, ObjectLoopLinesChecked),
+    Count(43, ObjectLoopLinesFailed),
+    Count(44, ObjectLoopBreaksBack),
+    {45, ObjectLoopLineResult, Syntax::Octets, Access::ReadOnly, 0, kMaxResultText},
 };
 
 constexpr Table kTables[] = {

@@ -48,6 +48,13 @@ class AgentTest : public ::testing::Test {
         objects[name("portLoopErrData")] = fake_mml::Text("");
         objects[name("portLoopSpeed")] = fake_mml::Integer(9600);
         objects[name("portLoopDataSize")] = fake_mml::Integer(8);
+        objects[name(ObjectLoopLines)] = fake_mml::Integer(LinesOff);
+        objects[name(ObjectLoopDataTest)] = fake_mml::Integer(DataTestOn);
+        for (const char *object : {ObjectLoopLinePeer, ObjectLoopBreakTime, ObjectLoopLinesChecked,
+                                   ObjectLoopLinesFailed, ObjectLoopBreaksBack}) {
+            objects[name(object)] = fake_mml::Integer(0);
+        }
+        objects[name(ObjectLoopLineResult)] = fake_mml::Text("");
     }
 
     std::string Message() { return entry->msgText; }

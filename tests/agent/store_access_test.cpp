@@ -14,15 +14,23 @@ class CmdTableTest : public AgentTest {
     }
 };
 
-TEST_F(CmdTableTest, ReadsFifteenParametersInOneGetThenRasStatus) {
+TEST_F(CmdTableTest, ReadsFifteenParametersInOneGetThenRasStatusThenTheLineTests) {
     Set("portLoopSpeed", fake_mml::Integer(19200));
+    Set(ObjectLoopLines, fake_mml::Integer(LinesPlug));
+    Set(ObjectLoopBreakTime, fake_mml::Integer(250));
     Set("portLoopUData", fake_mml::Text("hello"));
     Set("portRasStatus", fake_mml::Integer(RasStatusMayBorrow));
     Set("portInBuffSize", fake_mml::Integer(4096));
     ASSERT_EQ(ReadPortCmdTable(7, entry), 1);
     auto requests = fake_mml::Requests();
-    ASSERT_EQ(requests.size(), 2u);
+    ASSERT_EQ(requests.size(), 3u);
     ASSERT_EQ(requests[0].bindings.size(), 15u);
+    ASSERT_EQ(requests[2].bindings.size(), 4u);
+    EXPECT_EQ(requests[2].bindings[0].name, "portLoopLines.abc.3");
+    EXPECT_EQ(entry->lineObjects, 1u);
+    EXPECT_EQ(entry->lineWiring, LinesPlug);
+    EXPECT_EQ(entry->breakTime, 250);
+    EXPECT_EQ(entry->dataTest, DataTestOn);
     EXPECT_EQ(requests[0].type, MML_REQUEST_GET);
     EXPECT_EQ(requests[0].bindings[0].name, "portName.abc.3");
     EXPECT_EQ(requests[0].bindings[4].name, "portLoopUData.abc.3");
@@ -46,7 +54,7 @@ TEST_F(CmdTableTest, AFailedFirstRequestChangesNoField) {
     int32_t loopState = entry->loopState, rasStatus = entry->rasStatus;
     Set("portName", fake_mml::Text("COM9"));
     Set("portLoopState", fake_mml::Integer(LoopStateRequested));
-    fake_mml::GetScript().failedRequests[3] = {0, 5, 7, 11, 13};
+    fake_mml::GetScript().failedRequests[4] = {0, 5, 7, 11, 13};
     EXPECT_EQ(ReadPortCmdTable(7, entry), 0);
     EXPECT_EQ(Message(),
               "Internal Error MMLRequestLocal(b) failed, errorStatus = 5, errorIndex = 7, "

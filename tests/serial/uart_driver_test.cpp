@@ -32,12 +32,13 @@ class FakeUart final : public platform::UartSystem {
     int InputQueue(int, int &bytes) override { return bytes = 0, 0; }
     int Flush(int, int) override { return 0; }
     int Counters(int, platform::UartCounters &now) override { return now = counters, 0; }
+    int Break(int, bool on) override { return breakOn = on, 0; }
 
     FakeUart() { termios.c_cflag = B9600 | CS8 | CREAD | CLOCAL; }
 
     termios2 termios{};
     int termiosSets = 0, refuseTermios = 0, modem = 0, refuseModem = 0, outputQueue = 0;
-    bool honoursLoop = true;
+    bool honoursLoop = true, breakOn = false;
     platform::UartCounters counters;
 };
 
@@ -114,6 +115,26 @@ TEST(UartDriver, LoopbackQueueAndErrorsUseTheirOwnCalls) {
     EXPECT_EQ(counts.overrun, 3u);
     EXPECT_EQ(counts.breaks, 5u);
     EXPECT_EQ(counts.dropped, 3u);
+}
+
+TEST(UartDriver, ModemLinesAndBreakUseTheKernelsBitsAndAreLeftAsFoundAtClose) {
+    FakeUart fake;
+    fake.modem = TIOCM_DTR | platform::kModemOut2Bit;  // as the driver's open leaves a port
+    platform::UartPort port(3, fake);
+    ASSERT_EQ(port.SetModemOutputs(ModemRts | ModemOut1, ModemDtr | ModemOut2), ERROR_SUCCESS);
+    EXPECT_EQ(fake.modem, TIOCM_RTS | platform::kModemOut1Bit);
+    fake.modem |= TIOCM_CTS | TIOCM_RNG | TIOCM_CAR;
+    ModemLineState state{};
+    ASSERT_EQ(port.ModemLines(state), ERROR_SUCCESS);
+    EXPECT_EQ(state.lines, ModemRts | ModemOut1 | ModemCts | ModemRi | ModemDcd);
+    EXPECT_EQ(state.readable, ModemInputs);
+    ASSERT_EQ(port.SetBreak(true), ERROR_SUCCESS);
+    EXPECT_TRUE(fake.breakOn);
+    port.Release();
+    EXPECT_FALSE(fake.breakOn) << "a break left on would hold the line";
+    EXPECT_EQ(
+        fake.modem & (TIOCM_RTS | TIOCM_DTR | platform::kModemOut1Bit | platform::kModemOut2Bit),
+        TIOCM_DTR | platform::kModemOut2Bit);
 }
 
 // The text that a failed loopback request quotes after the agent's own sentence.

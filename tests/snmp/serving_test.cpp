@@ -77,7 +77,7 @@ TEST_F(ServingTest, BulkWalkGivesEveryObjectOnceInIndexOrder) {
     EXPECT_EQ(lines[15], "VYNLOOP-MIB::portName.\"demo\".1 = STRING: COM1");
     EXPECT_EQ(lines[16], "VYNLOOP-MIB::portName.\"demo\".2 = STRING: COM2");
     EXPECT_EQ(NameOf(lines[17]), "VYNLOOP-MIB::portLoopMode.\"a\".16");
-    EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopFirstBadReceived.\"demo\".2");
+    EXPECT_EQ(NameOf(lines.back()), "VYNLOOP-MIB::portLoopLineResult.\"demo\".2");
 
     Finished numeric = rig_->Tool("snmpbulkwalk", {"-On", "-Cr50", "VYNLOOP-MIB::vynLoopObjects"});
     ASSERT_EQ(numeric.status, 0) << numeric.err;

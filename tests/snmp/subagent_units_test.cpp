@@ -131,6 +131,11 @@ TEST(SetCheckTest, ValuesPastTheMibsLimitsAreRefused) {
     EXPECT_EQ(Check("portLoopSpeed", {VarbindValue::Kind::Unsigned, 9600, {}}),
               SetStatus::WrongType);
     EXPECT_EQ(Check("portLoopState", Integer(LoopStateStopping)), SetStatus::NoError);
+    EXPECT_EQ(Check(ObjectLoopLines, Integer(LinesCable)), SetStatus::NoError);
+    EXPECT_EQ(Check(ObjectLoopLines, Integer(0)), SetStatus::WrongValue);
+    EXPECT_EQ(Check(ObjectLoopLinePeer, Integer(17)), SetStatus::WrongValue);
+    EXPECT_EQ(Check(ObjectLoopBreakTime, Integer(kMaxBreakTime + 1)), SetStatus::WrongValue);
+    EXPECT_EQ(Check(ObjectLoopLinesFailed, Integer(0)), SetStatus::NotWritable);
     for (int32_t agentOnly : std::initializer_list<int32_t>{LoopStateIdle, LoopStateStopped,
                                                             LoopStateRunning, LoopStateFailed, 6}) {
         EXPECT_EQ(Check("portLoopState", Integer(agentOnly)), SetStatus::WrongValue) << agentOnly;

@@ -278,6 +278,51 @@ breaks_are_receive_errors() {
     [ "$kinds" = "3 0 0 0 " ] || fail "breaks, frame, parity, overruns: $kinds"
 }
 
+# lines_back_to_data PORT...: the ports' next tests are data tests again, without line or break
+# tests (a test's settings stay with the port).
+lines_back_to_data() {
+    sets=""
+    for port in "$@"; do
+        sets="$sets portLoopLines.$I.$port=1 portLoopBreakTime.$I.$port=0 portLoopDataTest.$I.$port=1"
+    done
+    # shellcheck disable=SC2086
+    vynloopctl set $sets >/dev/null || fail "line settings not reset"
+}
+
+# The 8250's loop mode joins RTS to CTS, DTR to DSR, OUT1 to RI and OUT2 to DCD; the driver
+# sets OUT2 at open but lets it be cleared, so every line is tested, and OUT1 and OUT2 are put
+# back (every_port_as_found checks the lines at the end).
+lines_internal_at_once() {
+    # shellcheck disable=SC2086
+    vynloopctl test $I $NOTHING_ATTACHED $BASE --lines internal --no-data --wait >/dev/null
+    for port in $NOTHING_ATTACHED; do
+        expect_result "$port" 5 "Line test complete, no errors detected. Control lines through the internal loopback: CTS, DSR, DCD, RI followed their outputs."
+        checked=$(vynloopctl get "portLoopLinesChecked.$I.$port")
+        [ "$checked" = 15 ] || fail "ttyS$port checked lines $checked, not 15"
+    done
+    # shellcheck disable=SC2086
+    lines_back_to_data $NOTHING_ATTACHED
+}
+
+# The machine's plug is a FIFO for data: its inputs read CTS, DSR and DCD on and RI off
+# whatever the outputs do, which a plug test reports as it would on a real board.
+lines_plug_data_only() {
+    drain 1
+    vynloopctl test $I 1 $BASE --lines plug --no-data --wait >/dev/null
+    expect_result 1 4 "Line test failed: Control lines through the loopback plug: CTS stays on; DSR stays on; DCD stays on; RI did not follow DTR."
+    lines_back_to_data 1
+}
+
+# A break sent inside the machine never arrives (QEMU drops it): the break test says that none
+# came back, and fails.
+break_not_back() {
+    drain 1
+    vynloopctl test $I 1 $BASE --external --break --no-data --wait >/dev/null
+    expect_result 1 4 "Line test failed: Break of 250 ms: no break came back."
+    [ "$(vynloopctl get "portLoopBreaksBack.$I.1")" = 0 ] || fail "ttyS1 counted a break back"
+    lines_back_to_data 1
+}
+
 held_port_refused() {
     (
         exec 4</dev/ttyS5
@@ -374,6 +419,9 @@ run_case "DTR/DSR handshake refused as not supported" dtr_dsr_refused
 run_case "external loopback: the plug on ttyS1, the cable between ttyS2 and ttyS3 asked for together" plug_and_cable
 run_case "nothing attached, external: no data received, also right after internal" nothing_attached
 run_case "breaks during a test are its receive errors and its breaks, as the kernel counted them" breaks_are_receive_errors
+run_case "control lines through the 8250's loopback on ttyS4..ttyS15 at once, OUT1 and OUT2 too" lines_internal_at_once
+run_case "the plug carries no control lines: inputs that stay on are named" lines_plug_data_only
+run_case "a break sent inside the machine does not come back, and the break test says so" break_not_back
 run_case "a port another program holds is refused: access denied" held_port_refused
 run_case "a stop request ends a test with its report; the port is left as found" stop_request
 run_case "SIGTERM ends a test with its report; the port is left as found" sigterm

@@ -21,6 +21,12 @@ function facts(port) {
     ["Result", vyn.text(port.result)],
   ];
   for (const line of port.details) rows.push(["", vyn.text(line)]);
+  if (port.lines) {
+    const { wiring, checked, failed, result } = port.lines;
+    rows.push(["Control lines", vyn.text(`${wiring ?? "unknown wiring"}: checked ${checked.join(" ") || "none"}` +
+      (failed.length ? `, failed ${failed.join(" ")}` : ", none failed"))]);
+    rows.push(["Lines result", vyn.text(result)]);
+  }
   return rows.map(([name, value]) => `<dt>${name}</dt><dd>${value}</dd>`).join("");
 }
 
