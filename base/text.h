@@ -1,6 +1,7 @@
 // Small text tools that the programs share: hexadecimal digits and the words of a line.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,18 @@ inline int HexDigit(char c) {
         return c - 'A' + 10;
     }
     return -1;
+}
+
+// Bytes as lowercase hexadecimal digits, two a byte: "0d0a" for CR LF.
+inline std::string HexText(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * bytes.size());
+    for (unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
 }
 
 // Splits a line into the words between blanks (and tabs).

@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "console/access/access_options.h"
+#include "console/rack/remote_options.h"
 
 namespace vyn::console {
 
 // Options that every command takes (--mib and the remote rack's).
 using GlobalOptions = AccessOptions;
-
-// Adds --host and the SNMP options to `app`, filling `remote`.
-void AddRemoteOptions(CLI::App &app, RemoteOptions &remote);
 
 class CommandSet {
   public:

@@ -1,21 +1,19 @@
 // fleet status HOST... [--hosts-file FILE] [--json]: every instance and port of many racks in one
 // table, each rack read over SNMP on its own session and thread, so that racks that do not
 // answer cost one time-out in all, not one each.
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "console/access/snmp_access.h"
 #include "console/command_set.h"
 #include "console/json_report.h"
-#include "console/loop_state.h"
 #include "console/output.h"
-#include "console/port_snapshot.h"
+#include "console/rack/fleet_read.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/port_snapshot.h"
 
 namespace vyn::console {
 
@@ -27,80 +25,8 @@ struct FleetOptions {
     bool json = false;
 };
 
-struct RackInstance {
-    std::string instance;
-    std::vector<PortSnapshot> ports;
-};
-
-struct Rack {
-    std::string host;
-    std::unique_ptr<ObjectAccess> objects;  // null when no session could be opened
-    std::string error;                      // empty when the rack answered
-    std::vector<RackInstance> instances;
-};
-
-void ReadRack(Rack &rack) {
-    mml::Error error;
-    std::vector<std::string> names;
-    if (!rack.objects->ListInstances(names, error)) {
-        rack.error = error.message;
-        return;
-    }
-    for (const std::string &name : names) {
-        RackInstance instance{name, {}};
-        std::vector<int> ports;
-        if (!rack.objects->ListPorts(name, ports, error) ||
-            !ReadSnapshots(*rack.objects, name, ports, instance.ports, error)) {
-            rack.error = error.message;
-            return;
-        }
-        rack.instances.push_back(std::move(instance));
-    }
-}
-
-bool ReadHostsFile(const std::string &path, std::vector<std::string> &hosts, std::string &reason) {
-    std::ifstream file(path);
-    if (!file) {
-        reason = "cannot read the hosts file " + path;
-        return false;
-    }
-    std::string line;
-    while (std::getline(file, line)) {
-        std::size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') {
-            continue;
-        }
-        std::size_t last = line.find_last_not_of(" \t\r");
-        hosts.push_back(line.substr(first, last - first + 1));
-    }
-    return true;
-}
-
 uint32_t Count(const PortSnapshot &port, std::string_view object) {
     return static_cast<uint32_t>(port.Integer(object));
-}
-
-// Opens a session to every host, one after the other (option parsing is not thread-safe); a
-// host whose session cannot be opened keeps the reason and is listed as unreachable.
-std::vector<Rack> OpenRacks(const RemoteOptions &remote, const std::vector<std::string> &hosts) {
-    std::vector<Rack> racks(hosts.size());
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        RemoteOptions one = remote;
-        one.host = hosts[i];
-        racks[i].host = hosts[i];
-        racks[i].objects = OpenSnmpAccess(one, racks[i].error);
-    }
-    return racks;
-}
-
-// Reads every rack that has a session, each on its own thread.
-void ReadRacks(std::vector<Rack> &racks) {
-    std::vector<std::jthread> readers;
-    for (Rack &rack : racks) {
-        if (rack.objects) {
-            readers.emplace_back([&rack] { ReadRack(rack); });
-        }
-    }
 }
 
 Outcome PortOutcome(const PortSnapshot &port) {

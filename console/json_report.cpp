@@ -1,23 +1,14 @@
 #include "console/json_report.h"
 
-#include "console/error_kinds.h"
-#include "console/line_result.h"
-#include "console/loop_state.h"
+#include "base/text.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
+#include "console/rack/loop_state.h"
 #include "mml/dictionary.h"
 
 namespace vyn::console {
 
 namespace {
-
-std::string Hex(const std::string &octets) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : octets) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
-}
 
 nlohmann::json PortHeader(const PortSnapshot &port) {
     return {{"port", port.port},
@@ -41,7 +32,7 @@ nlohmann::json StatusJson(const InstanceView &view, std::optional<bool> agentRun
                 objects[key] = port.Integer(name);
             } else {
                 objects[key] = port.Text(name);
-                hex[key] = Hex(port.Text(name));
+                hex[key] = HexText(port.Text(name));
             }
         }
         nlohmann::json entry = PortHeader(port);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mml/vocabulary.h"
+#include "console/rack/words.h"
 
 namespace vyn::console {
 
@@ -24,11 +24,5 @@ int Negative(std::string_view message);
 
 // Prints rows as a table: columns as wide as their widest cell, trailing blanks dropped.
 void PrintTable(const std::vector<std::vector<std::string>> &rows);
-
-// `text` with line breaks and other control characters shown as blanks, so that it fits one line.
-std::string OneLine(std::string_view text);
-
-// The words of a vocabulary table, in its order, joined by `separator`: "none|odd|even".
-std::string JoinWords(std::span<const vocabulary::Word> table, std::string_view separator);
 
 }  // namespace vyn::console

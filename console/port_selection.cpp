@@ -4,6 +4,7 @@
 
 #include "console/arguments.h"
 #include "console/output.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 
@@ -100,8 +101,29 @@ bool SelectPorts(const InstanceView &view, const std::vector<std::string> &words
     return true;
 }
 
-std::string PortLabel(const PortSnapshot &port) {
-    return "port " + std::to_string(port.port) + " (" + OneLine(port.Device()) + ")";
+int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
+                        const std::vector<std::string> &words, const TestSettings &settings,
+                        InstanceView &view, std::vector<int> &ports) {
+    if (int status = OpenInstance(globals, instance, view); status != kExitSuccess) {
+        return status;
+    }
+    std::string reason;
+    if (!SelectPorts(view, words, ports, reason)) {
+        return Fail(reason);
+    }
+    if (std::string why = CheckLinePorts(settings, ports.size()); !why.empty()) {
+        return Fail(why);
+    }
+    for (int number : ports) {
+        const PortSnapshot &port = *view.Find(number);
+        if (TestUnderway(port.State())) {
+            return Fail(PortLabel(port) + " is busy: its test is " + LoopStateWord(port.State()));
+        }
+        if (std::string why = CheckRunnable(settings, port); !why.empty()) {
+            return Fail(PortLabel(port) + ": " + why);
+        }
+    }
+    return kExitSuccess;
 }
 
 }  // namespace vyn::console

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "console/command_set.h"
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
+#include "console/rack/test_settings.h"
 #include "mml/store.h"
 
 namespace vyn::console {
@@ -31,7 +32,11 @@ int OpenInstance(const GlobalOptions &globals, const std::string &instance, Inst
 bool SelectPorts(const InstanceView &view, const std::vector<std::string> &words,
                  std::vector<int> &ports, std::string &reason);
 
-// "port 3 (COM3)".
-std::string PortLabel(const PortSnapshot &port);
+// Opens the instance and selects the ports that the command line names for a test request:
+// each must be free (no test underway) and able to run with `settings`. Returns kExitSuccess,
+// or the failure's status after printing why.
+int OpenPortsForRequest(const GlobalOptions &globals, const std::string &instance,
+                        const std::vector<std::string> &words, const TestSettings &settings,
+                        InstanceView &view, std::vector<int> &ports);
 
 }  // namespace vyn::console

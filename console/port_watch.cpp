@@ -7,13 +7,14 @@
 #include "agent/client/agent_link.h"
 #include "agent/client/agent_start.h"
 #include "base/host.h"
-#include "console/error_kinds.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
-#include "console/loop_requests.h"
-#include "console/loop_state.h"
 #include "console/output.h"
 #include "console/progress_line.h"
+#include "console/rack/agent_on_demand.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 
@@ -203,12 +204,9 @@ int WatchPorts(InstanceView &view, const std::vector<int> &ports, const WatchMod
 }
 
 int StartAgentIfNeeded(const InstanceView &view, const std::string &storePath) {
-    if (!view.objects->Local() || view.objects->AgentRunning(view.instance).value_or(true)) {
-        return kExitSuccess;
-    }
     agent::StartedAgent agent;
     std::string reason;
-    if (!agent::StartAgent(view.instance, storePath, 10s, agent, reason)) {
+    if (!StartAgentIfNone(*view.objects, view.instance, storePath, agent, reason)) {
         return Fail(reason);
     }
     if (agent.pid > 0) {

@@ -4,11 +4,11 @@
 #include <array>
 #include <cstdio>
 
-#include "console/error_kinds.h"
-#include "console/line_result.h"
-#include "console/loop_state.h"
 #include "console/output.h"
-#include "console/test_settings.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/test_settings.h"
 
 namespace vyn::console {
 

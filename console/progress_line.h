@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
 
 namespace vyn::console {
 

@@ -15,8 +15,8 @@
 #include "console/command_set.h"
 #include "console/json_report.h"
 #include "console/output.h"
-#include "console/record_view.h"
-#include "console/report_formats.h"
+#include "console/rack/record_view.h"
+#include "console/rack/report_formats.h"
 
 namespace vyn::console {
 

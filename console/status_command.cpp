@@ -9,11 +9,11 @@
 
 #include "agent/client/agent_link.h"
 #include "console/command_set.h"
-#include "console/error_kinds.h"
 #include "console/json_report.h"
-#include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 

@@ -1,24 +1,21 @@
 // stop INSTANCE PORT... [--wait] and extend INSTANCE PORT SECONDS: a running test's end and time.
-#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "console/command_set.h"
-#include "console/loop_requests.h"
-#include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
+#include "console/rack/extend_test.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 
 namespace {
-
-using namespace std::chrono_literals;
 
 struct StopOptions {
     std::string instance;
@@ -75,32 +72,7 @@ int RunStop(const GlobalOptions &globals, const StopOptions &options) {
     return watched == kExitFailure ? watched : status;
 }
 
-// Waits for the agent's next publication after the offer: it counts down from the new time
-// when it took it.
-enum class Taken { Yes, No, Ended };
-Taken AwaitTaken(InstanceView &view, int port, int32_t seconds, mml::Error &error, bool &failed) {
-    auto deadline = std::chrono::steady_clock::now() + 6s;
-    failed = false;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!view.Refresh(error)) {
-            failed = true;
-            return Taken::No;
-        }
-        const PortSnapshot &now = *view.Find(port);
-        if (now.State() != LoopStateRunning) {
-            return Taken::Ended;
-        }
-        int32_t left = now.Integer("portLoopTimeRemain");
-        if (left < seconds) {
-            return left > seconds - LeaseRenewMargin ? Taken::Yes : Taken::No;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-    return Taken::No;
-}
-
 int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
-    const int32_t seconds = options.seconds;
     InstanceView view;
     if (int status = OpenInstance(globals, options.instance, view); status != kExitSuccess) {
         return status;
@@ -112,45 +84,17 @@ int RunExtend(const GlobalOptions &globals, const ExtendOptions &options) {
     }
     const PortSnapshot &port = *view.Find(ports[0]);
     const std::string label = PortLabel(port);
-    if (port.State() != LoopStateRunning) {
-        return Negative(label + " is not running (" + LoopStateWord(port.State()) + ")");
+    ExtendOutcome outcome = ExtendTest(*view.objects, view.instance, port, label, options.seconds);
+    switch (outcome.kind) {
+        case ExtendOutcome::Kind::StoreFailure:
+            return Fail(outcome.reason);
+        case ExtendOutcome::Kind::Refused:
+            return Negative(outcome.reason);
+        case ExtendOutcome::Kind::Taken:
+            break;
     }
-    if (port.Integer("portLoopTime") != 0 || port.Integer("portRasStatus") == RasStatusNoBorrow) {
-        return Negative(label +
-                        ": only a test without a time limit on a port with --ras-status 1 runs "
-                        "in periods that can be renewed");
-    }
-    int32_t left = port.Integer("portLoopTimeRemain");
-    if (seconds - LeaseRenewMargin <= left) {
-        return Negative(label + " has " + std::to_string(left) + " s left; give more than " +
-                        std::to_string(left + LeaseRenewMargin));
-    }
-    // The agent reads the offer and then publishes its own time over it; an offer written in
-    // between is lost, so it is made again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        bool running = false;
-        mml::Error error;
-        if (!OfferTime(*view.objects, view.instance, ports[0], seconds, running, error)) {
-            return Fail(error.message);
-        }
-        if (!running) {
-            return Negative(label + " is no longer running");
-        }
-        bool failed = false;
-        Taken taken = AwaitTaken(view, ports[0], seconds, error, failed);
-        if (failed) {
-            return Fail(error.message);
-        }
-        if (taken == Taken::Ended) {
-            return Negative(label + " is no longer running");
-        }
-        if (taken == Taken::Yes) {
-            std::printf("%s: %d s left\n", label.c_str(),
-                        view.Find(ports[0])->Integer("portLoopTimeRemain"));
-            return kExitSuccess;
-        }
-    }
-    return Negative(label + ": the agent did not take the new time");
+    std::printf("%s: %d s left\n", label.c_str(), outcome.left);
+    return kExitSuccess;
 }
 
 }  // namespace

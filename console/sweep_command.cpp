@@ -16,15 +16,15 @@
 #include "console/command_set.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
-#include "console/loop_requests.h"
-#include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
 #include "console/progress_line.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/test_settings.h"
 #include "console/run_labels.h"
 #include "console/sweep_plan.h"
-#include "console/test_settings.h"
 
 namespace vyn::console {
 

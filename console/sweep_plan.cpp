@@ -1,6 +1,6 @@
 #include "console/sweep_plan.h"
 
-#include "console/loop_state.h"
+#include "console/rack/loop_state.h"
 
 namespace vyn::console {
 

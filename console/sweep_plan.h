@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/frame.h"
+#include "console/rack/frame.h"
 
 namespace vyn::console {
 

@@ -9,13 +9,13 @@
 #include "agent/client/agent_start.h"
 #include "console/access/store_access.h"
 #include "console/command_set.h"
-#include "console/loop_requests.h"
-#include "console/loop_state.h"
 #include "console/output.h"
 #include "console/port_selection.h"
 #include "console/port_watch.h"
+#include "console/rack/loop_requests.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/test_settings.h"
 #include "console/run_labels.h"
-#include "console/test_settings.h"
 
 namespace vyn::console {
 

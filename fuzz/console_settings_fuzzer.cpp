@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/frame.h"
-#include "console/test_settings.h"
+#include "console/rack/frame.h"
+#include "console/rack/test_settings.h"
 #include "fuzz/fuzz_check.h"
 #include "mml/dictionary.h"
 #include "mml/vocabulary.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench/agent/bench_main.h"
-#include "console/record_view.h"
+#include "console/rack/record_view.h"
 #include "mml/record_fields.h"
 #include "mml/store.h"
 #include "mml/test_record.h"

@@ -10,7 +10,7 @@
 
 #include "bench/agent/verdict.h"
 #include "console/access/snmp_access.h"
-#include "console/port_snapshot.h"
+#include "console/rack/port_snapshot.h"
 #include "mml/store.h"
 #include "tests/support/process.h"
 #include "tests/support/snmp_rig.h"

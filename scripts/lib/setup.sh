@@ -2,7 +2,12 @@
 
 VYNLOOP_PACKAGES=(cmake make g++ pkg-config libsqlite3-dev sqlite3 libcli11-dev nlohmann-json3-dev
                   libgtest-dev libgmock-dev googletest libbenchmark-dev tmux procps ccache
-                  libsnmp-dev snmpd snmptrapd snmp smitools libxml2-utils)
+                  libsnmp-dev snmpd snmptrapd snmp smitools libxml2-utils
+                  libcpp-httplib-dev libssl-dev)
+
+# The web server's browser tests: Debian's chromium (headless; its recommendations, such as
+# desktop integration, are not needed) driven by playwright-core under Node.
+VYNLOOP_BROWSER_PACKAGES=(chromium fonts-liberation)
 
 # The compiler cache keys objects by paths relative to the source root, so that every clone of
 # the project on this machine (a CI run's included) reuses what another one compiled.
@@ -45,6 +50,23 @@ ensure_packages() {
 
 ensure_fuzz_packages() {
     install_missing -- "${VYNLOOP_FUZZ_PACKAGES[@]}"
+}
+
+# The browser tests of the web pages: chromium, Node (any that provides node and npm) and
+# playwright-core as web/tests/browser/package-lock.json pins it (version and checksum), in that
+# folder's node_modules; PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD keeps it from fetching a browser.
+ensure_browser_tests() {
+    install_missing --no-install-recommends -- "${VYNLOOP_BROWSER_PACKAGES[@]}"
+    if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+        install_missing --no-install-recommends -- nodejs npm
+    fi
+    local tests=web/tests/browser pinned installed
+    pinned=$(node -p "require('./$tests/package.json').dependencies['playwright-core']")
+    installed=$(node -p "require('./$tests/node_modules/playwright-core/package.json').version" \
+                2>/dev/null || true)
+    if [ "$pinned" != "$installed" ]; then
+        (cd "$tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --silent)
+    fi
 }
 
 # The emulator's recommendations (graphics, firmware for other machines) are not needed.

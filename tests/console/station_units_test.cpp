@@ -6,9 +6,9 @@
 
 #include <fstream>
 
-#include "console/frame.h"
-#include "console/record_view.h"
-#include "console/report_formats.h"
+#include "console/rack/frame.h"
+#include "console/rack/record_view.h"
+#include "console/rack/report_formats.h"
 #include "console/sweep_plan.h"
 #include "mml/record_fields.h"
 #include "mml/vocabulary.h"

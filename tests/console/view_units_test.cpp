@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "console/error_kinds.h"
+#include "console/rack/error_kinds.h"
 #include "console/live_view.h"
-#include "console/loop_state.h"
+#include "console/rack/loop_state.h"
 #include "console/progress_line.h"
-#include "console/test_settings.h"
+#include "console/rack/test_settings.h"
 #include "mml/dictionary.h"
 
 namespace vyn::console {

@@ -52,17 +52,7 @@ class FleetTest : public ::testing::Test {
             racks_.push_back(std::move(rack));
         }
         for (Rack &rack : racks_) {
-            std::vector<std::string> get{vyn::test::Program("vynloopctl"),
-                                         "--host",
-                                         rack.rig->MasterAddress(),
-                                         "-v",
-                                         "2c",
-                                         "-c",
-                                         kReadCommunity,
-                                         "get",
-                                         "portLoopState." + rack.instance + ".2"};
-            ASSERT_TRUE(vyn::test::WaitFor(
-                [&get] { return vyn::test::RunProgram(get).out == "0\n"; }, 60000))
+            ASSERT_TRUE(rack.rig->WaitConsoleValue("portLoopState." + rack.instance + ".2", "0"))
                 << rack.rig->SubagentLog();
         }
     }

@@ -235,6 +235,21 @@ std::string SnmpRig::Value(const std::string &object) const {
     return run.out.substr(0, run.out.size() - 1);
 }
 
+bool SnmpRig::WaitConsoleValue(const std::string &object, const std::string &expected,
+                               int limitMs) const {
+    std::vector<std::string> get{vyn::test::Program("vynloopctl"),
+                                 "--host",
+                                 MasterAddress(),
+                                 "-v",
+                                 "2c",
+                                 "-c",
+                                 kReadCommunity,
+                                 "get",
+                                 object};
+    return vyn::test::WaitFor(
+        [&get, &expected] { return vyn::test::RunProgram(get).out == expected + "\n"; }, limitMs);
+}
+
 bool SnmpRig::WaitValue(const std::string &object, const std::string &expected, int limitMs) const {
     return vyn::test::WaitFor([&] { return Value(object) == expected; }, limitMs);
 }

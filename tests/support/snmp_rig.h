@@ -95,6 +95,11 @@ class SnmpRig {
     bool WaitValue(const std::string &object, const std::string &expected,
                    int limitMs = 60000) const;
 
+    // True once vynloopctl reads `object` as `expected` through the master (v2c, the read
+    // community), as a remote console would, polling within `limitMs`.
+    bool WaitConsoleValue(const std::string &object, const std::string &expected,
+                          int limitMs = 60000) const;
+
     // The notifications received so far, one line each, their varbinds separated by tabs.
     std::vector<std::string> Notifications() const;
 

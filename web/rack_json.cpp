@@ -1,0 +1,122 @@
+#include "web/rack_json.h"
+
+#include "console/rack/error_kinds.h"
+#include "console/rack/line_result.h"
+#include "console/rack/loop_state.h"
+#include "console/rack/test_settings.h"
+#include "console/rack/words.h"
+#include "mml/vocabulary.h"
+
+namespace vyn::web {
+
+namespace {
+
+using console::Outcome;
+using console::PortSnapshot;
+
+// The five states a row shows as a colour.
+std::string_view View(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Pending:
+            return "running";
+        case Outcome::Passed:
+            return "passed";
+        case Outcome::Errors:
+        case Outcome::Failed:
+            return "failed";
+        case Outcome::Stopped:
+            return "stopped";
+        case Outcome::None:
+            break;
+    }
+    return "idle";
+}
+
+std::string WordOr(std::span<const vocabulary::Word> table, int32_t value) {
+    auto word = vocabulary::WordOf(table, value);
+    return word ? std::string(*word) : std::to_string(value);
+}
+
+uint32_t Count(const PortSnapshot &port, std::string_view object) {
+    return static_cast<uint32_t>(port.Integer(object));
+}
+
+// The received data kept around the last data error, as bytes, and where in it the error is.
+nlohmann::json ErrorData(const PortSnapshot &port) {
+    const std::string &data = port.Text("portLoopErrData");
+    if (data.empty()) {
+        return nullptr;
+    }
+    nlohmann::json bytes = nlohmann::json::array();
+    for (unsigned char c : data) {
+        bytes.push_back(c);
+    }
+    return {{"bytes", std::move(bytes)}, {"at", port.Integer("portLoopLocErr")}};
+}
+
+}  // namespace
+
+nlohmann::json PortJson(const PortSnapshot &port) {
+    Outcome outcome = console::ClassifyOutcome(port.State(), port.Result());
+    int32_t speed = port.Integer("portLoopSpeed");
+    return {
+        {"port", port.port},
+        {"device", console::OneLine(port.Device())},
+        {"view", View(outcome)},
+        {"state", outcome == Outcome::Pending || outcome == Outcome::None
+                      ? console::LoopStateWord(port.State())
+                      : std::string(console::OutcomeWord(outcome))},
+        {"line",
+         console::ShortLineSettings(speed, port.Integer("portLoopDataSize"),
+                                    port.Integer("portLoopParity"), port.Integer("portStopBits"))},
+        {"mode", WordOr(vocabulary::kLoopModeWords, port.Integer("portLoopMode"))},
+        {"flow", WordOr(vocabulary::kFlowWords, port.Integer("portLoopFlow"))},
+        {"pattern", WordOr(vocabulary::kPatternWords, port.Integer("portLoopPattern"))},
+        {"time", port.Integer("portLoopTime")},
+        {"left", port.Integer("portLoopTimeRemain")},
+        {"sent", Count(port, "portLoopTxTotal")},
+        {"received", Count(port, "portLoopRxTotal")},
+        {"dataErrors", Count(port, "portLoopInErrs")},
+        {"rxErrors", Count(port, "portErrStatRxTotal")},
+        {"kinds", console::KindsJson(port)},
+        {"kindsText", console::KindsSummary(port)},
+        {"misfit", console::FirstMisfit(port)},
+        {"rate", Count(port, "portLoopRate")},
+        {"avgRate", Count(port, "portLoopAvgRate")},
+        {"result", console::OneLine(port.Result())},
+        {"details", console::ResultDetails(port)},
+        {"errorData", ErrorData(port)},
+        {"lines", console::LinesJson(port)},
+    };
+}
+
+nlohmann::json RackJson(const console::Rack &rack) {
+    nlohmann::json document = {{"host", rack.host}, {"instances", nlohmann::json::array()}};
+    if (!rack.error.empty()) {
+        document["error"] = console::OneLine(rack.error);
+    }
+    for (const console::RackInstance &instance : rack.instances) {
+        nlohmann::json ports = nlohmann::json::array();
+        for (const PortSnapshot &port : instance.ports) {
+            ports.push_back(PortJson(port));
+        }
+        document["instances"].push_back(
+            {{"instance", instance.instance}, {"ports", std::move(ports)}});
+    }
+    return document;
+}
+
+nlohmann::json RackTotals(const console::Rack &rack) {
+    nlohmann::json totals = {{"ports", 0},  {"running", 0}, {"passed", 0},
+                             {"failed", 0}, {"stopped", 0}, {"idle", 0}};
+    for (const console::RackInstance &instance : rack.instances) {
+        for (const PortSnapshot &port : instance.ports) {
+            totals["ports"] = totals["ports"].get<int>() + 1;
+            std::string view(View(console::ClassifyOutcome(port.State(), port.Result())));
+            totals[view] = totals[view].get<int>() + 1;
+        }
+    }
+    return totals;
+}
+
+}  // namespace vyn::web

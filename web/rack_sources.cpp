@@ -1,0 +1,137 @@
+#include "web/rack_sources.h"
+
+#include <algorithm>
+
+#include "console/access/snmp_access.h"
+#include "console/access/store_access.h"
+#include "web/rack_json.h"
+
+namespace vyn::web {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kFleetFresh = 2s;
+
+// Net-SNMP's option parsing is not thread-safe: sessions are opened one at a time.
+std::mutex &OpenMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+RackSources::RackSources(const WebOptions &options) : options_(options) {}
+
+RackSources::~RackSources() {
+    Close();
+}
+
+bool RackSources::Open(std::string &reason) {
+    std::unique_ptr<Source> own = MakeSource("", reason);
+    if (!own) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    sources_[""] = std::move(own);
+    return true;
+}
+
+bool RackSources::Knows(const std::string &host) const {
+    return host.empty() ||
+           std::find(options_.fleet.begin(), options_.fleet.end(), host) != options_.fleet.end();
+}
+
+std::unique_ptr<console::ObjectAccess> RackSources::OpenObjects(const std::string &host,
+                                                                std::string &reason) {
+    std::lock_guard lock(OpenMutex());
+    if (host.empty()) {
+        return console::OpenAccess(options_.access, reason);
+    }
+    console::RemoteOptions remote = options_.access.remote;
+    remote.host = host;
+    return console::OpenSnmpAccess(remote, reason);
+}
+
+std::unique_ptr<RackSources::Source> RackSources::MakeSource(const std::string &host,
+                                                             std::string &reason) {
+    auto source = std::make_unique<Source>();
+    source->rack.host = host;
+    source->rack.objects = OpenObjects(host, reason);
+    if (!source->rack.objects) {
+        return nullptr;
+    }
+    console::Rack &rack = source->rack;
+    source->feed = std::make_unique<LiveFeed>([&rack] {
+        rack.error.clear();
+        rack.instances.clear();
+        console::ReadRack(rack);
+        return RackJson(rack).dump();
+    });
+    return source;
+}
+
+LiveFeed &RackSources::Feed(const std::string &host) {
+    std::lock_guard lock(mutex_);
+    auto found = sources_.find(host);
+    if (found == sources_.end()) {
+        std::string reason;
+        std::unique_ptr<Source> source = MakeSource(host, reason);
+        if (!source) {
+            // A rack whose session cannot be opened shows the reason as its state.
+            source = std::make_unique<Source>();
+            std::string state =
+                nlohmann::json{
+                    {"host", host}, {"error", reason}, {"instances", nlohmann::json::array()}}
+                    .dump();
+            source->feed = std::make_unique<LiveFeed>([state] { return state; });
+        }
+        if (closed_) {
+            source->feed->Close();
+        }
+        found = sources_.emplace(host, std::move(source)).first;
+    }
+    return *found->second->feed;
+}
+
+std::string RackSources::StorePath() const {
+    return console::StorePath(options_.access);
+}
+
+std::string RackSources::FleetJson() {
+    std::lock_guard lock(fleetMutex_);
+    if (!fleetJson_.empty() && std::chrono::steady_clock::now() - fleetRead_ < kFleetFresh) {
+        return fleetJson_;
+    }
+    std::vector<console::Rack> racks;
+    {
+        std::lock_guard opening(OpenMutex());
+        racks = console::OpenRacks(options_.access.remote, options_.fleet);
+    }
+    console::ReadRacks(racks);
+    nlohmann::json document = {{"racks", nlohmann::json::array()}};
+    for (const console::Rack &rack : racks) {
+        nlohmann::json entry = {{"host", rack.host},
+                                {"reachable", rack.error.empty()},
+                                {"instances", rack.instances.size()},
+                                {"totals", RackTotals(rack)}};
+        if (!rack.error.empty()) {
+            entry["error"] = rack.error;
+        }
+        document["racks"].push_back(std::move(entry));
+    }
+    fleetJson_ = document.dump();
+    fleetRead_ = std::chrono::steady_clock::now();
+    return fleetJson_;
+}
+
+void RackSources::Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    for (auto &[host, source] : sources_) {
+        source->feed->Close();
+    }
+}
+
+}  // namespace vyn::web
