@@ -25,6 +25,7 @@ std::string_view View(Outcome outcome) {
         case Outcome::Failed:
             return "failed";
         case Outcome::Stopped:
+        case Outcome::Interrupted:  // ended without a verdict; its result text says why
             return "stopped";
         case Outcome::None:
             break;
