@@ -361,9 +361,15 @@ class Soak {
         if (!rig_.Set(request, error)) {
             return false;
         }
+        // Running on every port, and data received since: an agent publishes the state and its
+        // counters cleared together, so an earlier test's count cannot pass for this one's.
+        std::vector<int32_t> running;
         std::vector<int32_t> received;
         auto flowing = [&] {
-            return rig_.GetOnAllPorts("portLoopRxTotal", received, error) &&
+            return rig_.GetOnAllPorts("portLoopState", running, error) &&
+                   std::all_of(running.begin(), running.end(),
+                               [](int32_t state) { return state == LoopStateRunning; }) &&
+                   rig_.GetOnAllPorts("portLoopRxTotal", received, error) &&
                    std::all_of(received.begin(), received.end(), [](int32_t n) { return n > 0; });
         };
         if (!vyn::test::WaitFor(flowing, kEndLimitMs)) {
