@@ -117,9 +117,36 @@ bool BoardModel::Transmitting() const {
 
 void BoardModel::Housekeeping(Clock::time_point now) {
     for (auto &port : ports_) {
+        if (!port->present()) {
+            continue;
+        }
         port->FollowTermios(now);
         port->RetryLock();
     }
+}
+
+bool BoardModel::SetPresent(Port &port, bool present, std::string &error) {
+    if (present == port.present()) {
+        return true;
+    }
+    if (!present) {
+        if (presenceHooks_.removing) {
+            presenceHooks_.removing(port);
+        }
+        port.Remove();
+        return true;
+    }
+    if (!port.Restore(error)) {
+        return false;
+    }
+    if (presenceHooks_.restored && !presenceHooks_.restored(port, error)) {
+        if (presenceHooks_.removing) {
+            presenceHooks_.removing(port);
+        }
+        port.Remove();
+        return false;
+    }
+    return true;
 }
 
 std::uint32_t BoardModel::Reserve(Port &port, std::uint32_t &error) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,14 @@
 #include "board/port.h"
 
 namespace vyn::board {
+
+// What serves a port's device besides the port itself (its link in the board's directory, the
+// watch on its opens, the event loop): told just before a port is removed and just after it is
+// back, when `restored` may refuse with a reason.
+struct PresenceHooks {
+    std::function<void(Port &)> removing;
+    std::function<bool(Port &, std::string &)> restored;
+};
 
 class BoardModel {
   public:
@@ -41,6 +50,11 @@ class BoardModel {
     // The slow duties: following termios changes and getting back the locks of held ports.
     void Housekeeping(Clock::time_point now);
 
+    void SetPresenceHooks(PresenceHooks hooks) { presenceHooks_ = std::move(hooks); }
+    // Removes the port (a USB adapter pulled out) or brings it back as a new device. False with
+    // a reason when it cannot come back; it then stays removed.
+    bool SetPresent(Port &port, bool present, std::string &error);
+
     bool serviceRunning() const { return serviceRunning_; }
     void SetServiceRunning(bool running) { serviceRunning_ = running; }
 
@@ -56,6 +70,7 @@ class BoardModel {
 
     std::vector<std::unique_ptr<Port>> ports_;
     std::vector<std::uint8_t> sent_;
+    PresenceHooks presenceHooks_;
     bool serviceRunning_ = false;
     std::uint32_t nextHandle_ = 1;
 };

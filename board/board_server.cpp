@@ -69,10 +69,14 @@ bool BoardServer::Start(const ServeOptions &options, std::string &error) {
     // The socket first: it tells whether another board already serves the directory, before
     // anything there is touched.
     control_ = std::make_unique<ControlServer>(poller_, handler_, kListenerTag, kConnectionTag);
+    dir_ = options.dir;
     if (!control_->Listen(options.dir + "/" + std::string(kSocketName), error) ||
-        !CreateLinks(options.dir, error)) {
+        !CreateLinks(error)) {
         return false;
     }
+    model_.SetPresenceHooks(
+        {[this](Port &port) { OnRemoving(port); },
+         [this](Port &port, std::string &why) { return OnRestored(port, why); }});
     if (!options.instance.empty()) {
         std::vector<ErrorPublisher::Source> sources;
         for (int index = 0; index < model_.portCount(); ++index) {
@@ -84,24 +88,50 @@ bool BoardServer::Start(const ServeOptions &options, std::string &error) {
     return true;
 }
 
-bool BoardServer::CreateLinks(const std::string &dir, std::string &error) {
+bool BoardServer::CreateLinks(std::string &error) {
     for (int index = 0; index < model_.portCount(); ++index) {
-        Port &port = model_.At(index);
-        std::string link = dir + "/" + port.name();
-        struct stat status {};
-        if (lstat(link.c_str(), &status) == 0) {
-            if (!S_ISLNK(status.st_mode)) {
-                error = link + " exists and is not a link";
-                return false;
-            }
-            unlink(link.c_str());  // left behind by a board that did not end cleanly
-        }
-        if (symlink(port.device().c_str(), link.c_str()) != 0) {
-            error = "cannot create " + link + ": " + std::strerror(errno);
+        if (!CreateLink(model_.At(index), error)) {
             return false;
         }
-        links_.push_back(link);
+        links_.push_back(dir_ + "/" + model_.At(index).name());
     }
+    return true;
+}
+
+bool BoardServer::CreateLink(const Port &port, std::string &error) {
+    std::string link = dir_ + "/" + port.name();
+    struct stat status {};
+    if (lstat(link.c_str(), &status) == 0) {
+        if (!S_ISLNK(status.st_mode)) {
+            error = link + " exists and is not a link";
+            return false;
+        }
+        unlink(link.c_str());  // left behind by a board that did not end cleanly
+    }
+    if (symlink(port.device().c_str(), link.c_str()) != 0) {
+        error = "cannot create " + link + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// A removed port's device disappears as a pulled adapter's does: its link goes, and the event
+// loop and the watch on its opens let go of its terminal before it is closed.
+void BoardServer::OnRemoving(Port &port) {
+    int index = port.number() - 1;
+    opens_.Forget(index);
+    poller_.Remove(port.masterFd());
+    input_[static_cast<std::size_t>(index)] = Input::kAbsent;
+    unlink((dir_ + "/" + port.name()).c_str());
+}
+
+bool BoardServer::OnRestored(Port &port, std::string &error) {
+    int index = port.number() - 1;
+    if (!opens_.Watch(port.device(), index, error) || !CreateLink(port, error)) {
+        return false;
+    }
+    input_[static_cast<std::size_t>(index)] = Input::kOff;
+    UpdatePortInput(index);
     return true;
 }
 
@@ -166,6 +196,9 @@ void BoardServer::Run() {
 }
 
 void BoardServer::OnPortReadable(int index, std::uint32_t events, Clock::time_point now) {
+    if (input_[static_cast<std::size_t>(index)] == Input::kAbsent) {
+        return;  // removed after the event was taken
+    }
     bool alive = model_.At(index).ReadFromWriters(now);
     if (!alive || (events & (EPOLLHUP | EPOLLERR)) != 0) {
         // No slave end left (the board's own descriptor normally prevents it): stop listening
@@ -177,7 +210,7 @@ void BoardServer::OnPortReadable(int index, std::uint32_t events, Clock::time_po
 
 void BoardServer::UpdatePortInput(int index) {
     Input &state = input_[static_cast<std::size_t>(index)];
-    if (state == Input::kGone) {
+    if (state == Input::kGone || state == Input::kAbsent) {
         return;
     }
     Port &port = model_.At(index);

@@ -36,9 +36,14 @@ class BoardServer {
     void Run();
 
   private:
-    enum class Input { kOff, kOn, kGone };
+    // kGone: the pty reported a hang-up, listened to again at the next housekeeping; kAbsent:
+    // the port is removed.
+    enum class Input { kOff, kOn, kGone, kAbsent };
 
-    bool CreateLinks(const std::string &dir, std::string &error);
+    bool CreateLinks(std::string &error);
+    bool CreateLink(const Port &port, std::string &error);
+    void OnRemoving(Port &port);
+    bool OnRestored(Port &port, std::string &error);
     void OnPortReadable(int index, std::uint32_t events, Clock::time_point now);
     void UpdatePortInput(int index);
     void Housekeeping(Clock::time_point now);
@@ -51,6 +56,7 @@ class BoardServer {
     UniqueFd signals_;
     std::unique_ptr<ControlServer> control_;
     std::unique_ptr<ErrorPublisher> publisher_;
+    std::string dir_;
     std::vector<std::string> links_;
     std::vector<Input> input_;
     Clock::time_point nextHousekeeping_{};

@@ -30,11 +30,14 @@ int main(int argc, char **argv) {
     ctlCommand->add_option(
         "settings", ctl.words,
         "[COMn] plug=none|loop|cross:COMm loopback=on|off corrupt=N framing=N drop=N "
-        "stray=HEX rxbuf=N keepspeed=N ras=hold|free service=running|stopped, or [COMn] show");
+        "stray=HEX rxbuf=N keepspeed=N ras=hold|free present=no|yes service=running|stopped, or "
+        "[COMn] show");
     ctlCommand->footer(
         "Examples:\n"
         "  vynboard ctl --dir /tmp/board COM1 plug=cross:COM2 corrupt=1000\n"
         "  vynboard ctl --dir /tmp/board COM2 ras=hold service=running\n"
+        "  vynboard ctl --dir /tmp/board COM3 present=no    # pulled out: its device goes away\n"
+        "  vynboard ctl --dir /tmp/board COM3 present=yes   # back, as a new device\n"
         "  vynboard ctl --dir /tmp/board COM1 show");
 
     try {

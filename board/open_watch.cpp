@@ -27,6 +27,17 @@ bool OpenWatch::Watch(const std::string &path, int index, std::string &error) {
     return true;
 }
 
+void OpenWatch::Forget(int index) {
+    for (auto at = ports_.begin(); at != ports_.end();) {
+        if (at->second == index) {
+            inotify_rm_watch(fd_.Get(), at->first);
+            at = ports_.erase(at);
+        } else {
+            ++at;
+        }
+    }
+}
+
 void OpenWatch::Apply(BoardModel &board) {
     alignas(inotify_event) char buffer[4096];
     for (;;) {

@@ -21,6 +21,9 @@ class OpenWatch {
     int fd() const { return fd_.Get(); }
     // Counts the opens and closes of the terminal at `path` as those of port `index`.
     bool Watch(const std::string &path, int index, std::string &error);
+    // Stops counting port `index`'s opens and closes (its terminal is going away); what was
+    // reported of it and not yet applied is dropped.
+    void Forget(int index);
     // Applies every open and close reported so far to the board's ports. Called before
     // characters move, so that a port opened before something was written to its peer is open
     // when that reaches it.

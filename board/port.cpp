@@ -17,6 +17,43 @@ std::unique_ptr<Port> Port::Open(int number, std::string &error) {
     return port;
 }
 
+void Port::Remove() {
+    if (!present()) {
+        return;
+    }
+    PurgeReceive();
+    PurgeTransmit();
+    arriving_.clear();
+    rxPending_.shrink_to_fit();
+    // The board's own descriptor goes first, so that closing the master hangs up the last
+    // openers: their reads and writes fail from now on, and the device node goes away.
+    pty_.slave.Reset();
+    pty_.master.Reset();
+    pty_.slavePath.clear();
+    locked_ = false;  // the lock went with the descriptor
+    openers_ = 0;
+    outputs = 0;
+    breakOn = false;
+    loopback = false;
+}
+
+bool Port::Restore(std::string &error) {
+    if (present()) {
+        return true;
+    }
+    PtyDevice fresh;
+    if (!OpenPtyDevice(fresh, error)) {
+        return false;
+    }
+    pty_ = std::move(fresh);
+    line_ = LineSetting{};
+    lastTermios_ = {};
+    ReadTermiosLine(pty_.slave.Get(), lastTermios_);
+    SetLine(line_, Clock::now());
+    RetryLock();
+    return true;
+}
+
 void Port::SetLine(const LineSetting &line, Clock::time_point now) {
     line_ = line;
     if (keptSpeed_ != 0) {

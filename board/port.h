@@ -78,6 +78,17 @@ class Port {
     // Creates COM<number> on a new pseudo-terminal; null with a reason on failure.
     static std::unique_ptr<Port> Open(int number, std::string &error);
 
+    // A port is present unless it was removed, as a USB adapter pulled out: its pseudo-terminal
+    // is hung up and closed (whoever still has it open gets errors), and nothing reaches it.
+    // Brought back, it is a new device with a fresh driver's settings: line, internal loopback,
+    // modem outputs and queues as a new port has them. What is attached to it or injected (plug,
+    // faults, receive buffer size, a speed it keeps, the remote access service's hold) and its
+    // counters stay.
+    bool present() const { return pty_.master.Valid(); }
+    void Remove();
+    // False with a reason when no new pseudo-terminal can be had; the port stays removed.
+    bool Restore(std::string &error);
+
     int number() const { return number_; }
     const std::string &name() const { return name_; }
     const std::string &device() const { return pty_.slavePath; }

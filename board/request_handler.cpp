@@ -194,7 +194,8 @@ Answer RequestHandler::Dispatch(std::string_view verb, const Words &args, Clock:
     return Error(ERROR_INVALID_FUNCTION, "unknown request " + std::string(verb));
 }
 
-Port *RequestHandler::PortArgument(const Words &args, std::size_t count, Answer &answer) {
+Port *RequestHandler::PortArgument(const Words &args, std::size_t count, Answer &answer,
+                                   bool absentToo) {
     if (args.empty()) {
         answer = Error(ERROR_INVALID_PARAMETER, "no port given");
         return nullptr;
@@ -206,6 +207,10 @@ Port *RequestHandler::PortArgument(const Words &args, std::size_t count, Answer 
     }
     if (count != 0 && args.size() != count) {
         answer = Error(ERROR_INVALID_PARAMETER, "wrong number of arguments");
+        return nullptr;
+    }
+    if (!absentToo && !port->present()) {
+        answer = Error(ERROR_DEVICE_NOT_CONNECTED, port->name() + " is not present");
         return nullptr;
     }
     return port;
@@ -265,6 +270,9 @@ Answer RequestHandler::Loopback(const Words &args, bool byIndex) {
             return Error(ERROR_FILE_NOT_FOUND, "no port with index " + std::string(args[0]));
         }
         port = &board_.At(index);
+        if (!port->present()) {
+            return Error(ERROR_DEVICE_NOT_CONNECTED, port->name() + " is not present");
+        }
     } else if ((port = PortArgument(args, 2, answer)) == nullptr) {
         return answer;
     }
@@ -389,6 +397,9 @@ RequestHandler::Setting RequestHandler::ParseSetting(std::string_view key, std::
         valid =
             ParseNumber(value, bytes, Port::kMaxReceiveBuffer) && bytes >= Port::kPtyReceiveShare;
         changes.receiveBuffer = bytes;
+    } else if (key == "present") {
+        valid = value == "yes" || value == "no";
+        changes.present = value == "yes";
     } else if (key == "ras") {
         valid = value == "hold" || value == "free";
         changes.hold = value == "hold";
@@ -400,7 +411,7 @@ RequestHandler::Setting RequestHandler::ParseSetting(std::string_view key, std::
 
 Answer RequestHandler::Set(const Words &args, Clock::time_point now) {
     Answer answer;
-    Port *port = PortArgument(args, 0, answer);
+    Port *port = PortArgument(args, 0, answer, true);
     if (port == nullptr) {
         return answer;
     }
@@ -424,19 +435,28 @@ Answer RequestHandler::Set(const Words &args, Clock::time_point now) {
                 return Error(ERROR_INVALID_PARAMETER, "unknown setting " + std::string(key));
         }
     }
+    // A port comes back before the rest applies to the new device, and goes only after it.
+    std::string why;
+    if (changes.present && *changes.present && !board_.SetPresent(*port, true, why)) {
+        return Error(ERROR_GEN_FAILURE, port->name() + " cannot come back: " + why);
+    }
     Apply(changes, *port, now);
+    if (changes.present && !*changes.present) {
+        board_.SetPresent(*port, false, why);
+    }
     return Ok();
 }
 
 Answer RequestHandler::Show(const Words &args) {
     Answer answer;
-    Port *port = PortArgument(args, 1, answer);
+    Port *port = PortArgument(args, 1, answer, true);
     if (port == nullptr) {
         return answer;
     }
     const LineSetting &line = port->line();
     std::string values =
-        "port=" + port->name() + " device=" + port->device() +
+        "port=" + port->name() + " present=" + (port->present() ? "yes" : "no") +
+        " device=" + (port->present() ? port->device() : "none") +
         " baud=" + std::to_string(line.baud) + " data=" + std::to_string(line.data) +
         " parity=" + std::string(ParityName(line.parity)) +
         " stop=" + std::string(StopName(line.stop)) + " flow=" + std::string(FlowName(line.flow)) +

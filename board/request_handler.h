@@ -28,6 +28,7 @@ struct PortChanges {
     std::optional<std::pair<std::uint32_t, std::uint32_t>> swap;
     std::optional<std::uint32_t> held;
     std::optional<std::uint32_t> unread;
+    std::optional<bool> present;
 };
 
 struct Answer {
@@ -67,8 +68,11 @@ class RequestHandler {
                                     PortChanges &changes);
     Answer Show(const Words &args);
 
-    // The port named by the first argument, or null with `answer` set to the error.
-    Port *PortArgument(const Words &args, std::size_t count, Answer &answer);
+    // The port named by the first argument, or null with `answer` set to the error. A removed
+    // port is refused (ERROR_DEVICE_NOT_CONNECTED, as a driver answers for a pulled adapter)
+    // unless `absentToo`.
+    Port *PortArgument(const Words &args, std::size_t count, Answer &answer,
+                       bool absentToo = false);
 
     BoardModel &board_;
 };

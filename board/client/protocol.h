@@ -75,6 +75,12 @@
 //                     characters as overruns (24576 .. 67108864; default 655360, as a Linux
 //                     serial port's tty layer); a smaller size drops what waits beyond it
 //       ras=hold|free the remote access service holds or releases the port
+//       present=no|yes  removes the port as a pulled USB adapter goes (its pty is hung up and
+//                     closed, so whoever has it open gets errors, and its COMn link goes), or
+//                     brings it back as a new device (a new pty and link, a fresh driver's
+//                     line, loopback and outputs; plug, faults and counters stay). While it is
+//                     removed, every request but SET and SHOW about it is answered
+//                     ERR 1167 (device not connected) and what reaches it is dropped.
 //       keepspeed=N   the port runs at N baud whatever speed it is asked for, and reports N, as
 //                     a driver that ignores a speed without an error (0: it takes the speed
 //                     asked; 1 .. 4000000)
@@ -91,7 +97,8 @@
 //       loopback on puts nothing on its plug. A closed port's outputs are off.
 //   SHOW COMn                           -> OK KEY=VALUE ...
 //       the port's whole state and counters; values never contain blanks. rxwaiting counts the
-//       characters that wait for the port's reader; open=yes while a program has the port open.
+//       characters that wait for the port's reader; open=yes while a program has the port open;
+//       present=no and device=none while the port is removed.
 #pragma once
 
 #include <charconv>
