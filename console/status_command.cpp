@@ -14,6 +14,7 @@
 #include "console/port_selection.h"
 #include "console/rack/error_kinds.h"
 #include "console/rack/loop_state.h"
+#include "mml/outcome.h"
 
 namespace vyn::console {
 
@@ -45,7 +46,7 @@ int RunStatus(const GlobalOptions &globals, const StatusOptions &options) {
     }
     std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "STATE", "LAST RESULT"}};
     for (const PortSnapshot &port : view.ports) {
-        bool orphaned = TestOrphaned(port.State(), agentRunning);
+        bool orphaned = mml::TestOrphaned(port.State(), agentRunning);
         rows.push_back({std::to_string(port.port), OneLine(port.Device()),
                         orphaned ? std::string(OutcomeWord(Outcome::Interrupted))
                                  : LoopStateWord(port.State()),
@@ -74,7 +75,7 @@ int RunResults(const GlobalOptions &globals, const StatusOptions &options) {
     std::optional<bool> agentRunning = view.objects->AgentRunning(view.instance);
     for (const PortSnapshot &port : view.ports) {
         Outcome outcome = ClassifyOutcome(port.State(), port.Result());
-        bool orphaned = TestOrphaned(port.State(), agentRunning);
+        bool orphaned = mml::TestOrphaned(port.State(), agentRunning);
         if (orphaned) {
             outcome = Outcome::Interrupted;
         }

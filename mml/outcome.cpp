@@ -22,7 +22,8 @@ TestOutcome OutcomeOf(int32_t endState, std::string_view result) {
             // A test that ran its time with errors; an endless test whose line went quiet.
             return StartsWith(result, "Loopback test complete") ? OutcomeErrors : OutcomeFailed;
         case LoopStateFailed:
-            if (result == kInterruptedResult) {
+            // The second: what a subagent shows for such a test before the next agent runs.
+            if (result == kInterruptedResult || result == kOrphanedResult) {
                 return OutcomeInterrupted;
             }
             return StartsWith(result, "Loopback test terminated due to errors") ? OutcomeErrors
@@ -30,6 +31,11 @@ TestOutcome OutcomeOf(int32_t endState, std::string_view result) {
         default:
             return OutcomeFailed;
     }
+}
+
+bool TestOrphaned(int32_t state, std::optional<bool> agentRunning) {
+    return (state == LoopStateRunning || state == LoopStateStopping) && agentRunning.has_value() &&
+           !*agentRunning;
 }
 
 }  // namespace vyn::mml

@@ -154,6 +154,12 @@ inline constexpr std::string_view kInterruptedResult =
     "Loopback test interrupted, the agent ended during the test. The counters are as it last "
     "published them.";
 
+// What is shown, in place of a result, for a test that the store shows running or stopping while
+// no agent of its instance runs any more (see mml::TestOrphaned): nobody will publish its result
+// until the next agent starts. Never stored; a reader that sees it with the failed state takes it
+// for an interrupted test.
+inline constexpr std::string_view kOrphanedResult = "(no result: the agent ended during the test)";
+
 // The line settings a port can be given: the data bits the agent sets (5 to 8), and the stop
 // bits a UART can send with them (one stop-bit switch: 1.5 with 5-bit characters, 2 with 6 to 8).
 inline constexpr int32_t kMinDataBits = 5;

@@ -1,7 +1,10 @@
 #include "snmp/store_view.h"
 
+#include <map>
+
 #include "agent/client/agent_link.h"
 #include "mml/dictionary.h"
+#include "mml/outcome.h"
 #include "mml/vocabulary.h"
 
 namespace vyn::snmp {
@@ -66,6 +69,11 @@ bool StoreView::HasRow(TableKind kind, const RowKey &row, bool &exists, mml::Err
 
 bool StoreView::Read(std::span<const ObjectRef> objects,
                      std::vector<std::optional<mml::Value>> &values, mml::Error &error) {
+    return ReadStored(objects, values, error) && ShowOrphanedTests(objects, values, error);
+}
+
+bool StoreView::ReadStored(std::span<const ObjectRef> objects,
+                           std::vector<std::optional<mml::Value>> &values, mml::Error &error) {
     values.assign(objects.size(), std::nullopt);
     if (!store_) {
         return NotOpen(error);
@@ -97,6 +105,63 @@ bool StoreView::Read(std::span<const ObjectRef> objects,
             return true;
         }
         wanted.erase(wanted.begin() + (answer.index - 1));
+    }
+    return true;
+}
+
+bool StoreView::ShowOrphanedTests(std::span<const ObjectRef> objects,
+                                  std::vector<std::optional<mml::Value>> &values,
+                                  mml::Error &error) {
+    static const auto state = FindColumnByName("portLoopState");
+    static const auto text = FindColumnByName("portLoopStopErr");
+    // The state of every row whose state or result was asked for; those asked only for their
+    // result are read here.
+    std::map<RowKey, int32_t> states;
+    std::vector<ObjectRef> unknown;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (values[i] && objects[i].column == state->column) {
+            states[objects[i].row] = values[i]->integer;
+        }
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        if (values[i] && objects[i].column == text->column && !states.contains(objects[i].row)) {
+            states[objects[i].row] = LoopStateIdle;
+            unknown.push_back({state->table, state->column, objects[i].row});
+        }
+    }
+    if (!unknown.empty()) {
+        std::vector<std::optional<mml::Value>> read;
+        if (!ReadStored(unknown, read, error)) {
+            return false;
+        }
+        for (std::size_t k = 0; k < unknown.size(); ++k) {
+            if (read[k]) {
+                states[unknown[k].row] = read[k]->integer;
+            }
+        }
+    }
+    std::map<std::string, bool> agentRuns;  // asked once per instance
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        auto found = states.find(objects[i].row);
+        if (!values[i] || found == states.end()) {
+            continue;
+        }
+        const std::string &instance = objects[i].row.instance;
+        // Only a test underway is orphaned when no agent runs: the agent is asked about for
+        // those alone.
+        if (!mml::TestOrphaned(found->second, false)) {
+            continue;
+        }
+        auto [runs, added] = agentRuns.try_emplace(instance);
+        if (added) {
+            runs->second = agent::AgentRunning(instance);
+        }
+        if (!mml::TestOrphaned(found->second, runs->second)) {
+            continue;
+        }
+        values[i] = objects[i].column == state->column
+                        ? mml::Value::Integer(LoopStateFailed)
+                        : mml::Value::Octets(std::string(kOrphanedResult));
     }
     return true;
 }

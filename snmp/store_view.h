@@ -51,6 +51,14 @@ class StoreView {
     bool FailRequests(const std::string &instance, const std::string &text, mml::Error &error);
 
   private:
+    // Read without ShowOrphanedTests.
+    bool ReadStored(std::span<const ObjectRef> objects,
+                    std::vector<std::optional<mml::Value>> &values, mml::Error &error);
+    // A test that the store shows running or stopping while its instance's agent is gone reads
+    // as the console shows it: failed, with kOrphanedResult as its result. The store keeps what
+    // the dead agent last published until the next agent of the instance ends the test there.
+    bool ShowOrphanedTests(std::span<const ObjectRef> objects,
+                           std::vector<std::optional<mml::Value>> &values, mml::Error &error);
     // The value of a column whose source is the instance's agent rather than the store.
     bool ReadFact(const ObjectRef &object, std::optional<mml::Value> &value, mml::Error &error);
 

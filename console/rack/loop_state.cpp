@@ -15,11 +15,6 @@ bool TestUnderway(int32_t state) {
     return state == LoopStateRequested || state == LoopStateRunning || state == LoopStateStopping;
 }
 
-bool TestOrphaned(int32_t state, std::optional<bool> agentRunning) {
-    return (state == LoopStateRunning || state == LoopStateStopping) && agentRunning.has_value() &&
-           !*agentRunning;
-}
-
 Outcome ClassifyOutcome(int32_t state, std::string_view result) {
     switch (state) {
         case LoopStateRequested:

@@ -34,14 +34,6 @@ enum class Outcome {
 // complete, no errors detected". A stopped test has not passed, whatever its text says.
 Outcome ClassifyOutcome(int32_t state, std::string_view result);
 
-// A test that the store shows underway while no agent of its instance runs: nobody will end it
-// until the next agent starts and publishes it as interrupted. `agentRunning` is empty when it is
-// not known (a remote rack).
-bool TestOrphaned(int32_t state, std::optional<bool> agentRunning);
-
-// What status and results show for such a test in place of its result.
-inline constexpr std::string_view kOrphanedResult = "(no result: the agent ended during the test)";
-
 // "passed", "errors", "failed", "stopped", "interrupted", "pending" or "none".
 std::string_view OutcomeWord(Outcome outcome);
 
