@@ -2,6 +2,7 @@
 // held writers and the draining line, termios changes, ports reopened many times, and the end.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -282,6 +283,70 @@ TEST_F(LinesTest, PortSurvivesManyOpensClosesAndAHangUpAndFollowsTermios) {
     EXPECT_EQ(line(), (LineSetting{57600, 8, Parity::kNone, StopBits::kTwo, Flow::kNone}));
     ASSERT_TRUE(WriteAll(Fd(3), "and here"));
     EXPECT_EQ(ReadFor(Fd(3), 8), "and here");
+}
+
+// Pulled out, a port's terminal is hung up under whoever has it open and its device goes away;
+// the other ports carry on. Back, it is a new device with a fresh driver's settings, still
+// wired as it was.
+TEST_F(LinesTest, ARemovedPortFailsItsOpenersAloneAndComesBackAsANewDevice) {
+    auto shown = [&](int number, const std::string &key) {
+        Result<KeyValues> values = client_.Show("COM" + std::to_string(number));
+        for (const auto &[name, value] : values.value) {
+            if (name == key) {
+                return value;
+            }
+        }
+        return std::string("(none)");
+    };
+    ASSERT_TRUE(client_.Set("COM1", "plug=cross:COM2").ok());
+    ASSERT_TRUE(client_.Set("COM2", "plug=cross:COM1").ok());
+    ASSERT_TRUE(client_.SetLoopback("COM3", true).ok());
+    const std::string device = shown(1, "device");
+    ASSERT_TRUE(client_.Set("COM1", "present=no corrupt=7").ok());
+
+    struct stat status {};
+    EXPECT_NE(lstat(Port(1).c_str(), &status), 0) << "the link is gone";
+    EXPECT_NE(stat(device.c_str(), &status), 0) << "the device node is gone";
+    char byte = 'x';
+    EXPECT_EQ(write(Fd(1), &byte, 1), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_LE(read(Fd(1), &byte, 1), 0);
+    EXPECT_EQ(shown(1, "present"), "no");
+    EXPECT_EQ(shown(1, "device"), "none");
+    Result<LineSetting> refused = client_.GetLine("COM1");
+    EXPECT_EQ(refused.error, ERROR_DEVICE_NOT_CONNECTED) << refused.message;
+    EXPECT_EQ(client_.SetLoopback("COM1", true).error, ERROR_DEVICE_NOT_CONNECTED);
+    // What the cable brings to it is lost; the other ports do not notice.
+    ASSERT_TRUE(WriteAll(Fd(2), "into the void"));
+    ASSERT_TRUE(SentAll(2, 13));
+    ASSERT_TRUE(WriteAll(Fd(3), "unaffected"));
+    EXPECT_EQ(ReadFor(Fd(3), 10), "unaffected");
+    EXPECT_EQ(ReadFor(Fd(2), 1, 100), "");
+
+    ASSERT_TRUE(client_.SetLine("COM2", {19200, 7, Parity::kEven, StopBits::kOne}).ok());
+    ASSERT_TRUE(client_.Set("COM1", "present=yes").ok());
+    EXPECT_EQ(client_.GetLine("COM1").value, LineSetting{}) << "a fresh driver's line";
+    EXPECT_EQ(shown(1, "plug"), "cross:COM2");
+    EXPECT_EQ(shown(1, "corrupt"), "7");
+    EXPECT_EQ(shown(1, "present"), "yes");
+    EXPECT_EQ(client_.GetLine("COM2").value.baud, 19200u) << "COM2 keeps its own";
+    char target[256] = {};
+    ASSERT_GT(readlink(Port(1).c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), shown(1, "device"));
+    UniqueFd fresh = OpenPort(Port(1));
+    ASSERT_TRUE(fresh.Valid());
+    ASSERT_TRUE(client_.Set("COM1", "corrupt=0").ok());
+    ASSERT_TRUE(client_.SetLine("COM1", kFast).ok());
+    ASSERT_TRUE(client_.SetLine("COM2", kFast).ok());
+    ASSERT_TRUE(WriteAll(fresh.Get(), "back"));
+    EXPECT_EQ(ReadFor(Fd(2), 4), "back");
+    ASSERT_TRUE(WriteAll(Fd(2), "again"));
+    EXPECT_EQ(ReadFor(fresh.Get(), 5), "again");
+    EXPECT_EQ(write(Fd(1), &byte, 1), -1) << "the old descriptor stays dead";
+    // Bringing back a port that is there, or removing one that is gone, changes nothing.
+    EXPECT_TRUE(client_.Set("COM1", "present=yes").ok());
+    EXPECT_EQ(shown(1, "device"), std::string(target));
+    EXPECT_FALSE(client_.Set("COM1", "present=maybe").ok());
 }
 
 using BoardLifecycle = BoardTest;
