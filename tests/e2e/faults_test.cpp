@@ -1,8 +1,9 @@
 // Faults around the tests: the store locked by another program for longer than the agent waits,
-// and an agent killed in the middle of its tests.
+// an agent killed in the middle of its tests, and a port pulled out in the middle of its test.
 #include <signal.h>
 
 #include "tests/e2e/engine_fixture.h"
+#include "tests/support/store_invariants.h"
 
 namespace vyn::test {
 namespace {
@@ -98,6 +99,58 @@ TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
 
     Request(3, {{"portLoopTime", "1"}});
     EXPECT_EQ(WaitForEnd(3).text.rfind(kComplete, 0), 0u);
+}
+
+// A port pulled out mid-test ends its test alone, in words that say so; the fifteen beside it
+// lose nothing. While it is gone a test of it fails at once; back, it passes.
+TEST_F(FaultsTest, APortPulledOutFailsItsTestAloneAndPassesOnceItIsBack) {
+    constexpr int kPorts = 16;
+    constexpr int kPulled = 7;
+    StartSystem(kPorts);
+    for (int port = 1; port <= kPorts; ++port) {
+        Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "3"}});
+    }
+    for (int port = 1; port <= kPorts; ++port) {
+        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopRxTotal", port) > 0; })) << port;
+    }
+    Finished pulled = Board({"COM" + std::to_string(kPulled), "present=no"});
+    ASSERT_EQ(pulled.status, 0) << pulled.err;
+
+    TestEnd end = WaitForEnd(kPulled, 20000);
+    EXPECT_EQ(end.state, LoopStateFailed);
+    EXPECT_EQ(end.text.rfind("The port went away during the test. ", 0), 0u) << end.text;
+    for (int port = 1; port <= kPorts; ++port) {
+        if (port == kPulled) {
+            continue;
+        }
+        end = WaitForEnd(port);
+        EXPECT_EQ(end.state, LoopStateComplete) << "port " << port;
+        EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << "port " << port << ": " << end.text;
+        // At 9600 nothing can overrun, whatever the build: every character came back.
+        EXPECT_EQ(Integer("portLoopRxTotal", port), Integer("portLoopTxTotal", port)) << port;
+        EXPECT_EQ(Integer("portLoopInErrs", port), 0) << port;
+        EXPECT_EQ(Integer(ObjectLoopLost, port), 0) << port;
+    }
+    EXPECT_EQ(CheckStoreInvariants(storePath_), std::vector<std::string>{});
+
+    // Gone: the test fails before anything is written, naming the missing device, and the agent
+    // goes on serving.
+    Request(kPulled, {{"portLoopTime", "1"}});
+    end = WaitForEnd(kPulled, 10000);
+    EXPECT_EQ(end.state, LoopStateFailed);
+    EXPECT_NE(end.text.find("CreateFile for COM7 failed. The system cannot find the file"),
+              std::string::npos)
+        << end.text;
+    EXPECT_TRUE(agent_->Running());
+
+    Finished back = Board({"COM" + std::to_string(kPulled), "present=yes"});
+    ASSERT_EQ(back.status, 0) << back.err;
+    Request(kPulled, {{"portLoopTime", "1"}});
+    end = WaitForEnd(kPulled);
+    EXPECT_EQ(end.state, LoopStateComplete);
+    EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << end.text;
+    EXPECT_EQ(Integer("portLoopRxTotal", kPulled), Integer("portLoopTxTotal", kPulled));
+    EXPECT_EQ(CheckStoreInvariants(storePath_), std::vector<std::string>{});
 }
 
 }  // namespace
