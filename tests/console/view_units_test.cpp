@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "console/rack/error_kinds.h"
 #include "console/live_view.h"
-#include "console/rack/loop_state.h"
 #include "console/progress_line.h"
+#include "console/rack/error_kinds.h"
+#include "console/rack/loop_state.h"
 #include "console/rack/test_settings.h"
 #include "mml/dictionary.h"
 
@@ -105,6 +105,10 @@ TEST(OutcomeTest, OnlyAFullRunWithoutErrorsPasses) {
     EXPECT_EQ(ClassifyOutcome(LoopStateFailed, "Loopback test failed, no data characters received"),
               Outcome::Failed);
     EXPECT_EQ(ClassifyOutcome(LoopStateFailed, clean), Outcome::Failed) << "shut down";
+    // Ended by the next agent, or shown so by a remote rack's subagent while no agent runs.
+    EXPECT_EQ(ClassifyOutcome(LoopStateFailed, kInterruptedResult), Outcome::Interrupted);
+    EXPECT_EQ(ClassifyOutcome(LoopStateFailed, kOrphanedResult), Outcome::Interrupted);
+    EXPECT_EQ(ClassifyOutcome(LoopStateComplete, kOrphanedResult), Outcome::Failed);
     EXPECT_EQ(ClassifyOutcome(LoopStateStopping, ""), Outcome::Pending);
     EXPECT_EQ(ClassifyOutcome(LoopStateIdle, ""), Outcome::None);
     EXPECT_EQ(LoopStateWord(LoopStateStopping), "stopping");

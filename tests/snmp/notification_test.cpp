@@ -181,6 +181,39 @@ TEST_F(NotificationTest, AgentThatCannotStartFailsTheTestWithTheReason) {
     EXPECT_EQ(notices[0].state, LoopStateFailed);
 }
 
+// An agent killed mid-test publishes nothing more: the port rows say within seconds that its
+// tests ended without a result, in the console's words, while the store keeps what it last
+// published for the next agent to end.
+TEST_F(NotificationTest, TestsOfAKilledAgentReadEndedWithoutAResult) {
+    Provision("demo", {1, 2});
+    StartBoard(2);
+    StartDaemons();
+    Finished set = rig_->Tool("snmpset", {Object("portLoopTime", "demo", 1), "i", "60",
+                                          Object("portLoopState", "demo", 1), "i", "1"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const std::string state = Object("portLoopState", "demo", 1);
+    const std::string text = Object("portLoopStopErr", "demo", 1);
+    ASSERT_TRUE(rig_->WaitValue(state, std::to_string(LoopStateRunning))) << rig_->SubagentLog();
+    std::vector<pid_t> agents = vyn::test::AgentsStarted(rig_->SubagentLog());
+    ASSERT_EQ(agents.size(), 1u) << rig_->SubagentLog();
+    vyn::test::KillDetached(agents[0], vyn::test::Program("vynloop"));
+
+    EXPECT_TRUE(rig_->WaitValue(state, std::to_string(LoopStateFailed), 5000));
+    EXPECT_EQ(rig_->Value(text), kOrphanedResult);
+    EXPECT_EQ(rig_->Value(Object("vynModuleAgent", "demo")), "2");
+    EXPECT_EQ(rig_->Value(Object("portLoopState", "demo", 2)), std::to_string(LoopStateIdle))
+        << "a port without a test is left as it is";
+    ASSERT_TRUE(WaitNotices(1));
+    std::vector<Notice> notices = Parse(rig_->Notifications());
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].state, LoopStateFailed);
+    EXPECT_EQ(notices[0].text, kOrphanedResult);
+    mml::Value stored;
+    mml::Error error;
+    ASSERT_TRUE(Store()->GetValue("portLoopState.demo.1", stored, error)) << error.message;
+    EXPECT_EQ(stored.integer, LoopStateRunning) << "the subagent never writes it";
+}
+
 TEST_F(NotificationTest, SubagentRestartedWhileTheMasterRunsServesAgain) {
     Provision("demo", {1, 2});
     StartDaemons();
