@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "tests/e2e/engine_fixture.h"
+#include "tests/support/store_invariants.h"
 
 namespace vyn::test {
 namespace {
@@ -275,6 +276,7 @@ TEST_F(LongCasesTest, ABoardThatGoesAwayFailsEveryTestAndNotTheAgent) {
     }
     EXPECT_TRUE(agent_->Running());
     EXPECT_TRUE(AgentRuns(kInstance));
+    EXPECT_EQ(CheckStoreInvariants(storePath_), std::vector<std::string>{});
 }
 
 }  // namespace
