@@ -199,12 +199,21 @@ void WebServer::ServeLogin(const httplib::Request &request, httplib::Response &r
         Json(response, 200, {{"ok", true}});
         return;
     }
+    if (auto wait = throttle_.Wait(request.remote_addr); wait.count() > 0) {
+        response.set_header("Retry-After", std::to_string(wait.count()));
+        Json(response, 429,
+             {{"error", "too many failed logins from this address: try again in " +
+                            std::to_string(wait.count()) + " s"}});
+        return;
+    }
     auto login =
         logins_.LogIn(body["user"].get<std::string>(), body["password"].get<std::string>());
     if (!login) {
+        throttle_.Failed(request.remote_addr);
         Json(response, 401, {{"error", "wrong user name or password"}});
         return;
     }
+    throttle_.Succeeded(request.remote_addr);
     response.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + login->first +
                                           "; Path=/; HttpOnly; SameSite=Strict" +
                                           (options_.certificate.empty() ? "" : "; Secure"));
@@ -269,6 +278,54 @@ void WebServer::ServeAction(const httplib::Request &request, httplib::Response &
         agents_.Add(answer.startedAgent);
     }
     Json(response, answer.status, answer.body);
+}
+
+void WebServer::ServeSweep(const httplib::Request &request, httplib::Response &response) {
+    std::string host = request.get_param_value("host");
+    if (!racks_.Knows(host)) {
+        Json(response, 404, {{"error", host + " is not a rack of this server"}});
+        return;
+    }
+    RackSweep &sweep = racks_.Sweep(host);
+    if (std::string running = sweep.Running(); !running.empty()) {
+        Json(response, 409, {{"error", running}});
+        return;
+    }
+    nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) {
+        Json(response, 400, {{"error", "the request is not a JSON object"}});
+        return;
+    }
+    std::string reason;
+    std::unique_ptr<console::ObjectAccess> objects = racks_.OpenObjects(host, reason);
+    if (!objects) {
+        Json(response, 503, {{"error", reason}});
+        return;
+    }
+    SweepPlan plan;
+    Answer answer = PlanSweepRequest(*objects, racks_.StorePath(), body, plan);
+    if (answer.startedAgent > 0) {
+        agents_.Add(answer.startedAgent);
+    }
+    if (answer.status == 200 && !sweep.Start(
+                                    std::move(plan), std::move(objects), racks_.StorePath(),
+                                    [this](pid_t pid) { agents_.Add(pid); }, reason)) {
+        answer = {409, {{"error", reason}}};
+    }
+    Json(response, answer.status, answer.body);
+}
+
+void WebServer::ServeSweepStop(const httplib::Request &request, httplib::Response &response) {
+    std::string host = request.get_param_value("host");
+    if (!racks_.Knows(host)) {
+        Json(response, 404, {{"error", host + " is not a rack of this server"}});
+        return;
+    }
+    if (!racks_.Sweep(host).Stop()) {
+        Json(response, 409, {{"error", "no sweep is running on this rack"}});
+        return;
+    }
+    Json(response, 200, {{"ok", true}});
 }
 
 void WebServer::ServeRecords(const httplib::Request &request, httplib::Response &response) {
@@ -343,6 +400,21 @@ void WebServer::Route() {
     server.Get("/api/fleet", [this](const httplib::Request &, httplib::Response &response) {
         response.set_content(racks_.FleetJson(), "application/json");
     });
+    server.Get("/api/sweep", [this](const httplib::Request &request, httplib::Response &response) {
+        std::string host = request.get_param_value("host");
+        if (!racks_.Knows(host)) {
+            Json(response, 404, {{"error", host + " is not a rack of this server"}});
+            return;
+        }
+        Json(response, 200, racks_.Sweep(host).Progress());
+    });
+    server.Post("/api/sweep", [this](const httplib::Request &request, httplib::Response &response) {
+        ServeSweep(request, response);
+    });
+    server.Post("/api/sweep/stop",
+                [this](const httplib::Request &request, httplib::Response &response) {
+                    ServeSweepStop(request, response);
+                });
     for (std::string action : {"start", "stop", "extend"}) {
         server.Post("/api/" + action,
                     [this, action](const httplib::Request &request, httplib::Response &response) {

@@ -8,6 +8,7 @@
 #include "web/agent_children.h"
 #include "web/live_feed.h"
 #include "web/login.h"
+#include "web/login_throttle.h"
 #include "web/rack_sources.h"
 #include "web/web_options.h"
 
@@ -51,9 +52,12 @@ class WebServer {
     void ServeLogin(const httplib::Request &request, httplib::Response &response);
     void ServeSession(const httplib::Request &request, httplib::Response &response);
     void ServeRecords(const httplib::Request &request, httplib::Response &response);
+    void ServeSweep(const httplib::Request &request, httplib::Response &response);
+    void ServeSweepStop(const httplib::Request &request, httplib::Response &response);
 
     const WebOptions options_;
-    Logins logins_;  // loaded in Bind, then only its sessions change (guarded inside)
+    Logins logins_;           // loaded in Bind, then only its sessions change (guarded inside)
+    LoginThrottle throttle_;  // guarded inside
     RackSources racks_;
     StreamLimit streams_;
     AgentChildren agents_;
