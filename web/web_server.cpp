@@ -256,40 +256,14 @@ void WebServer::ServeEvents(const httplib::Request &request, httplib::Response &
 void WebServer::ServeAction(const httplib::Request &request, httplib::Response &response,
                             const std::string &action) {
     std::string host = request.get_param_value("host");
-    if (!racks_.Knows(host)) {
-        Json(response, 404, {{"error", host + " is not a rack of this server"}});
+    if (!KnownRack(host, response)) {
         return;
     }
-    nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        Json(response, 400, {{"error", "the request is not a JSON object"}});
-        return;
-    }
-    std::string reason;
-    std::unique_ptr<console::ObjectAccess> objects = racks_.OpenObjects(host, reason);
-    if (!objects) {
-        Json(response, 503, {{"error", reason}});
-        return;
-    }
-    Answer answer = action == "start"  ? StartTests(*objects, racks_.StorePath(), body)
-                    : action == "stop" ? StopTests(*objects, body)
-                                       : ExtendRun(*objects, body);
-    if (answer.startedAgent > 0) {
-        agents_.Add(answer.startedAgent);
-    }
-    Json(response, answer.status, answer.body);
-}
-
-void WebServer::ServeSweep(const httplib::Request &request, httplib::Response &response) {
-    std::string host = request.get_param_value("host");
-    if (!racks_.Knows(host)) {
-        Json(response, 404, {{"error", host + " is not a rack of this server"}});
-        return;
-    }
-    RackSweep &sweep = racks_.Sweep(host);
-    if (std::string running = sweep.Running(); !running.empty()) {
-        Json(response, 409, {{"error", running}});
-        return;
+    if (action == "sweep") {
+        if (std::string running = racks_.Sweep(host).Running(); !running.empty()) {
+            Json(response, 409, {{"error", running}});
+            return;
+        }
     }
     nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !body.is_object()) {
@@ -303,22 +277,34 @@ void WebServer::ServeSweep(const httplib::Request &request, httplib::Response &r
         return;
     }
     SweepPlan plan;
-    Answer answer = PlanSweepRequest(*objects, racks_.StorePath(), body, plan);
+    Answer answer = action == "start"   ? StartTests(*objects, racks_.StorePath(), body)
+                    : action == "stop"  ? StopTests(*objects, body)
+                    : action == "sweep" ? PlanSweepRequest(*objects, racks_.StorePath(), body, plan)
+                                        : ExtendRun(*objects, body);
     if (answer.startedAgent > 0) {
         agents_.Add(answer.startedAgent);
     }
-    if (answer.status == 200 && !sweep.Start(
-                                    std::move(plan), std::move(objects), racks_.StorePath(),
-                                    [this](pid_t pid) { agents_.Add(pid); }, reason)) {
+    // The sweep runs on with the objects of this request, on a thread of its own.
+    if (action == "sweep" && answer.status == 200 &&
+        !racks_.Sweep(host).Start(
+            std::move(plan), std::move(objects), racks_.StorePath(),
+            [this](pid_t pid) { agents_.Add(pid); }, reason)) {
         answer = {409, {{"error", reason}}};
     }
     Json(response, answer.status, answer.body);
 }
 
+bool WebServer::KnownRack(const std::string &host, httplib::Response &response) {
+    if (racks_.Knows(host)) {
+        return true;
+    }
+    Json(response, 404, {{"error", host + " is not a rack of this server"}});
+    return false;
+}
+
 void WebServer::ServeSweepStop(const httplib::Request &request, httplib::Response &response) {
     std::string host = request.get_param_value("host");
-    if (!racks_.Knows(host)) {
-        Json(response, 404, {{"error", host + " is not a rack of this server"}});
+    if (!KnownRack(host, response)) {
         return;
     }
     if (!racks_.Sweep(host).Stop()) {
@@ -385,11 +371,9 @@ void WebServer::Route() {
                 });
     server.Get("/api/rack", [this](const httplib::Request &request, httplib::Response &response) {
         std::string host = request.get_param_value("host");
-        if (!racks_.Knows(host)) {
-            Json(response, 404, {{"error", host + " is not a rack of this server"}});
-            return;
+        if (KnownRack(host, response)) {
+            response.set_content(*racks_.Feed(host).Current(), "application/json");
         }
-        response.set_content(*racks_.Feed(host).Current(), "application/json");
     });
     server.Get("/api/events", [this](const httplib::Request &request, httplib::Response &response) {
         ServeEvents(request, response);
@@ -402,20 +386,15 @@ void WebServer::Route() {
     });
     server.Get("/api/sweep", [this](const httplib::Request &request, httplib::Response &response) {
         std::string host = request.get_param_value("host");
-        if (!racks_.Knows(host)) {
-            Json(response, 404, {{"error", host + " is not a rack of this server"}});
-            return;
+        if (KnownRack(host, response)) {
+            Json(response, 200, racks_.Sweep(host).Progress());
         }
-        Json(response, 200, racks_.Sweep(host).Progress());
-    });
-    server.Post("/api/sweep", [this](const httplib::Request &request, httplib::Response &response) {
-        ServeSweep(request, response);
     });
     server.Post("/api/sweep/stop",
                 [this](const httplib::Request &request, httplib::Response &response) {
                     ServeSweepStop(request, response);
                 });
-    for (std::string action : {"start", "stop", "extend"}) {
+    for (std::string action : {"start", "stop", "extend", "sweep"}) {
         server.Post("/api/" + action,
                     [this, action](const httplib::Request &request, httplib::Response &response) {
                         ServeAction(request, response, action);

@@ -46,13 +46,14 @@ class WebServer {
     std::optional<Logins::Session> SessionOf(const httplib::Request &request);
     bool SameOrigin(const httplib::Request &request) const;
 
+    // True when `host` is a rack shown here; else answers 404.
+    bool KnownRack(const std::string &host, httplib::Response &response);
     void ServeEvents(const httplib::Request &request, httplib::Response &response);
     void ServeAction(const httplib::Request &request, httplib::Response &response,
                      const std::string &action);
     void ServeLogin(const httplib::Request &request, httplib::Response &response);
     void ServeSession(const httplib::Request &request, httplib::Response &response);
     void ServeRecords(const httplib::Request &request, httplib::Response &response);
-    void ServeSweep(const httplib::Request &request, httplib::Response &response);
     void ServeSweepStop(const httplib::Request &request, httplib::Response &response);
 
     const WebOptions options_;
