@@ -5,14 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/host.h"
 #include "console/access/store_access.h"
-#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"

@@ -31,7 +31,7 @@ void RackSweep::Close() {
     thread_ = {};  // asks the thread to stop and joins it
 }
 
-std::string RackSweep::Running() const {
+std::string RackSweep::Refusal() const {
     std::lock_guard lock(mutex_);
     if (closed_) {
         return "the server is stopping";
@@ -48,7 +48,7 @@ bool RackSweep::Start(SweepPlan plan, std::unique_ptr<console::ObjectAccess> obj
                       std::string storePath, std::function<void(pid_t)> adopt,
                       std::string &reason) {
     std::lock_guard starting(startMutex_);
-    reason = Running();
+    reason = Refusal();
     if (!reason.empty()) {
         return false;
     }

@@ -38,7 +38,7 @@ class RackSweep {
     // the server is stopping.
     void Close();
     // Why a new sweep would be refused now; empty when none runs.
-    std::string Running() const;
+    std::string Refusal() const;
     // {"state": running|stopping|passed|failed|stopped|ended, "instance", "ports", "steps":
     // [labels], "step" (1-based, the running or last one), "current": [the running step's word by
     // port], "cells": [[outcome by port] by finished step], "message", "run"}; null before any

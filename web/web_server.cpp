@@ -260,8 +260,8 @@ void WebServer::ServeAction(const httplib::Request &request, httplib::Response &
         return;
     }
     if (action == "sweep") {
-        if (std::string running = racks_.Sweep(host).Running(); !running.empty()) {
-            Json(response, 409, {{"error", running}});
+        if (std::string refusal = racks_.Sweep(host).Refusal(); !refusal.empty()) {
+            Json(response, 409, {{"error", refusal}});
             return;
         }
     }
