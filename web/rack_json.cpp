@@ -95,7 +95,7 @@ nlohmann::json PortJson(const PortSnapshot &port, std::optional<bool> agentRunni
         json["view"] = View(Outcome::Interrupted);
         json["state"] = console::OutcomeWord(Outcome::Interrupted);
         json["left"] = 0;
-        json["result"] = "the agent has ended: this test ended without a result";
+        json["result"] = kOrphanedResult;
     }
     return json;
 }

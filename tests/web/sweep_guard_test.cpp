@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "console/rack/loop_state.h"
 #include "tests/web/web_fixture.h"
 #include "web/login.h"
 #include "web/login_throttle.h"
@@ -193,7 +194,7 @@ TEST_F(WebTest, TheRackSaysWhenItsAgentHasEndedAndWhenItsStoreFails) {
     ASSERT_EQ(::kill(agent, SIGKILL), 0);
     ASSERT_TRUE(WaitView(1, "stopped")) << Port(1);
     EXPECT_EQ(Port(1)["state"], "interrupted");
-    EXPECT_NE(Port(1)["result"].get<std::string>().find("the agent has ended"), std::string::npos);
+    EXPECT_NE(Port(1)["result"].get<std::string>().find(kOrphanedResult), std::string::npos);
     EXPECT_EQ(Rack()["instances"][0]["agent"], false);
 
     // Another program holds the store's write lock: a change is refused in words.
