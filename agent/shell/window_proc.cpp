@@ -62,15 +62,11 @@ int LockBeforeDeadline(std::mutex *guard, DWORD start) {
 }
 
 // Every test that a console asked for or that is still going on ends with a report, so that the
-// console sees a result even when the agent is stopped in the middle of a test. Returns 0 when
-// the report could not be made: the deadline came first or the store did not take it. The store
-// then still shows the test running, and the next start of the instance ends it as interrupted.
-int SendFinalReport(MmlSessionHandle session, PortTestEntry *entry, DWORD start) {
+// console sees a result even when the agent is stopped in the middle of a test. The caller holds
+// the port's control guard. Returns 0 when the store did not take the report: it then still
+// shows the test running, and the next start of the instance ends it as interrupted.
+int SendFinalReport(MmlSessionHandle session, PortTestEntry *entry) {
     int32_t state;
-    if (!BeforeDeadline(start) || !LockBeforeDeadline(&entry->controlGuard, start)) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> guard(entry->controlGuard, std::adopt_lock);
     if (entry->engineState == ResultWaiting) {
         return PublishWaitingResult(session, entry);  // a last chance for the store to take it
     }
@@ -85,7 +81,39 @@ int SendFinalReport(MmlSessionHandle session, PortTestEntry *entry, DWORD start)
     return 1;
 }
 
-void SendFinalReports() {
+// The final reports of all ports, within FINAL_REPORTS_MS. Ports whose guard the control thread
+// holds (in a request of its own, or switching lines) come last, so that waiting for one of them
+// does not use up the time of the others. Returns how many ports were not reported.
+int SendFinalReports(MmlSessionHandle session) {
+    DWORD start = GetTickCount();
+    int unreported = 0;
+    int guarded[PORT_COUNT];
+    int guardedCount = 0;
+    for (int i = 0; i < PORT_COUNT; ++i) {
+        PortTestEntry *entry = &PortTestTable[i];
+        if (!BeforeDeadline(start)) {
+            unreported++;
+        } else if (!entry->controlGuard.try_lock()) {
+            guarded[guardedCount++] = i;
+        } else {
+            std::lock_guard<std::mutex> guard(entry->controlGuard, std::adopt_lock);
+            unreported += SendFinalReport(session, entry) ? 0 : 1;
+        }
+    }
+    for (int i = 0; i < guardedCount; ++i) {
+        PortTestEntry *entry = &PortTestTable[guarded[i]];
+        if (!LockBeforeDeadline(&entry->controlGuard, start)) {
+            unreported++;
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(entry->controlGuard, std::adopt_lock);
+        unreported += SendFinalReport(session, entry) ? 0 : 1;
+    }
+    return unreported;
+}
+
+// The final reports go through a session of their own with a short busy time-out.
+void EndTestsWithReports() {
     MmlSessionHandle session = 0;
     if (MmlSession == 0) {
         return;
@@ -93,11 +121,7 @@ void SendFinalReports() {
     if (MMLInitialize(1, FINAL_REPORT_BUSY_MS, 0, 0, 0, &session) != 0) {
         session = 0;  // the agent's own session, with its longer busy time-out, still tries
     }
-    DWORD start = GetTickCount();
-    int unreported = 0;
-    for (PortTestEntry &entry : PortTestTable) {
-        unreported += SendFinalReport(session != 0 ? session : MmlSession, &entry, start) ? 0 : 1;
-    }
+    int unreported = SendFinalReports(session != 0 ? session : MmlSession);
     if (session != 0) {
         MMLTerminate(session);
     }
@@ -140,7 +164,7 @@ LRESULT OnDestroy() {
     // From here on the worker threads only wind down: the control thread makes no further
     // report, so that no test is reported twice.
     quitFlag = 1;
-    SendFinalReports();
+    EndTestsWithReports();
     for (PortTestEntry &entry : PortTestTable) {
         CloseEntryEvents(&entry);
     }
