@@ -102,6 +102,16 @@ bool BoardServer::CreateLinks(const std::string &dir, std::string &error) {
         }
         links_.push_back(link);
     }
+    // A killed board with more ports left links beyond this board's last port. Each points at a
+    // pseudo-terminal number that the system hands out again, so a stale COMn could open some
+    // other program's terminal: they go too.
+    for (int number = model_.portCount() + 1; number <= BoardModel::kMaxPorts; ++number) {
+        std::string link = dir + "/" + Port::NameOf(number);
+        struct stat status {};
+        if (lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+            unlink(link.c_str());
+        }
+    }
     return true;
 }
 

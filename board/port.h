@@ -84,6 +84,7 @@ class Port {
 
     int number() const { return number_; }
     const std::string &name() const { return name_; }
+    static std::string NameOf(int number) { return "COM" + std::to_string(number); }
     const std::string &device() const { return pty_.slavePath; }
     int masterFd() const { return pty_.master.Get(); }
 
@@ -154,7 +155,7 @@ class Port {
     void RetryLock();
 
   private:
-    explicit Port(int number) : number_(number), name_("COM" + std::to_string(number)) {}
+    explicit Port(int number) : number_(number), name_(NameOf(number)) {}
     // Writes to the pty master as much as it takes; returns how many bytes it took.
     std::size_t WriteToReader(std::span<const std::uint8_t> bytes);
     std::size_t ReceiveRoom() const;

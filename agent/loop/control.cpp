@@ -68,9 +68,10 @@ void TakeFinalReceiveErrors(PortTestEntry *entry) {
 
 void ReportEnded(PortTestEntry *entry, int32_t state) {
     WindDown(entry);
-    if (state != EndedByError) {
-        TakeFinalReceiveErrors(entry);  // the monitor has taken its last sample
-    }
+    // The monitor has taken its last sample; the reader may have counted data errors since (a test
+    // stopped at its error limit reads on until the line is quiet), so the counts are taken once
+    // more and the published errors are those the result text tells.
+    TakeFinalReceiveErrors(entry);
     // A result the store cannot take yet waits in the entry; the port takes no new request until
     // it is published (the store still shows the test as running).
     entry->engineState =

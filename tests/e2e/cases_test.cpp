@@ -109,6 +109,26 @@ TEST_F(CasesTest, FramingErrorsArriveAsReceiveErrorsAndTheLimitEndsATest) {
     EXPECT_EQ(limited.state, 4);
     EXPECT_TRUE(StartsWith(limited.text, "Loopback test terminated due to errors after "))
         << limited.text;
+
+    // Data errors keep arriving between the check of the limit and the end of the reading: the
+    // published count and the text's counts are the same numbers.
+    BoardSet(1, "framing=0 corrupt=40");
+    Request(1, {{"portLoopSpeed", "115200"},
+                {"portLoopDataCheck", std::to_string(DataCheckOn)},
+                {"portLoopTime", "30"},
+                {"portLoopStopOnErr", "3"}});
+    TestEnd corrupted = WaitForEnd(1);
+    EXPECT_EQ(corrupted.state, 4) << corrupted.text;
+    unsigned told = 0;
+    for (const char *kind : {" receive error", " data error"}) {
+        std::size_t at = corrupted.text.find(kind);
+        if (at != std::string::npos) {
+            std::size_t start = corrupted.text.rfind(' ', at - 1) + 1;
+            told += static_cast<unsigned>(std::stoul(corrupted.text.substr(start, at - start)));
+        }
+    }
+    EXPECT_GE(told, 3u) << corrupted.text;
+    EXPECT_EQ(static_cast<unsigned>(Integer("portLoopInErrs", 1)), told) << corrupted.text;
 }
 
 TEST_F(CasesTest, UserDataIsSentWhereItFitsTheDataSize) {

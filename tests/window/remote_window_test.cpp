@@ -11,6 +11,27 @@
 namespace window_test {
 namespace {
 
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer's runtime holds asynchronous signals back until a thread passes through it, and
+// about one time in a hundred here it never hands one on. That build signals again; the others
+// check that one signal is enough.
+constexpr int kSignalTries = 5;
+#else
+constexpr int kSignalTries = 1;
+#endif
+
+// Signals the peer and returns the first line it prints after that.
+std::string SignalAndRead(vyn::test::Child &peer, int signalNumber) {
+    std::string line;
+    for (int attempt = 0; attempt < kSignalTries; ++attempt) {
+        peer.Signal(signalNumber);
+        if (peer.ReadLine(line, kSignalTries == 1 ? 10000 : 3000)) {
+            return line;
+        }
+    }
+    return std::string();
+}
+
 class RemoteWindow : public WindowTest {
   protected:
     // A window of this process, with "VYN_TEST_PING" numbered unlike the peer numbers it.
@@ -142,9 +163,9 @@ TEST_F(RemoteWindow, MalformedRequestsAreAnsweredAndDropped) {
 TEST_F(RemoteWindow, SignalsCloseTheWindowAndALoopEndedWithoutDestroyWindowLeavesNoSocket) {
     for (int signalNumber : {SIGTERM, SIGINT}) {
         auto peer = HostInPeer(UniqueClassName("signal"));
-        peer->Signal(signalNumber);
+        EXPECT_EQ(SignalAndRead(*peer, signalNumber), "close") << signalNumber;
         EXPECT_EQ(peer->Wait(), 0) << signalNumber;
-        EXPECT_EQ(Rest(*peer), (Lines{"close", "destroy", "exit 0"})) << signalNumber;
+        EXPECT_EQ(Rest(*peer), (Lines{"destroy", "exit 0"})) << signalNumber;
         EXPECT_TRUE(Entries().empty());
     }
 
