@@ -27,6 +27,29 @@ class FaultsTest : public EngineTest {
         EXPECT_EQ(line, "locked");
         return holder;
     }
+
+    // Every port of a new system in a minute's test, each with data going.
+    void StartLongTests(int ports) {
+        StartSystem(ports);
+        for (int port = 1; port <= ports; ++port) {
+            Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
+        }
+        for (int port = 1; port <= ports; ++port) {
+            ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+        }
+    }
+
+    // A new agent ends the tests that the store still shows running as interrupted, their last
+    // counters kept.
+    void ExpectInterruptedAtTheNextStart(int ports) {
+        agent_ = StartAgent({kInstance});
+        for (int port = 1; port <= ports; ++port) {
+            TestEnd end = WaitForEnd(port, 10000);
+            EXPECT_EQ(end.state, LoopStateFailed) << port;
+            EXPECT_EQ(end.text, std::string(kInterruptedResult)) << port;
+            EXPECT_GT(Integer("portLoopTxTotal", port), 0) << "the last counters stay";
+        }
+    }
 };
 
 // The agent waits 5 seconds for the write lock; a lock held longer only delays what it publishes.
@@ -84,12 +107,9 @@ TEST_F(FaultsTest, LineResultsWaitForALockedStoreLikeTheDataTestsResults) {
 // end as interrupted at the next start, as after SIGKILL.
 TEST_F(FaultsTest, SigtermWhileTheStoreIsLockedEndsSoonAndLeavesTheTestsInterrupted) {
     constexpr int kPorts = 16;
-    StartSystem(kPorts);
-    for (int port = 1; port <= kPorts; ++port) {
-        Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
-    }
-    for (int port = 1; port <= kPorts; ++port) {
-        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+    StartLongTests(kPorts);
+    if (HasFatalFailure()) {
+        return;
     }
     auto holder = HoldWriteLock(12);
     agent_->Signal(SIGTERM);
@@ -99,12 +119,7 @@ TEST_F(FaultsTest, SigtermWhileTheStoreIsLockedEndsSoonAndLeavesTheTestsInterrup
     for (int port = 1; port <= kPorts; ++port) {
         EXPECT_EQ(Integer("portLoopState", port), LoopStateRunning) << port;
     }
-    agent_ = StartAgent({kInstance});
-    for (int port = 1; port <= kPorts; ++port) {
-        TestEnd end = WaitForEnd(port, 10000);
-        EXPECT_EQ(end.state, LoopStateFailed) << port;
-        EXPECT_EQ(end.text, std::string(kInterruptedResult)) << port;
-    }
+    ExpectInterruptedAtTheNextStart(kPorts);
 }
 
 // SIGKILL leaves the ports' objects as the agent last published them. The console tells at once
@@ -112,12 +127,9 @@ TEST_F(FaultsTest, SigtermWhileTheStoreIsLockedEndsSoonAndLeavesTheTestsInterrup
 // so, and the ports can be tested again.
 TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
     constexpr int kPorts = 16;
-    StartSystem(kPorts);
-    for (int port = 1; port <= kPorts; ++port) {
-        Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
-    }
-    for (int port = 1; port <= kPorts; ++port) {
-        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+    StartLongTests(kPorts);
+    if (HasFatalFailure()) {
+        return;
     }
     agent_->Signal(SIGKILL);
     agent_->Wait();
@@ -135,13 +147,7 @@ TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
     }
     EXPECT_EQ(interrupted, static_cast<std::size_t>(kPorts)) << status.out;
 
-    agent_ = StartAgent({kInstance});
-    for (int port = 1; port <= kPorts; ++port) {
-        TestEnd end = WaitForEnd(port, 10000);
-        EXPECT_EQ(end.state, LoopStateFailed);
-        EXPECT_EQ(end.text, std::string(kInterruptedResult));
-        EXPECT_GT(Integer("portLoopTxTotal", port), 0) << "the last counters stay";
-    }
+    ExpectInterruptedAtTheNextStart(kPorts);
     Finished results = Ctl({"results", kInstance});
     EXPECT_NE(results.out.find("interrupted"), std::string::npos) << results.out;
 
