@@ -9,7 +9,7 @@
 #include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/output.h"
-#include "console/run_labels.h"
+#include "console/rack/run_labels.h"
 #include "mml/record_fields.h"
 
 namespace vyn::console {

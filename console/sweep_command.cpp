@@ -5,14 +5,12 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "base/host.h"
 #include "console/access/store_access.h"
-#include "console/arguments.h"
 #include "console/command_set.h"
 #include "console/interrupt.h"
 #include "console/live_view.h"
@@ -22,9 +20,9 @@
 #include "console/progress_line.h"
 #include "console/rack/loop_requests.h"
 #include "console/rack/loop_state.h"
+#include "console/rack/run_labels.h"
+#include "console/rack/sweep_plan.h"
 #include "console/rack/test_settings.h"
-#include "console/run_labels.h"
-#include "console/sweep_plan.h"
 
 namespace vyn::console {
 
@@ -34,51 +32,11 @@ using namespace std::chrono_literals;
 
 constexpr int kAgentMissingSeconds = 3;
 
-struct SweepOptions {
+struct SweepCommand {
     std::string instance;
     std::vector<std::string> ports;
-    std::vector<std::string> speeds;
-    std::vector<std::string> frames;
-    TestSettings settings;  // what every step asks besides speed and frame
-    RunLabels labels;
+    SweepOptions sweep;
 };
-
-bool ParseSpeeds(const std::vector<std::string> &words, std::vector<int32_t> &speeds,
-                 std::string &reason) {
-    for (const std::string &word : words) {
-        int32_t speed = 0;
-        if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos ||
-            !ParseInteger(word, speed) || speed < 1) {
-            reason = "bad speed '" + word + "': a number of baud, 1 or more";
-            return false;
-        }
-        if (std::find(speeds.begin(), speeds.end(), speed) != speeds.end()) {
-            reason = "speed " + word + " is given twice";
-            return false;
-        }
-        speeds.push_back(speed);
-    }
-    return true;
-}
-
-bool ParseFrames(const std::vector<std::string> &words, std::vector<Frame> &frames,
-                 std::string &reason) {
-    for (const std::string &word : words) {
-        Frame frame;
-        if (!ParseFrame(word, frame, reason)) {
-            return false;
-        }
-        for (const Frame &earlier : frames) {
-            if (earlier.dataBits == frame.dataBits && earlier.parity == frame.parity &&
-                earlier.stopBits == frame.stopBits) {
-                reason = "frame " + word + " is given twice";
-                return false;
-            }
-        }
-        frames.push_back(frame);
-    }
-    return true;
-}
 
 // One sweep, step by step. Ctrl-C stops the running step (its tests are stopped and their
 // results waited for); a second one leaves without waiting. Finished steps are kept.
@@ -106,11 +64,7 @@ class Sweep {
 
   private:
     int RunStep(std::size_t step) {
-        TestSettings settings = options_.settings;
-        settings.speed = steps_[step].speed;
-        settings.dataBits = steps_[step].frame.dataBits;
-        settings.parity = steps_[step].frame.parity;
-        settings.stopBits = steps_[step].frame.stopBits;
+        TestSettings settings = StepSettings(options_.settings, steps_[step]);
         mml::Error error;
         int busyPort = 0;
         if (!RequestTests(*view_.objects, view_.instance, ports_, settings,
@@ -237,40 +191,38 @@ class Sweep {
     bool stopping_ = false;
 };
 
-int RunSweep(const GlobalOptions &globals, const SweepOptions &options) {
-    std::vector<int32_t> speeds;
-    std::vector<Frame> frames;
+int RunSweep(const GlobalOptions &globals, const SweepCommand &command) {
+    const SweepOptions &options = command.sweep;
+    std::vector<SweepStep> steps;
     std::string reason;
-    if (!ParseSpeeds(options.speeds, speeds, reason) ||
-        !ParseFrames(options.frames, frames, reason)) {
+    if (!PlanSweepOptions(options, steps, reason)) {
         return Fail(reason);
     }
     InstanceView view;
     std::vector<int> ports;
-    if (int status = OpenPortsForRequest(globals, options.instance, options.ports, options.settings,
+    if (int status = OpenPortsForRequest(globals, command.instance, command.ports, options.settings,
                                          view, ports);
         status != kExitSuccess) {
         return status;
     }
     for (int number : ports) {
         const PortSnapshot &port = *view.Find(number);
-        if (options.settings.time.value_or(port.Integer("portLoopTime")) == 0) {
-            return Fail(PortLabel(port) +
-                        ": a test without a time limit never ends a step; give --time SECONDS");
+        if (std::string why = CheckStepsEnd(options.settings, port); !why.empty()) {
+            return Fail(PortLabel(port) + ": " + why);
         }
     }
     const std::string storePath = StorePath(globals);
     if (int status = StartAgentIfNeeded(view, storePath); status != kExitSuccess) {
         return status;
     }
-    Sweep sweep(view, ports, PlanSweep(speeds, frames), options, storePath);
+    Sweep sweep(view, ports, std::move(steps), options, storePath);
     return sweep.Run();
 }
 
 }  // namespace
 
 void AddSweepCommand(CommandSet &commands) {
-    auto options = std::make_shared<SweepOptions>();
+    auto options = std::make_shared<SweepCommand>();
     CLI::App *sweep = commands.Add(
         "sweep", "Test ports at once through every speed and frame, and show the matrix",
         "vynloopctl sweep demo 1 2 3 4 --speeds 9600,115200 --frames 8N1,7E1,8N2 --time 5 "
@@ -291,16 +243,7 @@ void AddSweepCommand(CommandSet &commands) {
     sweep->add_option("ports", options->ports, "Port number 1 to 16, or its device name")
         ->required()
         ->type_name("PORT");
-    sweep->add_option("--speeds", options->speeds, "Speeds in baud, comma-separated")
-        ->required()
-        ->delimiter(',')
-        ->type_name("LIST");
-    sweep->add_option("--frames", options->frames, "Frames, comma-separated: 8N1,7E1,...")
-        ->required()
-        ->delimiter(',')
-        ->type_name("LIST");
-    AddSettingOptions(*sweep, options->settings, false);
-    AddRunLabelOptions(*sweep, options->labels);
+    AddSweepOptions(*sweep, options->sweep);
 }
 
 }  // namespace vyn::console

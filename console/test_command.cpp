@@ -14,8 +14,8 @@
 #include "console/port_watch.h"
 #include "console/rack/loop_requests.h"
 #include "console/rack/loop_state.h"
+#include "console/rack/run_labels.h"
 #include "console/rack/test_settings.h"
-#include "console/run_labels.h"
 
 namespace vyn::console {
 

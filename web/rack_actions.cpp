@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "console/rack/agent_on_demand.h"
@@ -82,21 +83,37 @@ bool Choose(console::ObjectAccess &objects, const nlohmann::json &request, bool 
     return true;
 }
 
+// Empty when every chosen port is free and can run a test with `settings`; else the refusal.
+std::optional<Answer> CheckStartable(const console::TestSettings &settings, const Chosen &chosen) {
+    if (std::string why = console::CheckLinePorts(settings, chosen.ports.size()); !why.empty()) {
+        return Error(400, why);
+    }
+    for (const PortSnapshot &port : chosen.snapshots) {
+        if (console::TestUnderway(port.State())) {
+            return Error(409, console::PortLabel(port) + " is busy: its test is " +
+                                  console::LoopStateWord(port.State()));
+        }
+        if (std::string why = console::CheckRunnable(settings, port); !why.empty()) {
+            return Error(400, console::PortLabel(port) + ": " + why);
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed,
-                   std::string &reason) {
-    if (settings.is_null()) {
+bool ParseOptions(const nlohmann::json &given, CLI::App &app, std::string &reason) {
+    if (given.is_null()) {
         return true;
     }
-    if (!settings.is_object()) {
+    if (!given.is_object()) {
         reason = "\"settings\" must be an object such as {\"speed\": 115200}";
         return false;
     }
     // The console's own options parse the settings, so that the words, limits and errors are
     // the console's.
     std::vector<std::string> words;
-    for (const auto &[name, value] : settings.items()) {
+    for (const auto &[name, value] : given.items()) {
         if (name.empty() || name[0] == '-' ||
             name.find_first_not_of("abcdefghijklmnopqrstuvwxyz-") != std::string::npos) {
             reason = "no setting is called \"" + name + "\"";
@@ -106,16 +123,21 @@ bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed
             if (value.get<bool>()) {
                 words.push_back("--" + name);
             }
-        } else if (value.is_string() || value.is_number_integer()) {
-            words.push_back("--" + name);
-            words.push_back(value.is_string() ? value.get<std::string>() : value.dump());
-        } else {
-            reason = "setting " + name + ": give a word, a whole number or true";
-            return false;
+            continue;
         }
+        // A list is given as the console takes it: its words joined by commas.
+        std::string text;
+        for (const auto &item : value.is_array() ? value : nlohmann::json::array({value})) {
+            if (!item.is_string() && !item.is_number_integer()) {
+                reason = "setting " + name + ": give a word, a whole number or true";
+                return false;
+            }
+            text += (text.empty() ? "" : ",") +
+                    (item.is_string() ? item.get<std::string>() : item.dump());
+        }
+        words.push_back("--" + name);
+        words.push_back(text);
     }
-    CLI::App app("settings");
-    console::AddSettingOptions(app, parsed);
     std::reverse(words.begin(), words.end());  // CLI11 takes a vector last word first
     try {
         app.parse(words);
@@ -124,6 +146,13 @@ bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed
         return false;
     }
     return true;
+}
+
+bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed,
+                   std::string &reason) {
+    CLI::App app("settings");
+    console::AddSettingOptions(app, parsed);
+    return ParseOptions(settings, app, reason);
 }
 
 Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
@@ -138,17 +167,8 @@ Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
     if (!ParseSettings(request.value("settings", nlohmann::json()), settings, reason)) {
         return Error(400, reason);
     }
-    if (std::string why = console::CheckLinePorts(settings, chosen.ports.size()); !why.empty()) {
-        return Error(400, why);
-    }
-    for (const PortSnapshot &port : chosen.snapshots) {
-        if (console::TestUnderway(port.State())) {
-            return Error(409, console::PortLabel(port) + " is busy: its test is " +
-                                  console::LoopStateWord(port.State()));
-        }
-        if (std::string why = console::CheckRunnable(settings, port); !why.empty()) {
-            return Error(400, console::PortLabel(port) + ": " + why);
-        }
+    if (std::optional<Answer> refused = CheckStartable(settings, chosen)) {
+        return *refused;
     }
     agent::StartedAgent started;
     if (!console::StartAgentIfNone(objects, chosen.instance, storePath, started, reason)) {
@@ -167,6 +187,45 @@ Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
         if (started.pid > 0) {
             answer.body["agentStarted"] = started.pid;
         }
+    }
+    answer.startedAgent = started.pid;
+    return answer;
+}
+
+Answer PlanSweepRequest(console::ObjectAccess &objects, const std::string &storePath,
+                        const nlohmann::json &request, SweepPlan &plan) {
+    Chosen chosen;
+    Answer answer;
+    if (!Choose(objects, request, true, chosen, answer)) {
+        return answer;
+    }
+    console::SweepOptions options;
+    std::string reason;
+    CLI::App app("sweep");
+    console::AddSweepOptions(app, options);
+    if (!ParseOptions(request.value("settings", nlohmann::json::object()), app, reason) ||
+        !console::PlanSweepOptions(options, plan.steps, reason)) {
+        return Error(400, reason);
+    }
+    if (std::optional<Answer> refused = CheckStartable(options.settings, chosen)) {
+        return *refused;
+    }
+    for (const PortSnapshot &port : chosen.snapshots) {
+        if (std::string why = console::CheckStepsEnd(options.settings, port); !why.empty()) {
+            return Error(400, console::PortLabel(port) + ": " + why);
+        }
+    }
+    agent::StartedAgent started;
+    if (!console::StartAgentIfNone(objects, chosen.instance, storePath, started, reason)) {
+        return Error(503, reason);
+    }
+    plan.instance = chosen.instance;
+    plan.ports = chosen.ports;
+    plan.settings = options.settings;
+    plan.labels = options.labels;
+    answer = {200, {{"ok", true}, {"steps", plan.steps.size()}}};
+    if (started.pid > 0) {
+        answer.body["agentStarted"] = started.pid;
     }
     answer.startedAgent = started.pid;
     return answer;

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/access/object_access.h"
+#include "console/rack/sweep_plan.h"
 #include "console/rack/test_settings.h"
 
 namespace vyn::web {
@@ -30,6 +31,21 @@ bool ParseSettings(const nlohmann::json &settings, console::TestSettings &parsed
 // the objects are local and none runs (on the store at `storePath`).
 Answer StartTests(console::ObjectAccess &objects, const std::string &storePath,
                   const nlohmann::json &request);
+// A sweep's request, checked: the instance, its ports and the steps with what each asks.
+struct SweepPlan {
+    std::string instance;
+    std::vector<int> ports;
+    std::vector<console::SweepStep> steps;
+    console::TestSettings settings;  // besides each step's speed and frame
+    console::RunLabels labels;
+};
+
+// {"instance", "ports": [numbers], "settings": {"speeds": [9600, 115200], "frames": ["8N1"],
+// "time": 5, ...}}: the console's sweep options by name, a list as a JSON list or as the
+// console's comma-separated words. Checks them as the console does and starts the instance's
+// agent when none runs; on 200 `plan` holds the sweep to run.
+Answer PlanSweepRequest(console::ObjectAccess &objects, const std::string &storePath,
+                        const nlohmann::json &request, SweepPlan &plan);
 // {"instance", "ports": [numbers]}.
 Answer StopTests(console::ObjectAccess &objects, const nlohmann::json &request);
 // {"instance", "port", "seconds"}.

@@ -57,10 +57,10 @@ nlohmann::json ErrorData(const PortSnapshot &port) {
 
 }  // namespace
 
-nlohmann::json PortJson(const PortSnapshot &port) {
+nlohmann::json PortJson(const PortSnapshot &port, std::optional<bool> agentRunning) {
     Outcome outcome = console::ClassifyOutcome(port.State(), port.Result());
     int32_t speed = port.Integer("portLoopSpeed");
-    return {
+    nlohmann::json json = {
         {"port", port.port},
         {"device", console::OneLine(port.Device())},
         {"view", View(outcome)},
@@ -89,20 +89,31 @@ nlohmann::json PortJson(const PortSnapshot &port) {
         {"errorData", ErrorData(port)},
         {"lines", console::LinesJson(port)},
     };
+    if (console::TestOrphaned(port.State(), agentRunning)) {
+        // The store still says running, but no agent will ever finish the test.
+        json["view"] = View(Outcome::Interrupted);
+        json["state"] = console::OutcomeWord(Outcome::Interrupted);
+        json["left"] = 0;
+        json["result"] = console::kOrphanedResult;
+    }
+    return json;
 }
 
-nlohmann::json RackJson(const console::Rack &rack) {
+nlohmann::json RackJson(const console::Rack &rack, const AgentStates &agents) {
     nlohmann::json document = {{"host", rack.host}, {"instances", nlohmann::json::array()}};
     if (!rack.error.empty()) {
         document["error"] = console::OneLine(rack.error);
     }
     for (const console::RackInstance &instance : rack.instances) {
+        auto agent = agents.find(instance.instance);
+        std::optional<bool> running = agent != agents.end() ? agent->second : std::nullopt;
         nlohmann::json ports = nlohmann::json::array();
         for (const PortSnapshot &port : instance.ports) {
-            ports.push_back(PortJson(port));
+            ports.push_back(PortJson(port, running));
         }
-        document["instances"].push_back(
-            {{"instance", instance.instance}, {"ports", std::move(ports)}});
+        document["instances"].push_back({{"instance", instance.instance},
+                                         {"agent", running ? nlohmann::json(*running) : nullptr},
+                                         {"ports", std::move(ports)}});
     }
     return document;
 }

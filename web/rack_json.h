@@ -3,6 +3,10 @@
 // progress and result, and the data around its last error.
 #pragma once
 
+#include <map>
+#include <optional>
+#include <string>
+
 #include <nlohmann/json.hpp>
 
 #include "console/rack/fleet_read.h"
@@ -10,10 +14,15 @@
 
 namespace vyn::web {
 
-nlohmann::json PortJson(const console::PortSnapshot &port);
+// Whether each instance's agent runs, by instance (nothing when that cannot be told).
+using AgentStates = std::map<std::string, std::optional<bool>>;
 
-// {"host", "error" (when it could not be read), "instances": [{"instance", "ports": [...]}]}.
-nlohmann::json RackJson(const console::Rack &rack);
+// `agentRunning` false: the agent has ended, and a test it was running ended without a result.
+nlohmann::json PortJson(const console::PortSnapshot &port, std::optional<bool> agentRunning = {});
+
+// {"host", "error" (when it could not be read), "instances": [{"instance", "agent" (true,
+// false, or null when unknown), "ports": [...]}]}.
+nlohmann::json RackJson(const console::Rack &rack, const AgentStates &agents = {});
 
 // A rack's totals for the fleet page: ports, running, passed, failed (errors included),
 // stopped, idle.

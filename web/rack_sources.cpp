@@ -4,6 +4,7 @@
 
 #include "console/access/snmp_access.h"
 #include "console/access/store_access.h"
+#include "console/rack/loop_state.h"
 #include "web/rack_json.h"
 
 namespace vyn::web {
@@ -13,6 +14,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kFleetFresh = 2s;
+// A store connection keeps what it has read of a file that was since replaced or damaged; the
+// local rack's feed opens the store afresh this often, so that the page tells of it.
+constexpr auto kReopenPeriod = 5s;
 
 // Net-SNMP's option parsing is not thread-safe: sessions are opened one at a time.
 std::mutex &OpenMutex() {
@@ -62,17 +66,51 @@ std::unique_ptr<RackSources::Source> RackSources::MakeSource(const std::string &
     if (!source->rack.objects) {
         return nullptr;
     }
-    console::Rack &rack = source->rack;
-    source->feed = std::make_unique<LiveFeed>([&rack] {
+    source->opened = std::chrono::steady_clock::now();
+    Source &own = *source;
+    source->feed = std::make_unique<LiveFeed>([this, &own] {
+        console::Rack &rack = own.rack;
         rack.error.clear();
         rack.instances.clear();
-        console::ReadRack(rack);
-        return RackJson(rack).dump();
+        AgentStates agents;
+        if (Reopen(own)) {
+            console::ReadRack(rack);
+            for (const console::RackInstance &instance : rack.instances) {
+                // Asked only while a test runs there: only then does its answer change a row.
+                if (std::any_of(instance.ports.begin(), instance.ports.end(), [](const auto &port) {
+                        return console::TestOrphaned(port.State(), false);
+                    })) {
+                    agents[instance.instance] = rack.objects->AgentRunning(instance.instance);
+                }
+            }
+        }
+        nlohmann::json state = RackJson(rack, agents);
+        state["sweep"] = own.sweep.Progress();
+        return state.dump();
     });
     return source;
 }
 
+bool RackSources::Reopen(Source &source) {
+    console::Rack &rack = source.rack;
+    auto now = std::chrono::steady_clock::now();
+    if (rack.objects && (!rack.objects->Local() || now - source.opened < kReopenPeriod)) {
+        return true;
+    }
+    source.opened = now;
+    rack.objects = OpenObjects(rack.host, rack.error);
+    return rack.objects != nullptr;
+}
+
 LiveFeed &RackSources::Feed(const std::string &host) {
+    return *SourceOf(host).feed;
+}
+
+RackSweep &RackSources::Sweep(const std::string &host) {
+    return SourceOf(host).sweep;
+}
+
+RackSources::Source &RackSources::SourceOf(const std::string &host) {
     std::lock_guard lock(mutex_);
     auto found = sources_.find(host);
     if (found == sources_.end()) {
@@ -89,10 +127,11 @@ LiveFeed &RackSources::Feed(const std::string &host) {
         }
         if (closed_) {
             source->feed->Close();
+            source->sweep.Close();
         }
         found = sources_.emplace(host, std::move(source)).first;
     }
-    return *found->second->feed;
+    return *found->second;
 }
 
 std::string RackSources::StorePath() const {
@@ -131,6 +170,7 @@ void RackSources::Close() {
     closed_ = true;
     for (auto &[host, source] : sources_) {
         source->feed->Close();
+        source->sweep.Close();
     }
 }
 

@@ -4,6 +4,7 @@
 // waits for the agent) never holds up the feed.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "console/access/object_access.h"
 #include "console/rack/fleet_read.h"
 #include "web/live_feed.h"
+#include "web/rack_sweep.h"
 #include "web/web_options.h"
 
 namespace vyn::web {
@@ -30,6 +32,8 @@ class RackSources {
 
     // The feed of a known rack (made on first use).
     LiveFeed &Feed(const std::string &host);
+    // The sweep of a known rack, whose progress its feed carries.
+    RackSweep &Sweep(const std::string &host);
 
     // Fresh objects of a known rack for one request; null with the reason.
     std::unique_ptr<console::ObjectAccess> OpenObjects(const std::string &host,
@@ -47,10 +51,16 @@ class RackSources {
 
   private:
     struct Source {
-        console::Rack rack;  // used by its feed's reads only
-        std::unique_ptr<LiveFeed> feed;
+        console::Rack rack;                            // used by its feed's reads only
+        std::chrono::steady_clock::time_point opened;  // of rack.objects; its feed's reads only
+        RackSweep sweep;
+        std::unique_ptr<LiveFeed> feed;  // after what its reads use: stopped first
     };
     std::unique_ptr<Source> MakeSource(const std::string &host, std::string &reason);
+    Source &SourceOf(const std::string &host);
+    // Before a feed's read: opens the source's objects again when it has none (a rack whose
+    // session failed) or when the local store's are due; false with the reason in the rack.
+    bool Reopen(Source &source);
 
     const WebOptions &options_;
     mutable std::mutex mutex_;  // guards sources_, closed_

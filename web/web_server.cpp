@@ -199,12 +199,21 @@ void WebServer::ServeLogin(const httplib::Request &request, httplib::Response &r
         Json(response, 200, {{"ok", true}});
         return;
     }
+    if (auto wait = throttle_.Wait(request.remote_addr); wait.count() > 0) {
+        response.set_header("Retry-After", std::to_string(wait.count()));
+        Json(response, 429,
+             {{"error", "too many failed logins from this address: try again in " +
+                            std::to_string(wait.count()) + " s"}});
+        return;
+    }
     auto login =
         logins_.LogIn(body["user"].get<std::string>(), body["password"].get<std::string>());
     if (!login) {
+        throttle_.Failed(request.remote_addr);
         Json(response, 401, {{"error", "wrong user name or password"}});
         return;
     }
+    throttle_.Succeeded(request.remote_addr);
     response.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + login->first +
                                           "; Path=/; HttpOnly; SameSite=Strict" +
                                           (options_.certificate.empty() ? "" : "; Secure"));
@@ -247,9 +256,14 @@ void WebServer::ServeEvents(const httplib::Request &request, httplib::Response &
 void WebServer::ServeAction(const httplib::Request &request, httplib::Response &response,
                             const std::string &action) {
     std::string host = request.get_param_value("host");
-    if (!racks_.Knows(host)) {
-        Json(response, 404, {{"error", host + " is not a rack of this server"}});
+    if (!KnownRack(host, response)) {
         return;
+    }
+    if (action == "sweep") {
+        if (std::string refusal = racks_.Sweep(host).Refusal(); !refusal.empty()) {
+            Json(response, 409, {{"error", refusal}});
+            return;
+        }
     }
     nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !body.is_object()) {
@@ -262,13 +276,42 @@ void WebServer::ServeAction(const httplib::Request &request, httplib::Response &
         Json(response, 503, {{"error", reason}});
         return;
     }
-    Answer answer = action == "start"  ? StartTests(*objects, racks_.StorePath(), body)
-                    : action == "stop" ? StopTests(*objects, body)
-                                       : ExtendRun(*objects, body);
+    SweepPlan plan;
+    Answer answer = action == "start"   ? StartTests(*objects, racks_.StorePath(), body)
+                    : action == "stop"  ? StopTests(*objects, body)
+                    : action == "sweep" ? PlanSweepRequest(*objects, racks_.StorePath(), body, plan)
+                                        : ExtendRun(*objects, body);
     if (answer.startedAgent > 0) {
         agents_.Add(answer.startedAgent);
     }
+    // The sweep runs on with the objects of this request, on a thread of its own.
+    if (action == "sweep" && answer.status == 200 &&
+        !racks_.Sweep(host).Start(
+            std::move(plan), std::move(objects), racks_.StorePath(),
+            [this](pid_t pid) { agents_.Add(pid); }, reason)) {
+        answer = {409, {{"error", reason}}};
+    }
     Json(response, answer.status, answer.body);
+}
+
+bool WebServer::KnownRack(const std::string &host, httplib::Response &response) {
+    if (racks_.Knows(host)) {
+        return true;
+    }
+    Json(response, 404, {{"error", host + " is not a rack of this server"}});
+    return false;
+}
+
+void WebServer::ServeSweepStop(const httplib::Request &request, httplib::Response &response) {
+    std::string host = request.get_param_value("host");
+    if (!KnownRack(host, response)) {
+        return;
+    }
+    if (!racks_.Sweep(host).Stop()) {
+        Json(response, 409, {{"error", "no sweep is running on this rack"}});
+        return;
+    }
+    Json(response, 200, {{"ok", true}});
 }
 
 void WebServer::ServeRecords(const httplib::Request &request, httplib::Response &response) {
@@ -328,11 +371,9 @@ void WebServer::Route() {
                 });
     server.Get("/api/rack", [this](const httplib::Request &request, httplib::Response &response) {
         std::string host = request.get_param_value("host");
-        if (!racks_.Knows(host)) {
-            Json(response, 404, {{"error", host + " is not a rack of this server"}});
-            return;
+        if (KnownRack(host, response)) {
+            response.set_content(*racks_.Feed(host).Current(), "application/json");
         }
-        response.set_content(*racks_.Feed(host).Current(), "application/json");
     });
     server.Get("/api/events", [this](const httplib::Request &request, httplib::Response &response) {
         ServeEvents(request, response);
@@ -343,7 +384,17 @@ void WebServer::Route() {
     server.Get("/api/fleet", [this](const httplib::Request &, httplib::Response &response) {
         response.set_content(racks_.FleetJson(), "application/json");
     });
-    for (std::string action : {"start", "stop", "extend"}) {
+    server.Get("/api/sweep", [this](const httplib::Request &request, httplib::Response &response) {
+        std::string host = request.get_param_value("host");
+        if (KnownRack(host, response)) {
+            Json(response, 200, racks_.Sweep(host).Progress());
+        }
+    });
+    server.Post("/api/sweep/stop",
+                [this](const httplib::Request &request, httplib::Response &response) {
+                    ServeSweepStop(request, response);
+                });
+    for (std::string action : {"start", "stop", "extend", "sweep"}) {
         server.Post("/api/" + action,
                     [this, action](const httplib::Request &request, httplib::Response &response) {
                         ServeAction(request, response, action);

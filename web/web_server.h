@@ -8,6 +8,7 @@
 #include "web/agent_children.h"
 #include "web/live_feed.h"
 #include "web/login.h"
+#include "web/login_throttle.h"
 #include "web/rack_sources.h"
 #include "web/web_options.h"
 
@@ -45,15 +46,19 @@ class WebServer {
     std::optional<Logins::Session> SessionOf(const httplib::Request &request);
     bool SameOrigin(const httplib::Request &request) const;
 
+    // True when `host` is a rack shown here; else answers 404.
+    bool KnownRack(const std::string &host, httplib::Response &response);
     void ServeEvents(const httplib::Request &request, httplib::Response &response);
     void ServeAction(const httplib::Request &request, httplib::Response &response,
                      const std::string &action);
     void ServeLogin(const httplib::Request &request, httplib::Response &response);
     void ServeSession(const httplib::Request &request, httplib::Response &response);
     void ServeRecords(const httplib::Request &request, httplib::Response &response);
+    void ServeSweepStop(const httplib::Request &request, httplib::Response &response);
 
     const WebOptions options_;
-    Logins logins_;  // loaded in Bind, then only its sessions change (guarded inside)
+    Logins logins_;           // loaded in Bind, then only its sessions change (guarded inside)
+    LoginThrottle throttle_;  // guarded inside
     RackSources racks_;
     StreamLimit streams_;
     AgentChildren agents_;

@@ -13,6 +13,10 @@ namespace {
 
 // How long the output queue of a stopped test may stand still before the line counts as quiet.
 constexpr uint32_t TAIL_STALL_MS = 1000;
+// How long the line must bring nothing once the output queue is empty. The last characters may
+// still be on their way: in the device's transmit and receive FIFOs, in the system's buffers, in
+// a board that a busy machine has not run for a while. They belong to the test.
+constexpr uint32_t TAIL_SETTLE_MS = 300;
 
 HANDLE waitList[1 + PORT_COUNT];
 
@@ -125,15 +129,21 @@ void CheckData(PortTestEntry *entry, const char *data, uint32_t count) {
 // handed it, and a loop that brought characters back will bring those too: a line held up for a
 // moment (a busy machine, a device that sends in bursts) is not the end of the test, and what
 // it still carries is checked and counted like the rest. A queue that stands still for a second
-// (flow control holding it) or a loop that brought nothing back ends the reading at once.
+// (flow control holding it) or a loop that brought nothing back ends the reading at once. An
+// empty queue ends it once nothing has arrived for TAIL_SETTLE_MS.
 int LineQuiet(PortTestEntry *entry) {
     COMSTAT status = {};
     DWORD errors = 0;
-    if (entry->rxCount == 0 || !ClearCommError(entry->portHandle, &errors, &status) ||
-        status.cbOutQue == 0) {
+    if (entry->rxCount == 0 || !ClearCommError(entry->portHandle, &errors, &status)) {
         return 1;
     }
     uint32_t now = GetTickCount();
+    if (entry->tailTick == 0) {
+        entry->tailTick = now;  // the first empty read since the test was told to stop
+    }
+    if (status.cbOutQue == 0) {
+        return now - entry->tailTick >= TAIL_SETTLE_MS;
+    }
     if (status.cbOutQue < entry->tailQueue) {
         entry->tailQueue = status.cbOutQue;
         entry->tailTick = now;
@@ -149,9 +159,13 @@ void ServeRead(PortTestEntry *entry) {
     ResetEvent(done->overlapped.hEvent);
     entry->activeSlot = static_cast<int16_t>(1 - entry->activeSlot);
     waitList[entry->portNumber] = next->overlapped.hEvent;
-    if (done->bytesRead == 0 && !entry->testRunning && LineQuiet(entry)) {
-        EndTestReading(entry);
-        return;
+    if (!entry->testRunning) {
+        if (done->bytesRead != 0) {
+            entry->tailTick = GetTickCount();  // the line still brings characters back
+        } else if (LineQuiet(entry)) {
+            EndTestReading(entry);
+            return;
+        }
     }
     if (entry->portHandle != INVALID_HANDLE_VALUE) {
         DWORD error;

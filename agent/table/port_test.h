@@ -199,7 +199,8 @@ struct PortTestEntry {
     uint32_t expectedLength;
     std::atomic<uint32_t> readerDone;  // 1: the reading of the test is over
     // The port's output queue at the last empty read after the test was told to stop, and
-    // when it last went down: characters still on their way out come back before the end.
+    // when it last went down or characters last arrived (0: not yet looked at): characters
+    // still on their way out come back before the end.
     uint32_t tailQueue;
     uint32_t tailTick;
 

@@ -9,7 +9,7 @@
 #include "console/rack/frame.h"
 #include "console/rack/record_view.h"
 #include "console/rack/report_formats.h"
-#include "console/sweep_plan.h"
+#include "console/rack/sweep_plan.h"
 #include "mml/record_fields.h"
 #include "mml/vocabulary.h"
 #include "tests/support/process.h"

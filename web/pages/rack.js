@@ -1,4 +1,5 @@
-// The rack page: a row per port, live; start, stop and extend on the ports ticked.
+// The rack page: a row per port, live; start, stop and extend on the ports ticked, and a sweep
+// of them with its progress.
 "use strict";
 
 const rows = new Map();  // "instance/port" -> its <tr>
@@ -19,8 +20,52 @@ function errorsCell(port) {
   return vyn.count(total) + kinds;
 }
 
+// The sweep's progress: a line that says where it is, then its matrix of ports by steps.
+function renderSweep(sweep) {
+  const panel = document.getElementById("sweep-progress");
+  if (!sweep) {
+    panel.innerHTML = "";
+    delete panel.dataset.state;
+    return;
+  }
+  const steps = sweep.steps.length;
+  const open = sweep.state === "running" || sweep.state === "stopping";
+  let line = `Sweep of ${vyn.text(sweep.instance)} ${sweep.ports.join(", ")}: `;
+  line += open ? `step ${sweep.step} of ${steps} (${vyn.text(sweep.steps[sweep.step - 1])}) ${sweep.state}.`
+               : `${vyn.text(sweep.state)}. ${vyn.text(sweep.message)}.`;
+  if (sweep.run !== null) {
+    const links = ["junit", "csv", "json"]
+      .map((format) => `<a href="/api/runs?run=${sweep.run}&format=${format}" download>${format === "junit" ? "JUnit" : format.toUpperCase()}</a>`)
+      .join(" · ");
+    line += ` Recorded as <a href="/records.html#run-${sweep.run}">run ${sweep.run}</a>: ${links}`;
+  }
+  const head = sweep.steps.map((label) => `<th>${vyn.text(label)}</th>`).join("");
+  const body = sweep.ports.map((port, index) => {
+    const cells = sweep.steps.map((label, step) => {
+      const done = sweep.cells[step];
+      const word = done ? done[index] : open && step === sweep.step - 1 ? sweep.current[index] || "requested" : "-";
+      return `<td class="${done ? "cell-" + word.replace(/ /g, "-") : ""}">${vyn.text(word)}</td>`;
+    }).join("");
+    return `<tr><td>${port}</td>${cells}</tr>`;
+  }).join("");
+  panel.dataset.state = sweep.state;
+  panel.innerHTML = `<p id="sweep-line">${line}</p>
+    <table id="sweep-matrix"><thead><tr><th>Port</th>${head}</tr></thead><tbody>${body}</tbody></table>`;
+}
+
+// Instances whose agent has ended while their tests ran.
+function renderAgents(rack) {
+  const gone = rack.instances.filter((instance) => instance.agent === false).map((instance) => instance.instance);
+  document.getElementById("rack-agent").textContent = gone.length
+    ? `The agent of ${gone.join(", ")} has ended: its running tests ended without a result (interrupted).`
+    : "";
+}
+
 function render(rack) {
-  document.getElementById("rack-error").textContent = rack.error || "";
+  document.getElementById("rack-error").textContent =
+    rack.error ? "The store cannot be read: " + rack.error : "";
+  renderAgents(rack);
+  renderSweep(rack.sweep);
   const body = document.querySelector("#ports tbody");
   const seen = new Set();
   const several = rack.instances.length > 1;
@@ -99,6 +144,25 @@ async function act(path, bodyOf, said) {
   if (messages.length) vyn.show(messages.join(" "), failed);
 }
 
+function sweepRequest() {
+  const chosen = picked();
+  if (chosen.size === 0) return null;
+  if (chosen.size > 1) {
+    vyn.show("A sweep runs on the ports of one instance.", true);
+    return null;
+  }
+  const form = new FormData(document.getElementById("sweep-form"));
+  const given = settings();
+  // Each step gives the speed and the frame.
+  for (const name of ["speed", "data-bits", "parity", "stop-bits"]) delete given[name];
+  for (const name of ["speeds", "frames", "board", "operator", "note"]) {
+    const value = String(form.get(name) || "").trim();
+    if (value !== "") given[name] = value;
+  }
+  const [[instance, ports]] = chosen;
+  return { instance, ports, settings: given };
+}
+
 async function main() {
   await vyn.ready();
   document.getElementById("rack-name").textContent = vyn.host ? "rack " + vyn.host : "rack";
@@ -115,6 +179,17 @@ async function main() {
     const seconds = Number(new FormData(document.getElementById("settings")).get("extend"));
     act("/api/extend", (instance, ports) => ({ instance, port: ports[0], seconds }),
         (instance, ports, answer) => `${instance} ${ports[0]}: ${answer.left} s left.`);
+  };
+  document.getElementById("sweep-form").onsubmit = async (event) => {
+    event.preventDefault();
+    const request = sweepRequest();
+    if (!request) return;
+    const { ok, answer } = await vyn.post("/api/sweep", request);
+    vyn.show(ok ? `Sweep of ${request.instance} ${request.ports.join(", ")} started: ${answer.steps} steps.` : answer.error, !ok);
+  };
+  document.getElementById("sweep-stop").onclick = async () => {
+    const { ok, answer } = await vyn.post("/api/sweep/stop", {});
+    vyn.show(ok ? "Stopping the sweep's running step; the finished steps are kept." : answer.error, !ok);
   };
   document.getElementById("select-all").onchange = (event) => {
     for (const row of rows.values()) row.querySelector(".pick").checked = event.target.checked;

@@ -64,7 +64,7 @@ async function startWeb(extra) {
 async function newPage() {
   const page = await browser.newPage();
   page.on("response", async (response) => {
-    if (response.url().endsWith("/api/start") && response.ok()) {
+    if (/\/api\/(start|sweep)$/.test(response.url()) && response.ok()) {
       const body = await response.json().catch(() => ({}));
       if (body.agentStarted) agents.add(body.agentStarted);
     }
@@ -173,6 +173,30 @@ describe("the rack page", () => {
     await page.click("#start");
     await page.waitForSelector("#message.error");
     assert.match(await page.locator("#message").textContent(), /--speed: Value 0 not in range/);
+    await page.close();
+  });
+});
+
+describe("a sweep", () => {
+  test("runs two steps on two ports from the page and is found in the records", async () => {
+    const page = await newPage();
+    await page.goto(rackUrl);
+    await row(page, 1).locator(".pick").check();
+    await row(page, 2).locator(".pick").check();
+    await page.fill("input[name=time]", "1");
+    await page.selectOption("select[name=loop]", "internal");
+    await page.fill("input[name=speeds]", "115200");
+    await page.fill("input[name=frames]", "8N1,7E1");
+    await page.fill("input[name=operator]", "sweeper");
+    await page.click("#sweep-start");
+    await assert.doesNotReject(page.locator("#message").filter({ hasText: "2 steps" }).waitFor());
+    await page.waitForSelector("#sweep-progress[data-state=passed]", { timeout: 30000 });
+    assert.equal(await page.locator("#sweep-matrix td.cell-pass").count(), 4);
+    const link = page.locator("#sweep-line a", { hasText: /^run \d+$/ });
+    const run = (await link.textContent()).split(" ")[1];
+    await link.click();
+    await page.waitForSelector(`#run-${run}`);
+    assert.match(await page.locator(`#run-${run}`).textContent(), /sweeper/);
     await page.close();
   });
 });

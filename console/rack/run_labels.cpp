@@ -1,4 +1,4 @@
-#include "console/run_labels.h"
+#include "console/rack/run_labels.h"
 
 #include <CLI/CLI.hpp>
 
