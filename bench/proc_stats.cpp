@@ -12,7 +12,8 @@ namespace vyn::bench {
 
 namespace {
 
-// The "FIELD:   N kB" line of /proc/PID/FILE, in KiB; -1 when unreadable.
+// The number of the "FIELD:   N kB" (or "FIELD:   N") line of /proc/PID/FILE; -1 when
+// unreadable.
 long FieldKib(pid_t pid, const char *file, const char *field) {
     std::ifstream text("/proc/" + std::to_string(pid) + "/" + file);
     std::string wanted = std::string(field) + ":";
@@ -70,6 +71,10 @@ long ProcessMemoryKib(pid_t pid, const char *field) {
 
 long RollupKib(pid_t pid, const char *field) {
     return FieldKib(pid, "smaps_rollup", field);
+}
+
+int ProcessThreads(pid_t pid) {
+    return static_cast<int>(FieldKib(pid, "status", "Threads"));
 }
 
 double LoadAverage() {

@@ -22,6 +22,9 @@ long RollupKib(pid_t pid, const char *field);
 // The number of open descriptors of the process; -1 when unreadable.
 int ProcessDescriptors(pid_t pid);
 
+// The number of the process's threads; -1 when unreadable.
+int ProcessThreads(pid_t pid);
+
 // The machine's load average over the last minute; -1 when unreadable. Figures taken while
 // other work competes for the processors are shown with it.
 double LoadAverage();

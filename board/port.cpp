@@ -190,8 +190,7 @@ void Port::PurgeTransmit() {
 }
 
 void Port::PurgeReceive() {
-    rxPending_.clear();
-    rxHead_ = 0;
+    EmptyReceived(0);  // nobody reads the port now: its backlog's memory goes too
     FlushSlaveInput(pty_.slave.Get());
 }
 
@@ -242,8 +241,7 @@ void Port::DeliverReceived() {
     }
     rxHead_ += WriteToReader(std::span(rxPending_).subspan(rxHead_));
     if (rxHead_ == rxPending_.size()) {
-        rxPending_.clear();
-        rxHead_ = 0;
+        EmptyReceived(kKeptReceiveCapacity);
     } else if (rxHead_ >= rxPending_.size() / 2) {
         // Delivered bytes are dropped from the front once they are half the buffer, so that
         // each byte is moved at most once more.
@@ -269,6 +267,15 @@ void Port::DropReceived(std::size_t keep) {
         rxPending_.resize(rxHead_ + keep);
         counters.overruns.fetch_add(waiting - keep, std::memory_order_relaxed);
     }
+}
+
+void Port::EmptyReceived(std::size_t keptCapacity) {
+    if (rxPending_.capacity() > keptCapacity) {
+        std::vector<std::uint8_t>().swap(rxPending_);
+    } else {
+        rxPending_.clear();
+    }
+    rxHead_ = 0;
 }
 
 std::uint32_t Port::ReceiveWaiting() const {

@@ -74,6 +74,10 @@ class Port {
     // A Linux serial port's tty layer holds up to 640 KiB for a slow reader before it drops.
     static constexpr std::size_t kDefaultReceiveBuffer = 640 * 1024;
     static constexpr std::size_t kMaxReceiveBuffer = 64 * 1024 * 1024;
+    // A receive buffer that grew beyond this for a slow reader gives its memory back once the
+    // reader has taken everything, so that the board's memory follows what waits now, not the
+    // largest backlog any port ever had.
+    static constexpr std::size_t kKeptReceiveCapacity = 64 * 1024;
 
     // Creates COM<number> on a new pseudo-terminal; null with a reason on failure.
     static std::unique_ptr<Port> Open(int number, std::string &error);
@@ -167,6 +171,8 @@ class Port {
     std::size_t WriteToReader(std::span<const std::uint8_t> bytes);
     std::size_t ReceiveRoom() const;
     void DropReceived(std::size_t keep);
+    // Empties the receive buffer; keeps its memory only up to `keptCapacity`.
+    void EmptyReceived(std::size_t keptCapacity);
     void ReopenSlave();
 
     int number_;
@@ -180,7 +186,7 @@ class Port {
     std::vector<std::uint8_t> arriving_;
     // The receive buffer beyond the pty's share: bytes from rxHead_ on wait for the reader.
     std::vector<std::uint8_t> rxPending_;
-    std::size_t rxHead_ = 0;
+    std::size_t rxHead_ = 0;  // capacity() is what the buffer holds on to, see EmptyReceived
     std::size_t rxLimit_ = kDefaultReceiveBuffer;
     int openers_ = 0;
     std::uint32_t keptSpeed_ = 0;

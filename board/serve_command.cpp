@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include "board/board_model.h"
 #include "board/board_server.h"
 #include "board/commands.h"
+#include "board/port.h"
 
 namespace vyn::board {
 
@@ -55,6 +57,11 @@ int Serve(const ServeArguments &arguments) {
     sigaddset(&mask, SIGINT);
     pthread_sigmask(SIG_BLOCK, &mask, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A slow reader's receive buffer beyond the size a port keeps comes from a mapping of its
+    // own and goes back to the system when the reader has caught up. Left to itself the
+    // allocator raises this threshold after the first such buffer is freed, and every later
+    // backlog stays in the heap, which only grows to the largest mix of backlogs ever seen.
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(Port::kKeptReceiveCapacity));
 
     std::string error;
     {

@@ -87,8 +87,9 @@ void PublishLineResults(MmlSessionHandle session, PortTestEntry *entry) {
     int32_t errorIndex = 0;
     int32_t result = MMLRequestLocal(session, MML_REQUEST_SET, &list, &errorStatus, &errorIndex);
     // A store that cannot take them now must not turn the data test's result into an internal
-    // error; these line results are then not published (they are sent once).
-    if (!StoreWasUnavailable(session, entry, result) && (result != 0 || errorStatus != 0)) {
+    // error: they wait in the entry and go with the next publication of the loop results.
+    entry->lineResultsUnpublished = StoreWasUnavailable(session, entry, result) ? 1 : 0;
+    if (!entry->lineResultsUnpublished && (result != 0 || errorStatus != 0)) {
         char text[MSG_TEXT_SIZE];
         DescribeRequestFailure(session,
                                "Internal Error MMLRequestLocal(l) failed, errorStatus = %d, "

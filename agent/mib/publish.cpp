@@ -119,6 +119,18 @@ void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t 
     if (state == PUBLISH_NO_STATE && entry->stateUnpublished) {
         state = entry->loopState;
     }
+    // Line results that the store could not take go first: a final state never reaches the
+    // store without them. While they still cannot go, the new state waits with them.
+    if (entry->lineResultsUnpublished) {
+        PublishLineResults(session, entry);
+        if (entry->lineResultsUnpublished) {
+            if (state != PUBLISH_NO_STATE) {
+                entry->loopState = state;
+                entry->stateUnpublished = 1;
+            }
+            return;
+        }
+    }
     RefreshResultList(entry, state);
     int32_t errorStatus = 0;
     int32_t errorIndex = 0;

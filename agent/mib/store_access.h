@@ -26,7 +26,8 @@ int ReadPortCmdTable(MmlSessionHandle session, PortTestEntry *entry);
 void ReadPortLineRequest(MmlSessionHandle session, PortTestEntry *entry);
 
 // Publishes what the line and break tests found (checked, failed, breaks back, the text), where
-// the store has these objects. Failures are written into msgText.
+// the store has these objects. Failures are written into msgText, except that a store that is
+// unavailable sets lineResultsUnpublished: PublishLoopResults sends them again first.
 void PublishLineResults(MmlSessionHandle session, PortTestEntry *entry);
 
 // One-record gets of a port's object. 1 and the value on success; 0 on failure, with the call
@@ -49,9 +50,10 @@ int PublishInterruptedTest(MmlSessionHandle session, PortTestEntry *entry);
 constexpr int32_t PUBLISH_NO_STATE = 0;
 
 // Publishes the port's message, counters, error data and, unless state is PUBLISH_NO_STATE, its
-// new loop state, in one set request. The binding list is built at the first publication of a test
-// and kept in the entry. Failures are written into msgText, except that a store that is
-// unavailable only sets storeUnavailable: the values are sent again at the next publication.
+// new loop state, in one set request, after any line results that still wait for the store. The
+// binding list is built at the first publication of a test and kept in the entry. Failures are
+// written into msgText, except that a store that is unavailable only sets storeUnavailable: the
+// values are sent again at the next publication.
 void PublishLoopResults(MmlSessionHandle session, PortTestEntry *entry, int32_t state);
 
 // 1 when a request's result says that the store could not serve it now (locked by another writer

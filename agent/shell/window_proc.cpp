@@ -1,5 +1,7 @@
 // The hidden window's procedure: start-up inside WM_CREATE, the end of the agent in WM_DESTROY,
 // and the registered topology message.
+#include <cstdio>
+
 #include "agent/loop/engine.h"
 #include "agent/loop/report.h"
 #include "agent/mib/store_access.h"
@@ -36,23 +38,98 @@ void StartWorkerThreads(HWND window) {
     }
 }
 
+// All ports' final reports together get FINAL_REPORTS_MS, and each request of them waits at
+// most FINAL_REPORT_BUSY_MS for a store that another program holds locked: sixteen ports must
+// not keep a stopping agent for their busy time-outs one after the other.
+constexpr DWORD FINAL_REPORTS_MS = 3000;
+constexpr int32_t FINAL_REPORT_BUSY_MS = 250;
+constexpr DWORD GUARD_RETRY_MS = 10;
+
+int BeforeDeadline(DWORD start) {
+    return GetTickCount() - start < FINAL_REPORTS_MS;
+}
+
+// Takes the port's control guard, which the control thread may hold through a request of its
+// own; 0 when the deadline came first.
+int LockBeforeDeadline(std::mutex *guard, DWORD start) {
+    while (!guard->try_lock()) {
+        if (!BeforeDeadline(start)) {
+            return 0;
+        }
+        Sleep(GUARD_RETRY_MS);
+    }
+    return 1;
+}
+
 // Every test that a console asked for or that is still going on ends with a report, so that the
-// console sees a result even when the agent is stopped in the middle of a test.
-void SendFinalReport(PortTestEntry *entry) {
+// console sees a result even when the agent is stopped in the middle of a test. The caller holds
+// the port's control guard. Returns 0 when the store did not take the report: it then still
+// shows the test running, and the next start of the instance ends it as interrupted.
+int SendFinalReport(MmlSessionHandle session, PortTestEntry *entry) {
     int32_t state;
+    if (entry->engineState == ResultWaiting) {
+        return PublishWaitingResult(session, entry);  // a last chance for the store to take it
+    }
+    if (!GetPortLoopState(session, entry, &state)) {
+        return !entry->storeUnavailable;
+    }
+    if (state == LoopStateStopping || state == LoopStateRunning || state == LoopStateRequested) {
+        entry->testRunning = 0;
+        entry->rxEnabled = 0;
+        return ReportTestCompletion(session, entry, ReasonFailed);
+    }
+    return 1;
+}
+
+// The final reports of all ports, within FINAL_REPORTS_MS. Ports whose guard the control thread
+// holds (in a request of its own, or switching lines) come last, so that waiting for one of them
+// does not use up the time of the others. Returns how many ports were not reported.
+int SendFinalReports(MmlSessionHandle session) {
+    DWORD start = GetTickCount();
+    int unreported = 0;
+    int guarded[PORT_COUNT];
+    int guardedCount = 0;
+    for (int i = 0; i < PORT_COUNT; ++i) {
+        PortTestEntry *entry = &PortTestTable[i];
+        if (!BeforeDeadline(start)) {
+            unreported++;
+        } else if (!entry->controlGuard.try_lock()) {
+            guarded[guardedCount++] = i;
+        } else {
+            std::lock_guard<std::mutex> guard(entry->controlGuard, std::adopt_lock);
+            unreported += SendFinalReport(session, entry) ? 0 : 1;
+        }
+    }
+    for (int i = 0; i < guardedCount; ++i) {
+        PortTestEntry *entry = &PortTestTable[guarded[i]];
+        if (!LockBeforeDeadline(&entry->controlGuard, start)) {
+            unreported++;
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(entry->controlGuard, std::adopt_lock);
+        unreported += SendFinalReport(session, entry) ? 0 : 1;
+    }
+    return unreported;
+}
+
+// The final reports go through a session of their own with a short busy time-out.
+void EndTestsWithReports() {
+    MmlSessionHandle session = 0;
     if (MmlSession == 0) {
         return;
     }
-    std::lock_guard<std::mutex> guard(entry->controlGuard);
-    if (entry->engineState == ResultWaiting) {
-        PublishWaitingResult(MmlSession, entry);  // a last chance for the store to take it
-        return;
+    if (MMLInitialize(1, FINAL_REPORT_BUSY_MS, 0, 0, 0, &session) != 0) {
+        session = 0;  // the agent's own session, with its longer busy time-out, still tries
     }
-    if (GetPortLoopState(MmlSession, entry, &state) &&
-        (state == LoopStateStopping || state == LoopStateRunning || state == LoopStateRequested)) {
-        entry->testRunning = 0;
-        entry->rxEnabled = 0;
-        ReportTestCompletion(MmlSession, entry, ReasonFailed);
+    int unreported = SendFinalReports(session != 0 ? session : MmlSession);
+    if (session != 0) {
+        MMLTerminate(session);
+    }
+    if (unreported > 0) {
+        fprintf(stderr,
+                "vynloop %s: the store did not answer for %d port(s) within %u s; a test it "
+                "still shows running there ends as interrupted at the agent's next start\n",
+                instanceName, unreported, static_cast<unsigned>(FINAL_REPORTS_MS / 1000));
     }
 }
 
@@ -87,8 +164,8 @@ LRESULT OnDestroy() {
     // From here on the worker threads only wind down: the control thread makes no further
     // report, so that no test is reported twice.
     quitFlag = 1;
+    EndTestsWithReports();
     for (PortTestEntry &entry : PortTestTable) {
-        SendFinalReport(&entry);
         CloseEntryEvents(&entry);
     }
     if (MmlSession != 0) {

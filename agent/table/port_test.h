@@ -141,6 +141,10 @@ struct PortTestEntry {
     // next publications carry it again, so that a test started while the store was locked shows
     // as running once it is free.
     uint32_t stateUnpublished;
+    // 1 while the line and break tests' results have not reached the store (it was unavailable
+    // when they were sent): every publication of the loop results sends them first, and a
+    // test's result does not count as published before they are.
+    uint32_t lineResultsUnpublished;
     MmlVarBindList resultList;
     MmlVarBind *resultBindings;
     // Copies of the texts taken under textGuard just before each publication.

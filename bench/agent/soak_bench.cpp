@@ -17,7 +17,11 @@
 // start and the end of each agent's life and of the board's, and result lines: the mismatches
 // (target 0), the outcomes (at least one per port and fault on a full run), the growth of
 // resident memory after the first round (at most 2 MiB) and of descriptors (none), and the
-// store's problems (none).
+// store's problems (none). The first round is the warm-up: the allocator's pools, the store's
+// page cache and the ports' buffers reach their working sizes there, once. Memory and
+// descriptors are read once the threads of the tests that just ended have gone. A last line sums
+// it up: outcomes, wrong ones, memory and descriptors before any test, after the first round and
+// at the end, and PASS or FAIL.
 // Usage: soak_bench [--seconds N]
 #include <signal.h>
 #include <sqlite3.h>
@@ -67,6 +71,8 @@ constexpr int kRecoverLimitMs = 20000;
 // Memory may settle after the first round (allocator pools, the store's page cache); beyond
 // that it stays within this, and descriptors stay as they were.
 constexpr long kRssGrowthLimitKib = 2048;
+// How long a sample waits for the threads of the tests that just ended to go.
+constexpr int kSettleLimitMs = 10000;
 
 enum class Fault {
     None,
@@ -196,9 +202,33 @@ class Footprint {
   public:
     explicit Footprint(const char *who) : who_(who) {}
 
+    // The figures before any test, for the summary: what the first round's warm-up added shows
+    // as the difference to the first sample of the first life. Its threads are the process's
+    // own, with no test's.
+    void TakeStart(pid_t pid) {
+        start_ = Read(pid);
+        idleThreads_ = vyn::bench::ProcessThreads(pid);
+    }
+    // A sample once the threads of the tests that just ended have gone (a test's last thread
+    // still closes its descriptors for a moment after its result is published).
     void Take(pid_t pid) {
-        samples_.push_back(
-            {vyn::bench::ProcessMemoryKib(pid, "VmRSS"), vyn::bench::ProcessDescriptors(pid)});
+        vyn::test::WaitFor([&] { return vyn::bench::ProcessThreads(pid) <= idleThreads_; },
+                           kSettleLimitMs);
+        samples_.push_back(Read(pid));
+        last_ = samples_.back();
+        if (firstOfRun_.rssKib < 0) {
+            firstOfRun_ = last_;
+        }
+    }
+    // "resident S -> F -> E KiB, descriptors ...": before any test, after the first round, at
+    // the end.
+    std::string Summary() const {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "%s resident %ld -> %ld -> %ld KiB, descriptors %d -> %d -> %d", who_,
+                      start_.rssKib, firstOfRun_.rssKib, last_.rssKib, start_.fds, firstOfRun_.fds,
+                      last_.fds);
+        return text;
     }
     // Prints the life and keeps its growth from its first sample (taken after one round) to its
     // last; lives with a single sample tell nothing.
@@ -228,10 +258,15 @@ class Footprint {
 
   private:
     struct Sample {
-        long rssKib;
-        int fds;
+        long rssKib = -1;
+        int fds = -1;
     };
+    static Sample Read(pid_t pid) {
+        return {vyn::bench::ProcessMemoryKib(pid, "VmRSS"), vyn::bench::ProcessDescriptors(pid)};
+    }
     const char *who_;
+    Sample start_, firstOfRun_, last_;
+    int idleThreads_ = 0;
     std::vector<Sample> samples_;
     int lives_ = 0;
     long rssGrowth_ = 0;
@@ -266,6 +301,8 @@ class Soak {
             runs_[port - 1].next = static_cast<std::size_t>(port - 1) % kFaults;
             runs_[port - 1].speedIndex = static_cast<std::size_t>(port - 1) % 3;
         }
+        agent_.TakeStart(rig_.agentPid());
+        board_.TakeStart(rig_.boardPid());
         Clock::time_point begin = Clock::now();
         Clock::time_point end = begin + std::chrono::seconds(seconds);
         for (int round = 1; Going(end); ++round) {
@@ -686,5 +723,8 @@ int main(int argc, char **argv) {
     pass = Verdict("soak_store_problems", static_cast<double>(problems.size()), Bound::kAtMost, 0,
                    "", 0) &&
            pass;
+    std::printf("soak: %d outcomes, %d wrong; %s; %s: %s\n", soak.total(), soak.mismatches(),
+                soak.agent().Summary().c_str(), soak.board().Summary().c_str(),
+                pass ? "PASS" : "FAIL");
     return pass ? 0 : 1;
 }

@@ -1,5 +1,6 @@
-// Faults around the tests: the store locked by another program for longer than the agent waits,
-// an agent killed in the middle of its tests, and a port pulled out in the middle of its test.
+// Faults around the tests: the store locked by another program for longer than the agent waits
+// (during a test, its line tests and its agent's end), an agent killed in the middle of its tests,
+// and a port pulled out in the middle of its test.
 #include <signal.h>
 
 #include "tests/e2e/engine_fixture.h"
@@ -26,6 +27,29 @@ class FaultsTest : public EngineTest {
         EXPECT_TRUE(holder->ReadLine(line));
         EXPECT_EQ(line, "locked");
         return holder;
+    }
+
+    // Every port of a new system in a minute's test, each with data going.
+    void StartLongTests(int ports) {
+        StartSystem(ports);
+        for (int port = 1; port <= ports; ++port) {
+            Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
+        }
+        for (int port = 1; port <= ports; ++port) {
+            ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+        }
+    }
+
+    // A new agent ends the tests that the store still shows running as interrupted, their last
+    // counters kept.
+    void ExpectInterruptedAtTheNextStart(int ports) {
+        agent_ = StartAgent({kInstance});
+        for (int port = 1; port <= ports; ++port) {
+            TestEnd end = WaitForEnd(port, 10000);
+            EXPECT_EQ(end.state, LoopStateFailed) << port;
+            EXPECT_EQ(end.text, std::string(kInterruptedResult)) << port;
+            EXPECT_GT(Integer("portLoopTxTotal", port), 0) << "the last counters stay";
+        }
     }
 };
 
@@ -59,17 +83,54 @@ TEST_F(FaultsTest, ALockHeldLongerThanTheBusyTimeOutDelaysResultsButChangesNone)
     EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << end.text;
 }
 
+// The line and break tests' results meet the locked store too: they wait with the data test's
+// result and reach the store before its final state does.
+TEST_F(FaultsTest, LineResultsWaitForALockedStoreLikeTheDataTestsResults) {
+    StartSystem(1);
+    BoardSet(1, "plug=loop");
+    Request(1, {{ObjectLoopBreakTime, "2000"},
+                {"portLoopMode", std::to_string(LoopModeExternal)},
+                {"portLoopTime", "2"}});
+    // The break lasts two seconds from the test's start: the lock is in place when it ends, and
+    // outlasts the busy time-out of the line results' first publication.
+    ASSERT_TRUE(WaitForState(1, LoopStateRunning));
+    auto holder = HoldWriteLock(9);
+    EXPECT_EQ(holder->Wait(20000), 0);
+    TestEnd end = WaitForEnd(1);
+    EXPECT_EQ(end.state, LoopStateComplete) << end.text;
+    EXPECT_EQ(end.text.rfind(kComplete, 0), 0u) << end.text;
+    EXPECT_EQ(Text(ObjectLoopLineResult, 1), "Break of 2000 ms came back.");
+    EXPECT_EQ(Integer(ObjectLoopBreaksBack, 1), 1);
+}
+
+// SIGTERM while another program holds the lock: the final reports of sixteen ports take a few
+// seconds in all, not a busy time-out each; the tests whose reports the store could not take
+// end as interrupted at the next start, as after SIGKILL.
+TEST_F(FaultsTest, SigtermWhileTheStoreIsLockedEndsSoonAndLeavesTheTestsInterrupted) {
+    constexpr int kPorts = 16;
+    StartLongTests(kPorts);
+    if (HasFatalFailure()) {
+        return;
+    }
+    auto holder = HoldWriteLock(12);
+    agent_->Signal(SIGTERM);
+    EXPECT_NE(agent_->Wait(10000), -1) << "still reporting 10 s after SIGTERM";
+    EXPECT_TRUE(holder->Running()) << "the lock was let go before the agent ended";
+    EXPECT_EQ(holder->Wait(30000), 0);
+    for (int port = 1; port <= kPorts; ++port) {
+        EXPECT_EQ(Integer("portLoopState", port), LoopStateRunning) << port;
+    }
+    ExpectInterruptedAtTheNextStart(kPorts);
+}
+
 // SIGKILL leaves the ports' objects as the agent last published them. The console tells at once
 // that nobody runs those tests any more; the next agent ends each of them with a result that says
 // so, and the ports can be tested again.
 TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
     constexpr int kPorts = 16;
-    StartSystem(kPorts);
-    for (int port = 1; port <= kPorts; ++port) {
-        Request(port, {{"portLoopSpeed", "9600"}, {"portLoopTime", "60"}});
-    }
-    for (int port = 1; port <= kPorts; ++port) {
-        ASSERT_TRUE(WaitFor([&] { return Integer("portLoopTxTotal", port) > 0; })) << port;
+    StartLongTests(kPorts);
+    if (HasFatalFailure()) {
+        return;
     }
     agent_->Signal(SIGKILL);
     agent_->Wait();
@@ -87,13 +148,7 @@ TEST_F(FaultsTest, TestsOfAKilledAgentEndInterruptedAtTheNextStart) {
     }
     EXPECT_EQ(interrupted, static_cast<std::size_t>(kPorts)) << status.out;
 
-    agent_ = StartAgent({kInstance});
-    for (int port = 1; port <= kPorts; ++port) {
-        TestEnd end = WaitForEnd(port, 10000);
-        EXPECT_EQ(end.state, LoopStateFailed);
-        EXPECT_EQ(end.text, std::string(kInterruptedResult));
-        EXPECT_GT(Integer("portLoopTxTotal", port), 0) << "the last counters stay";
-    }
+    ExpectInterruptedAtTheNextStart(kPorts);
     Finished results = Ctl({"results", kInstance});
     EXPECT_NE(results.out.find("interrupted"), std::string::npos) << results.out;
 
