@@ -112,9 +112,7 @@ void ErrorPublisher::PublishOnce() {
         std::int32_t status = 0;
         std::int32_t index = 0;
         if (MMLRequestLocal(session_, MML_REQUEST_GET, get.list(), &status, &index) != 0) {
-            MMLTerminate(session_);
-            session_ = 0;  // reopen next round
-            return;
+            return;  // next round; the session opens the store anew itself when it has to
         }
         if (status != MML_ERROR_STATUS_NO_SUCH_NAME) {
             break;
@@ -138,10 +136,10 @@ void ErrorPublisher::PublishOnce() {
     }
     std::int32_t status = 0;
     std::int32_t index = 0;
-    if (MMLRequestLocal(session_, MML_REQUEST_SET, set.list(), &status, &index) != 0) {
-        MMLTerminate(session_);
-        session_ = 0;
-    }
+    // A failed set is tried again next round with the same session: a store held busy by another
+    // program or replaced under the board is the session's to deal with, and opening a session
+    // for every failed round only churns memory.
+    MMLRequestLocal(session_, MML_REQUEST_SET, set.list(), &status, &index);
 }
 
 }  // namespace vyn::board
